@@ -1,0 +1,23 @@
+#include "lchmfile.h"
+
+#include "lchmfileimpl.h"
+
+LCHMFile::LCHMFile() : m_impl(std::make_unique<LCHMFileImpl>()) {}
+
+LCHMFile::~LCHMFile()
+{
+    m_impl->closeBook();
+}
+
+bool LCHMFile::openBook(const QString& path) { return m_impl->openBook(path); }
+void LCHMFile::closeBook() { m_impl->closeBook(); }
+QString LCHMFile::bookTitle() const { return m_impl->bookTitle(); }
+QString LCHMFile::homePage() const { return m_impl->homePage(); }
+bool LCHMFile::parseContents(QVector<LCHMParsedEntry>* out) { return m_impl->parseContents(out); }
+bool LCHMFile::readFileBytes(QByteArray* out, const QString& path) { return m_impl->readFileBytes(out, path); }
+bool LCHMFile::listFiles(QStringList* out) { return m_impl->listFiles(out); }
+QString LCHMFile::topicTitleForUrl(const QString& url) const { return m_impl->topicTitleForUrl(url); }
+bool LCHMFile::fullTextSearch(const QString& query, QStringList* results, int limit)
+{
+    return m_impl->fullTextSearch(query, results, limit);
+}

@@ -1,0 +1,326 @@
+#include "lchmfileimpl.h"
+
+#include "lchmurl.h"
+
+#include <QtEndian>
+
+#include <algorithm>
+
+namespace {
+
+constexpr quint64 StringsPageSize = 4096;
+constexpr quint64 SystemReadSize = 4096;
+// Metadata tables are read whole; a table claiming more than this is damaged, not large.
+constexpr quint64 MaxTableSize = 256ull << 20;
+
+// Little-endian numbers inside a buffer; callers check that the bytes lie within it.
+quint32 le16At(const QByteArray& data, quint64 at)
+{
+    const auto* p = reinterpret_cast<const uchar*>(data.constData()) + at;
+    return quint32(p[0]) | quint32(p[1]) << 8;
+}
+
+quint32 le32At(const QByteArray& data, quint64 at)
+{
+    return le16At(data, at) | le16At(data, at + 2) << 16;
+}
+
+// The NUL-terminated string at `at`, cut at the end of the data when it has no NUL.
+QByteArray cStringAt(const QByteArray& data, quint64 at)
+{
+    if (at >= quint64(data.size()))
+        return QByteArray();
+    const char* begin = data.constData() + at;
+    const char* end = data.constData() + data.size();
+    const char* nul = std::find(begin, end, '\0');
+    return QByteArray(begin, qsizetype(nul - begin));
+}
+
+} // namespace
+
+LCHMFileImpl::LCHMFileImpl() = default;
+
+LCHMFileImpl::~LCHMFileImpl()
+{
+    closeBook();
+}
+
+bool LCHMFileImpl::openBook(const QString& path)
+{
+    QString bookPath = path;
+    if (bookPath.startsWith(QLatin1String("file://")))
+        bookPath.remove(0, 7);
+    if (container)
+        closeBook();
+
+    container = ItsfArchive::open(bookPath);
+    if (!container)
+        return false;
+    fileName = bookPath;
+    codec = nullptr;
+
+    readWindowsAndStrings();
+    readSystem();
+    chooseCodecByLcid();
+
+    tablesValid = resolvePath(QStringLiteral("/#TOPICS"), &topicsUnit)
+        && resolvePath(QStringLiteral("/#STRINGS"), &stringsUnit)
+        && resolvePath(QStringLiteral("/#URLTBL"), &urltblUnit)
+        && resolvePath(QStringLiteral("/#URLSTR"), &urlstrUnit);
+    if (tablesValid)
+        buildTopicTitles();
+    hasSearchIndex = tablesValid && resolvePath(QStringLiteral("/$FIftiMain"), &searchUnit);
+
+    if (contentsFile.isEmpty() && resolvePath(QStringLiteral("/toc.hhc"), nullptr))
+        contentsFile = "/toc.hhc";
+    if (contentsFile.isEmpty()) {
+        // A book that names no contents file but carries exactly one at its root uses that one.
+        QByteArray found;
+        int count = 0;
+        for (const ItsfUnit& unit : container->units()) {
+            const QByteArray& p = unit.path;
+            if (p.startsWith('/') && p.indexOf('/', 1) < 0 && p.toLower().endsWith(".hhc")) {
+                found = p;
+                ++count;
+            }
+        }
+        if (count == 1)
+            contentsFile = found;
+    }
+    return true;
+}
+
+void LCHMFileImpl::closeBook()
+{
+    if (!container)
+        return;
+    container.reset();
+    fileName.clear();
+    homePath.clear();
+    contentsFile.clear();
+    titleBytes.clear();
+    entityMap.clear();
+    topicTitles.clear();
+    codec = nullptr;
+    lcid = 0;
+    tablesValid = false;
+    hasSearchIndex = false;
+    topicsUnit = stringsUnit = urltblUnit = urlstrUnit = searchUnit = ItsfUnit();
+}
+
+bool LCHMFileImpl::resolvePath(const QString& path, ItsfUnit* unit) const
+{
+    if (!container)
+        return false;
+    return container->resolve(path.toLocal8Bit(), unit);
+}
+
+quint64 LCHMFileImpl::readObjectRange(const ItsfUnit& unit, unsigned char* buffer, quint64 offset, quint64 length)
+{
+    if (!container)
+        return 0;
+    return container->retrieve(unit, reinterpret_cast<char*>(buffer), offset, length);
+}
+
+// /#WINDOWS holds window definitions whose fields point into /#STRINGS; the title, the default
+// topic and the contents file come from the last entry that sets each of them.
+void LCHMFileImpl::readWindowsAndStrings()
+{
+    ItsfUnit windows;
+    if (!resolvePath(QStringLiteral("/#WINDOWS"), &windows))
+        return;
+    unsigned char head[8];
+    if (readObjectRange(windows, head, 0, 8) < 8)
+        return;
+    const quint64 count = qFromLittleEndian<quint32>(head);
+    const quint64 entrySize = qFromLittleEndian<quint32>(head + 4);
+    const quint64 wanted = std::min(count * entrySize, container->readableLength(windows));
+    if (wanted == 0)
+        return;
+    QByteArray entries(qsizetype(wanted), '\0');
+    const quint64 got = readObjectRange(windows, reinterpret_cast<unsigned char*>(entries.data()), 8, wanted);
+    if (got == 0)
+        return;
+
+    ItsfUnit strings;
+    if (!resolvePath(QStringLiteral("/#STRINGS"), &strings))
+        return;
+
+    QByteArray page(qsizetype(StringsPageSize), '\0');
+    quint64 pageStart = 0;
+    quint64 pageBytes = 0;
+    bool pageHeld = false;
+    auto stringAt = [&](quint64 offset, QByteArray* out) {
+        const quint64 start = offset - offset % StringsPageSize;
+        if (!pageHeld || start != pageStart) {
+            pageBytes = readObjectRange(strings, reinterpret_cast<unsigned char*>(page.data()), start, StringsPageSize);
+            pageStart = start;
+            pageHeld = true;
+        }
+        if (pageBytes == 0)
+            return false;
+        const QByteArray held = page.left(qsizetype(pageBytes));
+        *out = cStringAt(held, offset % StringsPageSize);
+        return true;
+    };
+
+    enum { TitleAt = 0x14, ContentsAt = 0x60, HomeAt = 0x68 };
+    for (quint64 i = 0; i < count && i * entrySize < got; ++i) {
+        const quint64 entry = i * entrySize;
+        for (quint64 field : {quint64(TitleAt), quint64(HomeAt), quint64(ContentsAt)}) {
+            if (field + 4 > entrySize || entry + field + 4 > got)
+                continue;  // an entry too short for this field
+            const quint32 offset = le32At(entries, entry + field);
+            QByteArray text;
+            if (offset == 0 || !stringAt(offset, &text))
+                continue;
+            if (field == TitleAt)
+                titleBytes = text;
+            else if (field == HomeAt)
+                homePath = "/" + text;
+            else
+                contentsFile = "/" + text;
+        }
+    }
+}
+
+// /#SYSTEM is a list of records (code, length, data) behind a 4-byte version.
+void LCHMFileImpl::readSystem()
+{
+    ItsfUnit system;
+    if (!resolvePath(QStringLiteral("/#SYSTEM"), &system))
+        return;
+    QByteArray data(qsizetype(SystemReadSize), '\0');
+    const qint64 n = qint64(readObjectRange(system, reinterpret_cast<unsigned char*>(data.data()), 4, SystemReadSize));
+    if (n == 0)
+        return;
+    data.truncate(qsizetype(n));
+    data[qsizetype(n - 1)] = '\0';  // a record cut by the read still ends in a terminated string
+
+    for (qint64 pos = 0; pos < n - 3;) {
+        const quint32 code = le16At(data, quint64(pos));
+        const quint32 length = le16At(data, quint64(pos) + 2);
+        const qint64 at = pos + 4;
+        pos = at + length;
+        if (at >= n)
+            continue;  // the record's data lies beyond what was read
+        switch (code) {
+        case 0:
+            if (contentsFile.isEmpty())
+                contentsFile = "/" + cStringAt(data, quint64(at));
+            break;
+        case 2:
+            if (homePath.isEmpty() || homePath == "/")
+                homePath = "/" + cStringAt(data, quint64(at));
+            break;
+        case 3:
+            titleBytes = cStringAt(data, quint64(at));
+            break;
+        case 4:
+            if (at + 2 <= n)
+                lcid = quint16(le16At(data, quint64(at)));
+            break;
+        case 6:
+            if (contentsFile.isEmpty()) {
+                const QByteArray candidate = "/" + cStringAt(data, quint64(at)) + ".hhc";
+                if (container->resolve(candidate, nullptr))
+                    contentsFile = candidate;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+// Topic titles by path: /#TOPICS records point to a title in /#STRINGS and, through /#URLTBL,
+// to the topic's path in /#URLSTR.
+void LCHMFileImpl::buildTopicTitles()
+{
+    QByteArray topics, urltbl, urlstr, strings;
+    const std::pair<const ItsfUnit*, QByteArray*> tables[] = {
+        {&topicsUnit, &topics}, {&urltblUnit, &urltbl}, {&urlstrUnit, &urlstr}, {&stringsUnit, &strings}};
+    for (const auto& [unit, buffer] : tables) {
+        const quint64 size = std::min(container->readableLength(*unit), MaxTableSize);
+        if (size == 0)
+            return;
+        buffer->resize(qsizetype(size));
+        const quint64 got = readObjectRange(*unit, reinterpret_cast<unsigned char*>(buffer->data()), 0, size);
+        if (got == 0)
+            return;
+        buffer->truncate(qsizetype(got));
+    }
+
+    const QString untitled = QStringLiteral("Untitled");
+    for (quint64 i = 0; i + 16 <= quint64(topics.size()); i += 16) {
+        const quint32 titleOffset = le32At(topics, i + 4);
+        const quint64 tableOffset = le32At(topics, i + 8);
+        if (tableOffset + 12 > quint64(urltbl.size()))
+            continue;
+        const quint64 stringOffset = quint64(le32At(urltbl, tableOffset + 8)) + 8;
+        if (stringOffset >= quint64(urlstr.size()))
+            continue;
+        const QString path = makeAbsolutePath(QString::fromLatin1(cStringAt(urlstr, stringOffset)));
+        const QString title = titleOffset < quint64(strings.size())
+            ? decodeText(cStringAt(strings, titleOffset))
+            : untitled;
+        topicTitles.insert(path, title);
+    }
+}
+
+QString LCHMFileImpl::bookTitle() const
+{
+    return decodeText(titleBytes);
+}
+
+QString LCHMFileImpl::homePage() const
+{
+    const QString home = decodeText(homePath);
+    return home.isEmpty() ? QStringLiteral("/") : home;
+}
+
+bool LCHMFileImpl::parseContents(QVector<LCHMParsedEntry>* out)
+{
+    return ParseAndFillTopicsTree(QString::fromLatin1(contentsFile), out);
+}
+
+bool LCHMFileImpl::readFileBytes(QByteArray* out, const QString& path)
+{
+    ItsfUnit unit;
+    if (!out || !resolvePath(path, &unit))
+        return false;
+    const quint64 size = container->readableLength(unit);
+    if (size == 0 || size > quint64(std::numeric_limits<qsizetype>::max() / 2))
+        return false;
+    out->resize(qsizetype(size));
+    const quint64 got = readObjectRange(unit, reinterpret_cast<unsigned char*>(out->data()), 0, size);
+    out->truncate(qsizetype(got));
+    return got > 0;
+}
+
+bool LCHMFileImpl::readFileText(const QString& path, QString* out)
+{
+    QByteArray data;
+    if (!out || !readFileBytes(&data, path) || data.isEmpty())
+        return false;
+    *out = decodeText(data);
+    return true;
+}
+
+bool LCHMFileImpl::listFiles(QStringList* out)
+{
+    if (!out)
+        return false;
+    out->clear();
+    if (!container)
+        return false;
+    out->reserve(container->units().size());
+    for (const ItsfUnit& unit : container->units())
+        out->append(QString::fromLatin1(unit.path));
+    return true;
+}
+
+QString LCHMFileImpl::topicTitleForUrl(const QString& url) const
+{
+    return topicTitles.value(url);
+}
