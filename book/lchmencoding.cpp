@@ -1,0 +1,196 @@
+// Book text encodings: the codec chosen from the book's language identifier, decoding of
+// 8-bit book text, and the byte form of a search word that the full-text index compares.
+
+#include "lchmfileimpl.h"
+
+#include <QTextCodec>
+#include <QtDebug>
+
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+const quint16 lcidsArabic[] = { 0x1401, 0x3C01, 0x0C01, 0x0801, 0x2C01, 0x3401, 0x3001, 0x1001, 0x1801,
+                                0x2001, 0x4001, 0x0401, 0x2801, 0x1C01, 0x3801, 0x2401, 0x0429, 0x0420, 0 };
+const quint16 lcidsBaltic[] = { 0x0425, 0x0426, 0x0427, 0 };
+const quint16 lcidsCentralEuropean[] = { 0x041C, 0x041A, 0x0405, 0x040E, 0x0415, 0x0418, 0x081A, 0x041B, 0x0424, 0 };
+const quint16 lcidsChineseGB18030[] = { 0x0404, 0 };
+const quint16 lcidsChineseGBK[] = { 0x0804, 0 };
+const quint16 lcidsChineseGB2312[] = { 0x1004, 0 };
+const quint16 lcidsChineseBig5[] = { 0x0C04, 0x1404, 0x0404, 0 };
+const quint16 lcidsChineseBig5HKSCS[] = { 0x0404, 0 };
+const quint16 lcidsCyrillic[] = { 0x082C, 0x0423, 0x0402, 0x042F, 0x0419, 0x0C1A, 0x0444, 0x0422, 0x0843, 0 };
+const quint16 lcidsCyrillicKoi8r[] = { 0x7001, 0 };
+const quint16 lcidsCyrillicBroken1[] = { 0x7002, 0 };
+const quint16 lcidsCyrillicBroken2[] = { 0x7003, 0 };
+const quint16 lcidsGreek[] = { 0x0408, 0 };
+const quint16 lcidsHebrew[] = { 0x040D, 0 };
+const quint16 lcidsJapanese[] = { 0x0411, 0 };
+const quint16 lcidsKorean[] = { 0x0412, 0 };
+const quint16 lcidsTamil[] = { 0x0449, 0 };
+const quint16 lcidsThai[] = { 0x041E, 0 };
+const quint16 lcidsUkrainian[] = { 0x7006, 0 };
+const quint16 lcidsTurkish[] = { 0x042C, 0x041F, 0x0443, 0 };
+const quint16 lcidsVietnamese[] = { 0x042A, 0 };
+const quint16 lcidsUtf8[] = { 0x7004, 0 };
+const quint16 lcidsUtf16[] = { 0x7005, 0 };
+const quint16 lcidsWestern[] = {
+    0x0436, 0x042D, 0x0403, 0x0406, 0x0813, 0x0413, 0x0C09, 0x2809, 0x1009, 0x2409, 0x1809, 0x2009, 0x1409,
+    0x3409, 0x1C09, 0x2C09, 0x0809, 0x0409, 0x0438, 0x040B, 0x080C, 0x0C0C, 0x040C, 0x140C, 0x100C, 0x0C07,
+    0x0407, 0x1407, 0x1007, 0x0807, 0x040F, 0x0421, 0x0410, 0x0810, 0x083E, 0x043E, 0x0414, 0x0814, 0x0416,
+    0x0816, 0x0432, 0x2C0A, 0x400A, 0x340A, 0x240A, 0x140A, 0x1C0A, 0x300A, 0x440A, 0x100A, 0x480A, 0x080A,
+    0x4C0A, 0x180A, 0x3C0A, 0x280A, 0x500A, 0x0C0A, 0x380A, 0x200A, 0x0441, 0x081D, 0x041D, 0x0434, 0x0435,
+    0x042B, 0x042C, 0x0439, 0x043A, 0x044E, 0x044F, 0x081A, 0x0443, 0 };
+
+// Several identifiers stand in more than one row: the first row wins. The 0x700x values are
+// not Windows identifiers; only books that store them select those rows.
+const LCHMTextEncoding encodingTable[] = {
+    { "Arabic", "CP1256", lcidsArabic },
+    { "Baltic", "CP1257", lcidsBaltic },
+    { "Central European", "CP1250", lcidsCentralEuropean },
+    { "Chinese Simplified", "GB18030", lcidsChineseGB18030 },
+    { "Chinese Simplified", "GBK", lcidsChineseGBK },
+    { "Chinese Simplified", "GB2312", lcidsChineseGB2312 },
+    { "Chinese Traditional", "Big5", lcidsChineseBig5 },
+    { "Chinese Traditional", "Big5-HKSCS", lcidsChineseBig5HKSCS },
+    { "Cyrillic", "CP1251", lcidsCyrillic },
+    { "Cyrillic", "KOI8-R", lcidsCyrillicKoi8r },
+    { "Cyrillic Broken", "CP1251/KOI8-R", lcidsCyrillicBroken1 },
+    { "Cyrillic Broken", "KOI8-R/CP1251", lcidsCyrillicBroken2 },
+    { "Greek", "CP1253", lcidsGreek },
+    { "Hebrew", "CP1255", lcidsHebrew },
+    { "Japanese", "eucJP", lcidsJapanese },
+    { "Japanese", "JIS7", lcidsJapanese },
+    { "Japanese", "Shift-JIS", lcidsJapanese },
+    { "Korean", "eucKR", lcidsKorean },
+    { "Tamil", "TSCII", lcidsTamil },
+    { "Thai", "TIS-620", lcidsThai },
+    { "Ukrainian", "KOI8-U", lcidsUkrainian },
+    { "Turkish", "CP1254", lcidsTurkish },
+    { "Vietnamese", "CP1258", lcidsVietnamese },
+    { "Unicode", "UTF-8", lcidsUtf8 },
+    { "Unicode", "UTF-16", lcidsUtf16 },
+    { "Western", "CP1252", lcidsWestern },
+    { nullptr, nullptr, nullptr },
+};
+
+// How a search word's bytes from 0x80 up are folded before they are compared with the
+// index: accented letters lose their accent, ligatures are spelled out, everything else
+// is dropped. Þ and þ stay (and meet after lower-casing). Indexed by byte - 0x80.
+const char* const foldTable[] = {
+    // 0x80 - 0x8F
+    "", "", "", "", "", "", "", "", "", "", "s", "", "oe", "", "", "",
+    // 0x90 - 0x9F
+    "", "", "", "", "", "", "", "", "", "", "s", "", "oe", "", "", "y",
+    // 0xA0 - 0xAF
+    "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "",
+    // 0xB0 - 0xBF
+    "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "",
+    // 0xC0 - 0xCF
+    "a", "a", "a", "a", "a", "a", "ae", "c", "e", "e", "e", "e", "i", "i", "i", "i",
+    // 0xD0 - 0xDF
+    "d", "n", "o", "o", "o", "o", "o", "", "o", "u", "u", "u", "u", "y", "\xDE", "ss",
+    // 0xE0 - 0xEF
+    "a", "a", "a", "a", "a", "a", "ae", "c", "e", "e", "e", "e", "i", "i", "i", "i",
+    // 0xF0 - 0xFF
+    "o", "n", "o", "o", "o", "o", "o", "", "o", "u", "u", "u", "u", "y", "\xFE", "y",
+};
+static_assert(std::size(foldTable) == 128, "one fold entry per byte from 0x80 up");
+
+// Lower-cases bytes as Latin-1: A-Z and C0-DE except D7 (the multiplication sign).
+void latin1ToLower(QByteArray& bytes)
+{
+    for (char& c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b >= 'A' && b <= 'Z') || (b >= 0xC0 && b <= 0xDE && b != 0xD7))
+            c = static_cast<char>(b + 0x20);
+    }
+}
+
+} // namespace
+
+const LCHMTextEncoding* LCHMFileImpl::findEncodingByLcid(quint16 lcid)
+{
+    for (const LCHMTextEncoding* row = encodingTable; row->language; ++row) {
+        for (const quint16* id = row->lcids; *id; ++id) {
+            if (*id == lcid)
+                return row;
+        }
+    }
+    return nullptr;
+}
+
+bool LCHMFileImpl::chooseCodecByLcid()
+{
+    const LCHMTextEncoding* row = lcid ? findEncodingByLcid(lcid) : nullptr;
+    if (!row) {
+        qWarning("Could not detect text encoding by LCID");
+        return false;
+    }
+    return setUpCodec(QByteArray(row->codecName));
+}
+
+bool LCHMFileImpl::setUpCodec(const QByteArray& name)
+{
+    // Decoded entities depend on the codec: whatever happens below, the codec may change,
+    // so the entity table is rebuilt on its next use.
+    entityMap.clear();
+
+    const qsizetype slash = name.indexOf('/');
+    const QByteArray first = slash >= 0 ? name.left(slash) : name;
+    codec = QTextCodec::codecForName(first);
+    if (!codec) {
+        qWarning("Could not set up Text Codec for encoding '%s'", first.constData());
+        return false;
+    }
+    if (slash >= 0) {
+        // The name after "/" must be known too, though only the first one is used.
+        const QByteArray second = name.mid(slash + 1);
+        if (!QTextCodec::codecForName(second)) {
+            qWarning("Could not set up Text Codec for encoding '%s'", second.constData());
+            return false;
+        }
+    }
+    return true;
+}
+
+QString LCHMFileImpl::decodeText(const QByteArray& bytes) const
+{
+    const qsizetype nul = bytes.indexOf('\0');
+    const qsizetype size = nul >= 0 ? nul : bytes.size();
+    if (codec)
+        return codec->toUnicode(bytes.constData(), int(qMin<qsizetype>(size, INT_MAX)));
+    return QString::fromLatin1(bytes.constData(), size);
+}
+
+QString LCHMFileImpl::decodeText(const char* bytes) const
+{
+    if (!bytes)
+        return QString();
+    return decodeText(QByteArray::fromRawData(bytes, qsizetype(std::strlen(bytes))));
+}
+
+QByteArray LCHMFileImpl::searchWordBytes(const QString& word) const
+{
+    if (!codec) {
+        QByteArray bytes = word.toLower().toLocal8Bit();
+        const qsizetype nul = bytes.indexOf('\0');
+        if (nul >= 0)
+            bytes.truncate(nul);
+        return bytes;
+    }
+
+    const QByteArray encoded = codec->fromUnicode(word);
+    QByteArray folded;
+    folded.reserve(encoded.size());
+    for (const char c : encoded) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80)
+            folded.append(c);
+        else
+            folded.append(foldTable[b - 0x80]);
+    }
+    latin1ToLower(folded);
+    return folded;
+}

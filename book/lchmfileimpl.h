@@ -1,0 +1,115 @@
+#pragma once
+
+#include "itsfarchive.h"
+#include "lchmparsedentry.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <memory>
+
+class QTextCodec;
+
+// A row of the language table: the codec for a group of Windows language identifiers.
+struct LCHMTextEncoding
+{
+    const char* language;   // null in the closing row
+    const char* codecName;  // one name, or two joined by "/"
+    const quint16* lcids;   // ended by 0
+};
+
+// One topic that matched a search term.
+struct SearchHit
+{
+    QVector<quint64> locations;  // the word's location codes in the topic (phrase mode only)
+    quint32 urlOffset = 0;       // offset of the topic's /#URLSTR entry; identifies the topic
+};
+using SearchHitList = QVector<SearchHit>;
+
+// The work behind LCHMFile: one open book, its metadata, codec and topic map.
+class LCHMFileImpl
+{
+public:
+    LCHMFileImpl();
+    ~LCHMFileImpl();
+    LCHMFileImpl(const LCHMFileImpl&) = delete;
+    LCHMFileImpl& operator=(const LCHMFileImpl&) = delete;
+
+    // Book file
+    bool openBook(const QString& path);
+    void closeBook();
+    QString bookTitle() const;
+    QString homePage() const;
+    bool parseContents(QVector<LCHMParsedEntry>* out);
+    bool readFileBytes(QByteArray* out, const QString& path);
+    bool readFileText(const QString& path, QString* out);
+    bool listFiles(QStringList* out);
+    QString topicTitleForUrl(const QString& url) const;
+    bool resolvePath(const QString& path, ItsfUnit* unit) const;
+    quint64 readObjectRange(const ItsfUnit& unit, unsigned char* buffer, quint64 offset, quint64 length);
+
+    // Text encodings
+    static const LCHMTextEncoding* findEncodingByLcid(quint16 lcid);
+    bool chooseCodecByLcid();
+    bool setUpCodec(const QByteArray& name);
+    QString decodeText(const QByteArray& bytes) const;
+    QString decodeText(const char* bytes) const;
+    QByteArray searchWordBytes(const QString& word) const;
+
+    // Sitemap parser and HTML entities
+    bool ParseAndFillTopicsTree(const QString& file, QVector<LCHMParsedEntry>* out);
+    bool parseSitemapText(const QString& text, QVector<LCHMParsedEntry>* out);
+    int findStringInQuotes(const QString& tag, int start, QString& value, bool firstQuote, bool decodeEntities);
+    QString decodeEntity(const QString& entity);
+
+    // Full-text search
+    bool fullTextSearch(const QString& query, QStringList* results, int limit);
+    bool lookupWord(const QString& word, bool phraseMode, SearchHitList* hits);
+    quint32 findLeafNode(const QByteArray& key, quint32 rootOffset, quint32 nodeSize, quint16 depth);
+    bool readLocationList(quint32 count, quint32 size, quint32 offset,
+                          quint8 docScale, quint8 docRoot, quint8 codeScale, quint8 codeRoot,
+                          quint8 locScale, quint8 locRoot, bool phraseMode, SearchHitList* hits);
+    bool lookupPhrase(const QStringList& words, SearchHitList* hits);
+    static void cleanSearchWord(QString& word);
+    void collectResultPaths(const SearchHitList& hits, QStringList* results, int limit);
+
+    // The integer codings of the full-text index. Both read only inside the bytes given.
+    // readVarInt: 7 bits per byte, least significant group first, high bit = "more follows";
+    // *used is the count of bytes taken, 0 when the data ends inside the integer.
+    static quint32 readVarInt(const unsigned char* data, size_t size, size_t* used);
+    // A bit cursor over a location list: bits are read most significant first.
+    struct BitCursor
+    {
+        const unsigned char* data = nullptr;
+        size_t size = 0;   // bytes available
+        size_t byte = 0;   // current byte
+        int bit = 7;       // current bit, 7 (most significant) down to 0
+    };
+    // A scale/root integer at the cursor. All 64 bits set and *ok false for a scale other
+    // than 2, a bit position above 7, a value wider than 63 bits or a stream that ends early.
+    static quint64 readScaleRootInt(BitCursor* cursor, quint8 scale, quint8 root, bool* ok);
+
+    // Per-book state, fixed at opening (entityMap fills on first use).
+    std::unique_ptr<ItsfArchive> container;
+    QString fileName;
+    QByteArray homePath;
+    QByteArray contentsFile;
+    QByteArray titleBytes;
+    quint16 lcid = 0;
+    QTextCodec* codec = nullptr;
+    QMap<QString, QString> entityMap;
+    bool tablesValid = false;
+    ItsfUnit topicsUnit, stringsUnit, urltblUnit, urlstrUnit;
+    bool hasSearchIndex = false;
+    ItsfUnit searchUnit;
+    QMap<QString, QString> topicTitles;
+
+private:
+    void readWindowsAndStrings();
+    void readSystem();
+    void buildTopicTitles();
+    void fillEntityMap();
+};
