@@ -1,0 +1,718 @@
+// The book's own full-text index (/$FIftiMain): looking words up in its word tree,
+// decoding their location lists, and answering queries of words, phrases and exclusions.
+//
+// The index comes from the book and is not trusted: every read inside a node, a location
+// list or a topic table is checked against the bytes actually read, allocations never
+// exceed the size of the object they come from, and every loop is bounded by the data.
+// A damaged index gives "not found", never a crash or a hang.
+
+#include "lchmfileimpl.h"
+#include "lchmurl.h"
+
+#include <QHash>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTextCodec>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// Index header fields (all little-endian).
+constexpr quint64 kHeaderSize = 0x32;
+constexpr int kRootOffsetField = 0x14;
+constexpr int kDepthField = 0x18;
+constexpr int kDocScaleField = 0x1E;
+constexpr int kNodeSizeField = 0x2E;
+
+constexpr size_t kIndexNodeEntriesStart = 2;
+constexpr size_t kLeafFreeSpaceField = 6;
+constexpr size_t kLeafEntriesStart = 8;
+constexpr size_t kIndexEntryTail = 6;       // child node offset (4) and 2 unused bytes
+constexpr quint64 kTopicEntrySize = 16;
+constexpr quint64 kUrlTableEntrySize = 12;
+constexpr quint64 kUrlStringMax = 1024;
+
+constexpr quint64 kAllBits = std::numeric_limits<quint64>::max();
+
+quint16 le16(const unsigned char* p)
+{
+    return quint16(p[0] | (p[1] << 8));
+}
+
+quint32 le32(const unsigned char* p)
+{
+    return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24);
+}
+
+const unsigned char* bytesOf(const QByteArray& a)
+{
+    return reinterpret_cast<const unsigned char*>(a.constData());
+}
+
+// Reads up to `length` bytes of `unit` at `offset`. The buffer never grows beyond what the
+// object holds from `offset` on, and the result is cut to the count actually read (empty
+// when nothing was read).
+QByteArray readRange(LCHMFileImpl& book, const ItsfUnit& unit, quint64 offset, quint64 length)
+{
+    if (!book.container || offset >= unit.length)
+        return {};
+    length = std::min(length, unit.length - offset);
+    if (length == 0 || length > quint64(std::numeric_limits<qsizetype>::max()))
+        return {};
+    QByteArray buffer(qsizetype(length), Qt::Uninitialized);
+    const quint64 got = book.readObjectRange(
+        unit, reinterpret_cast<unsigned char*>(buffer.data()), offset, length);
+    buffer.truncate(qsizetype(std::min(got, length)));
+    return buffer;
+}
+
+// Reads a small fixed-size record; true only when all of it was read.
+bool readRecord(LCHMFileImpl& book, const ItsfUnit& unit, quint64 offset, unsigned char* out, quint64 size)
+{
+    if (!book.container || offset >= unit.length || unit.length - offset < size)
+        return false;
+    return book.readObjectRange(unit, out, offset, size) >= size;
+}
+
+// The end of a node's entries: node size minus the free space it declares, never beyond
+// the bytes that were read.
+size_t entriesEnd(quint32 nodeSize, quint16 freeSpace, size_t bytesRead)
+{
+    const size_t used = freeSpace <= nodeSize ? size_t(nodeSize - freeSpace) : 0;
+    return std::min(used, bytesRead);
+}
+
+// Words in the tree are front-coded: L, P, then L - 1 bytes that follow the first P bytes of
+// the word before. Rebuilds `word` from the entry at `pos` and sets `*next` behind its text.
+// False when the entry does not fit in the node.
+bool rebuildWord(const unsigned char* node, size_t size, size_t pos, QByteArray* word, size_t* next)
+{
+    if (pos > size || size - pos < 2)
+        return false;
+    const size_t length = node[pos];
+    const size_t prefix = node[pos + 1];
+    if (length == 0 || size - pos - 2 < length - 1)
+        return false;
+    if (prefix < size_t(word->size()))
+        word->truncate(qsizetype(prefix));
+    word->append(reinterpret_cast<const char*>(node + pos + 2), qsizetype(length - 1));
+    *next = pos + 2 + (length - 1);
+    return true;
+}
+
+// Stored words compare as unsigned bytes.
+bool lessThan(const QByteArray& a, const QByteArray& b)
+{
+    const size_t common = size_t(std::min(a.size(), b.size()));
+    const int c = common ? std::memcmp(a.constData(), b.constData(), common) : 0;
+    return c < 0 || (c == 0 && a.size() < b.size());
+}
+
+// Moves the cursor to the next bit; past bit 0 it goes on with bit 7 of the next byte.
+inline void stepBit(LCHMFileImpl::BitCursor* c)
+{
+    if (c->bit == 0) {
+        c->bit = 7;
+        ++c->byte;
+    } else {
+        --c->bit;
+    }
+}
+
+} // namespace
+
+quint32 LCHMFileImpl::readVarInt(const unsigned char* data, size_t size, size_t* used)
+{
+    quint32 value = 0;
+    for (size_t i = 0; i < size; ++i) {
+        const size_t shift = 7 * i;
+        if (shift < 32)
+            value |= quint32(data[i] & 0x7F) << shift;
+        if (!(data[i] & 0x80)) {
+            if (used)
+                *used = i + 1;
+            return value;
+        }
+    }
+    if (used)
+        *used = 0;
+    return 0;
+}
+
+quint64 LCHMFileImpl::readScaleRootInt(BitCursor* cursor, quint8 scale, quint8 root, bool* ok)
+{
+    if (ok)
+        *ok = false;
+    if (!cursor || scale != 2 || cursor->bit < 0 || cursor->bit > 7)
+        return kAllBits;
+
+    // The unary prefix: p one bits and the zero bit that ends them. No value of at most
+    // 63 bits needs more than 64 of them.
+    quint32 p = 0;
+    for (;;) {
+        if (cursor->byte >= cursor->size)
+            return kAllBits;
+        const bool one = (cursor->data[cursor->byte] >> cursor->bit) & 1;
+        stepBit(cursor);
+        if (!one)
+            break;
+        if (++p > 64)
+            return kAllBits;
+    }
+
+    const quint32 width = p == 0 ? root : quint32(root) + p - 1;
+    if (width > 63)
+        return kAllBits;
+    quint64 value = 0;
+    for (quint32 i = 0; i < width; ++i) {
+        if (cursor->byte >= cursor->size)
+            return kAllBits;
+        value = (value << 1) | ((cursor->data[cursor->byte] >> cursor->bit) & 1);
+        stepBit(cursor);
+    }
+    if (p != 0)
+        value += quint64(1) << width;
+    if (ok)
+        *ok = true;
+    return value;
+}
+
+// ---------------------------------------------------------------------------------------
+// Looking one stored word up.
+
+namespace {
+
+// Location codes are stored as distances from the previous occurrence in the same topic.
+// Positions in a title count apart from those in the body: title positions are moved up
+// by this much so that a phrase never runs from a title into a body.
+constexpr quint64 kTitlePositions = quint64(1) << 62;
+
+// A word that the index keeps in several entries (one for titles, one for bodies) may run
+// past the end of its leaf into the next ones; this bounds how far we follow it.
+constexpr int kMaxFollowingLeaves = 8;
+
+struct IndexHeader
+{
+    quint32 rootOffset = 0;
+    quint16 depth = 0;
+    quint32 nodeSize = 0;
+    quint8 docScale = 0, docRoot = 0, codeScale = 0, codeRoot = 0, locScale = 0, locRoot = 0;
+};
+
+bool readHeader(LCHMFileImpl& book, IndexHeader* h)
+{
+    unsigned char header[kHeaderSize];
+    if (!readRecord(book, book.searchUnit, 0, header, kHeaderSize))
+        return false;
+    h->docScale = header[kDocScaleField];
+    h->docRoot = header[kDocScaleField + 1];
+    h->codeScale = header[kDocScaleField + 2];
+    h->codeRoot = header[kDocScaleField + 3];
+    h->locScale = header[kDocScaleField + 4];
+    h->locRoot = header[kDocScaleField + 5];
+    h->rootOffset = le32(header + kRootOffsetField);
+    h->depth = le16(header + kDepthField);
+    h->nodeSize = le32(header + kNodeSizeField);
+    return h->docScale == 2 && h->codeScale == 2 && h->locScale == 2;
+}
+
+struct LeafEntry
+{
+    bool title = false;
+    quint32 count = 0;
+    quint32 listOffset = 0;
+    quint32 listSize = 0;
+};
+
+// A leaf entry: L, P, text, title flag, count (varint), list offset (4), 2 unused bytes,
+// list size (varint). Rebuilds `word` and sets `*next` to the following entry.
+bool parseLeafEntry(const unsigned char* data, size_t size, size_t pos, QByteArray* word,
+                    LeafEntry* entry, size_t* next)
+{
+    size_t p = 0;
+    if (!rebuildWord(data, size, pos, word, &p) || p >= size)
+        return false;
+    entry->title = data[p++] != 0;
+    size_t used = 0;
+    entry->count = LCHMFileImpl::readVarInt(data + p, size - p, &used);
+    if (used == 0)
+        return false;
+    p += used;
+    if (size - p < 6)
+        return false;
+    entry->listOffset = le32(data + p);
+    p += 6;
+    entry->listSize = LCHMFileImpl::readVarInt(data + p, size - p, &used);
+    if (used == 0)
+        return false;
+    *next = p + used;
+    return true;
+}
+
+// One decoded record of a location list, with the topic's place in /#TOPICS.
+struct DocHit
+{
+    quint64 doc;
+    SearchHit hit;
+};
+
+// Decodes a location list into one hit per record. With `keepPositions` every hit carries
+// the word's positions in its topic (from `positionBase` on). False when the list cannot be
+// read, ends before its last record, or names a topic the tables do not hold.
+bool decodeLocationList(LCHMFileImpl& book, const LeafEntry& entry, const IndexHeader& h,
+                        bool keepPositions, quint64 positionBase, QVector<DocHit>* out)
+{
+    if (entry.count == 0)
+        return true;   // a word the index knows but lists in no topic
+    const QByteArray list = readRange(book, book.searchUnit, entry.listOffset, entry.listSize);
+    if (list.isEmpty())
+        return false;
+
+    LCHMFileImpl::BitCursor cursor;
+    cursor.data = bytesOf(list);
+    cursor.size = size_t(list.size());
+    const quint64 topicCount = book.topicsUnit.length / kTopicEntrySize;
+    quint64 docIndex = 0;
+    QVector<DocHit> found;
+    // A count larger than the list can hold ends when the bits run out: every record
+    // starts on a byte of its own.
+    for (quint32 i = 0; i < entry.count; ++i) {
+        if (cursor.bit != 7) {
+            cursor.bit = 7;
+            ++cursor.byte;
+        }
+        if (cursor.byte >= cursor.size)
+            return false;
+
+        bool ok = false;
+        const quint64 step = LCHMFileImpl::readScaleRootInt(&cursor, h.docScale, h.docRoot, &ok);
+        if (!ok || step >= topicCount - docIndex)
+            return false;
+        docIndex += step;
+
+        DocHit record{docIndex, {}};
+        unsigned char topic[kTopicEntrySize];
+        unsigned char urlEntry[kUrlTableEntrySize];
+        if (!readRecord(book, book.topicsUnit, docIndex * kTopicEntrySize, topic, kTopicEntrySize)
+            || !readRecord(book, book.urltblUnit, le32(topic + 8), urlEntry, kUrlTableEntrySize))
+            return false;
+        record.hit.urlOffset = le32(urlEntry + 8);
+
+        const quint64 codes = LCHMFileImpl::readScaleRootInt(&cursor, h.codeScale, h.codeRoot, &ok);
+        if (!ok)
+            return false;
+        quint64 position = positionBase;
+        for (quint64 k = 0; k < codes; ++k) {
+            const quint64 distance = LCHMFileImpl::readScaleRootInt(&cursor, h.locScale, h.locRoot, &ok);
+            if (!ok || distance >= kTitlePositions - (position - positionBase))
+                return false;
+            position += distance;
+            if (keepPositions)
+                record.hit.locations.append(position);
+        }
+        found.append(std::move(record));
+    }
+    out->append(found);
+    return true;
+}
+
+// Looks one key (bytes as the index stores them) up. A word may have several entries in a
+// row (chmcmd and Microsoft's compiler keep title and body occurrences apart); their hits are
+// merged into one per topic, in topic order.
+bool lookupKey(LCHMFileImpl& book, const QByteArray& key, bool phraseMode, SearchHitList* hits)
+{
+    if (key.isEmpty())
+        return false;
+    IndexHeader h;
+    if (!readHeader(book, &h))
+        return false;
+    quint32 leafOffset = book.findLeafNode(key, h.rootOffset, h.nodeSize, h.depth);
+    if (leafOffset == 0 || h.nodeSize < kLeafEntriesStart || h.nodeSize > book.searchUnit.length)
+        return false;
+
+    QVector<LeafEntry> matches;
+    QSet<quint32> visited;
+    for (int leaves = 0; leaves <= kMaxFollowingLeaves && leafOffset != 0; ++leaves) {
+        if (visited.contains(leafOffset))
+            break;
+        visited.insert(leafOffset);
+        const QByteArray leaf = readRange(book, book.searchUnit, leafOffset, h.nodeSize);
+        if (size_t(leaf.size()) < kLeafEntriesStart)
+            break;
+        const unsigned char* data = bytesOf(leaf);
+        const size_t size = size_t(leaf.size());
+        const size_t end = entriesEnd(h.nodeSize, le16(data + kLeafFreeSpaceField), size);
+
+        QByteArray word;   // every leaf starts its front coding afresh
+        bool lastMatched = false;
+        bool passed = false;   // met an entry after the key's entries
+        size_t pos = kLeafEntriesStart;
+        while (pos < end) {
+            LeafEntry entry;
+            size_t next = 0;
+            if (!parseLeafEntry(data, size, pos, &word, &entry, &next)) {
+                if (matches.isEmpty())
+                    return false;
+                passed = true;
+                break;
+            }
+            lastMatched = word == key;
+            if (lastMatched) {
+                matches.append(entry);
+            } else if (!matches.isEmpty()) {
+                passed = true;
+                break;
+            }
+            pos = next;
+        }
+        // Only the leaf the tree leads to is searched; the next leaf only while the key's
+        // entries run up to the end of this one.
+        if (passed || !lastMatched)
+            break;
+        leafOffset = le32(data);
+    }
+    if (matches.isEmpty())
+        return false;
+
+    QVector<DocHit> found;
+    for (const LeafEntry& entry : std::as_const(matches)) {
+        if (!decodeLocationList(book, entry, h, phraseMode, entry.title ? kTitlePositions : 0, &found))
+            return false;
+    }
+    if (matches.size() > 1) {
+        std::stable_sort(found.begin(), found.end(),
+                         [](const DocHit& a, const DocHit& b) { return a.doc < b.doc; });
+        QVector<DocHit> merged;
+        for (DocHit& record : found) {
+            if (!merged.isEmpty() && merged.constLast().doc == record.doc)
+                merged.last().hit.locations += record.hit.locations;
+            else
+                merged.append(std::move(record));
+        }
+        found = std::move(merged);
+    }
+    for (DocHit& record : found)
+        hits->append(std::move(record.hit));
+    return true;
+}
+
+// Chinese, Japanese and Korean books: their index keeps every character of those scripts
+// as a word of its own, in the book's code page and without folding.
+bool isIdeographicLanguage(quint16 lcid)
+{
+    const quint16 primary = lcid & 0x3FF;
+    return primary == 0x04 || primary == 0x11 || primary == 0x12;
+}
+
+// The keys to look up for one word of the query: one key, or for ideographic books one per
+// character of those scripts (runs of ASCII stay whole), which must follow each other.
+// Empty when the word cannot occur in the index.
+QVector<QByteArray> searchKeys(const LCHMFileImpl& book, const QString& word)
+{
+    if (word.isEmpty())
+        return {};
+    if (!book.codec || !isIdeographicLanguage(book.lcid)) {
+        const QByteArray key = book.searchWordBytes(word);
+        return key.isEmpty() ? QVector<QByteArray>() : QVector<QByteArray>{key};
+    }
+
+    QVector<QByteArray> keys;
+    QString run;
+    const auto flush = [&keys, &run]() {
+        if (!run.isEmpty())
+            keys.append(run.toLower().toLatin1());
+        run.clear();
+    };
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        const QChar c = word.at(i);
+        if (c.unicode() < 0x80) {
+            run += c;
+            continue;
+        }
+        flush();
+        qsizetype length = 1;
+        if (c.isHighSurrogate() && i + 1 < word.size() && word.at(i + 1).isLowSurrogate())
+            length = 2;
+        const QString character = word.mid(i, length);
+        i += length - 1;
+        if (!book.codec->canEncode(character))
+            return {};
+        keys.append(book.codec->fromUnicode(character));
+    }
+    flush();
+    return keys;
+}
+
+// Keeps, per topic, the positions where the next key directly follows the keys so far.
+void keepFollowers(SearchHitList* working, const SearchHitList& next)
+{
+    QHash<quint32, qsizetype> nextByTopic;
+    for (qsizetype i = 0; i < next.size(); ++i) {
+        if (!nextByTopic.contains(next.at(i).urlOffset))
+            nextByTopic.insert(next.at(i).urlOffset, i);
+    }
+    SearchHitList kept;
+    for (SearchHit& hit : *working) {
+        const auto found = nextByTopic.constFind(hit.urlOffset);
+        if (found == nextByTopic.constEnd())
+            continue;
+        const QVector<quint64>& following = next.at(*found).locations;
+        const QSet<quint64> followingSet(following.cbegin(), following.cend());
+        QVector<quint64> positions;
+        for (quint64 position : std::as_const(hit.locations)) {
+            if (position != kAllBits && followingSet.contains(position + 1))
+                positions.append(position + 1);
+        }
+        if (positions.isEmpty())
+            continue;
+        hit.locations = std::move(positions);
+        kept.append(std::move(hit));
+    }
+    *working = std::move(kept);
+}
+
+// The topics where the keys occur one right after the other; each hit carries the
+// positions of the last key. False when a key is not in the index.
+bool lookupSequence(LCHMFileImpl& book, const QVector<QByteArray>& keys, SearchHitList* result)
+{
+    SearchHitList working;
+    if (keys.isEmpty() || !lookupKey(book, keys.first(), true, &working))
+        return false;
+    for (qsizetype k = 1; k < keys.size() && !working.isEmpty(); ++k) {
+        SearchHitList next;
+        if (!lookupKey(book, keys.at(k), true, &next))
+            return false;
+        keepFollowers(&working, next);
+    }
+    *result = std::move(working);
+    return true;
+}
+
+} // namespace
+
+bool LCHMFileImpl::lookupWord(const QString& word, bool phraseMode, SearchHitList* hits)
+{
+    if (word.isEmpty() || !hasSearchIndex || !hits)
+        return false;
+    // Stored words are bytes in the book's code page, case- and accent-folded.
+    const QVector<QByteArray> keys = searchKeys(*this, word);
+    if (keys.isEmpty())
+        return false;
+    if (keys.size() == 1)
+        return lookupKey(*this, keys.first(), phraseMode, hits);
+
+    SearchHitList found;
+    if (!lookupSequence(*this, keys, &found) || found.isEmpty())
+        return false;
+    for (SearchHit& hit : found) {
+        if (!phraseMode)
+            hit.locations.clear();
+        hits->append(std::move(hit));
+    }
+    return true;
+}
+
+quint32 LCHMFileImpl::findLeafNode(const QByteArray& key, quint32 rootOffset, quint32 nodeSize, quint16 depth)
+{
+    // Every level of a real tree holds at least one node of its own, so a tree deeper than
+    // the index has room for is damaged; this also bounds the bytes read by one descent.
+    if (depth == 0 || nodeSize == 0 || nodeSize > searchUnit.length
+        || quint64(depth) * nodeSize > searchUnit.length)
+        return 0;
+
+    quint32 current = rootOffset;
+    quint32 previous = 0;
+    QSet<quint32> visited;
+    QByteArray word;   // carries over from node to node during the descent
+    for (quint32 level = 1; level < depth; ++level) {
+        if (current == previous || visited.contains(current))
+            return 0;   // a node that leads back to itself or to a node above it
+        const QByteArray node = readRange(*this, searchUnit, current, nodeSize);
+        if (node.isEmpty())
+            return 0;
+        previous = current;
+        visited.insert(current);
+
+        const unsigned char* data = bytesOf(node);
+        const size_t size = size_t(node.size());
+        if (size < kIndexNodeEntriesStart)
+            return 0;
+        const size_t end = entriesEnd(nodeSize, le16(data), size);
+        size_t pos = kIndexNodeEntriesStart;
+        // chmcmd writes the last node of an index level with two zero bytes before its
+        // entries. No entry has length 0, so such bytes are padding, not an entry.
+        if (size >= kIndexNodeEntriesStart + 2 && data[pos] == 0 && data[pos + 1] == 0)
+            pos += 2;
+        while (pos < end) {
+            size_t p = 0;
+            if (!rebuildWord(data, size, pos, &word, &p) || size - p < kIndexEntryTail)
+                break;
+            if (!lessThan(word, key)) {
+                current = le32(data + p);
+                break;
+            }
+            pos = p + kIndexEntryTail;
+        }
+        // No entry at or above the key: `current` stays, and the next level finds nothing.
+    }
+    return current != previous ? current : 0;
+}
+
+bool LCHMFileImpl::readLocationList(quint32 count, quint32 size, quint32 offset,
+                                    quint8 docScale, quint8 docRoot, quint8 codeScale, quint8 codeRoot,
+                                    quint8 locScale, quint8 locRoot, bool phraseMode, SearchHitList* hits)
+{
+    if (!hits)
+        return false;
+    IndexHeader h;
+    h.docScale = docScale;
+    h.docRoot = docRoot;
+    h.codeScale = codeScale;
+    h.codeRoot = codeRoot;
+    h.locScale = locScale;
+    h.locRoot = locRoot;
+    LeafEntry entry;
+    entry.count = count;
+    entry.listSize = size;
+    entry.listOffset = offset;
+    QVector<DocHit> found;
+    if (!decodeLocationList(*this, entry, h, phraseMode, 0, &found))
+        return false;
+    for (DocHit& record : found)
+        hits->append(std::move(record.hit));
+    return true;
+}
+
+bool LCHMFileImpl::lookupPhrase(const QStringList& words, SearchHitList* hits)
+{
+    if (words.isEmpty() || !hits || !hasSearchIndex)
+        return false;
+    // A phrase matches where the location codes of its words follow each other one by one.
+    QVector<QByteArray> keys;
+    for (const QString& word : words) {
+        const QVector<QByteArray> wordKeys = searchKeys(*this, word);
+        if (wordKeys.isEmpty())
+            return false;
+        keys += wordKeys;
+    }
+    SearchHitList found;
+    if (!lookupSequence(*this, keys, &found))
+        return false;
+    for (SearchHit& hit : found) {
+        hit.locations.clear();
+        hits->append(std::move(hit));
+    }
+    return !hits->isEmpty();
+}
+
+void LCHMFileImpl::cleanSearchWord(QString& word)
+{
+    // Keep letters, digits, marks, "_" and "."; everything else goes.
+    static const QRegularExpression disallowed(QStringLiteral("[^\\p{L}\\p{N}\\p{M}_.]+"));
+    word.remove(disallowed);
+}
+
+void LCHMFileImpl::collectResultPaths(const SearchHitList& hits, QStringList* results, int limit)
+{
+    if (!results)
+        return;
+    QSet<quint32> seen;
+    int appended = 0;
+    for (const SearchHit& hit : hits) {
+        if (appended >= limit)
+            break;
+        if (seen.contains(hit.urlOffset))
+            continue;
+        seen.insert(hit.urlOffset);
+
+        const QByteArray entry = readRange(*this, urlstrUnit, quint64(hit.urlOffset) + 8, kUrlStringMax);
+        if (entry.isEmpty())
+            continue;
+        const qsizetype nul = entry.indexOf('\0');
+        const QByteArray path = nul >= 0 ? entry.left(nul) : entry;
+        results->append(makeAbsolutePath(QString::fromLatin1(path)));
+        ++appended;
+    }
+}
+
+bool LCHMFileImpl::fullTextSearch(const QString& query, QStringList* results, int limit)
+{
+    if (!results)
+        return false;
+
+    static const QRegularExpression phrasePattern(
+        QStringLiteral("\"(.*?)\""), QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression blanks(
+        QStringLiteral("\\s+"), QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression wordPattern(
+        QStringLiteral("([^\\s]+)"), QRegularExpression::UseUnicodePropertiesOption);
+
+    // Quoted phrases first; what lies between them is joined and read as words.
+    QVector<QStringList> phrases;
+    QString rest;
+    qsizetype from = 0;
+    for (auto it = phrasePattern.globalMatch(query); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        rest += QStringView(query).mid(from, match.capturedStart() - from);
+        from = match.capturedEnd();
+        QStringList parts = match.captured(1).split(blanks);   // empty parts stay
+        for (QString& part : parts)
+            cleanSearchWord(part);
+        phrases.append(parts);
+    }
+    rest += QStringView(query).mid(from);
+
+    QStringList includeWords, excludeWords;
+    for (auto it = wordPattern.globalMatch(rest); it.hasNext();) {
+        QString word = it.next().captured(1);
+        const QChar sign = word.at(0);
+        if (sign == QLatin1Char('-') || sign == QLatin1Char('+'))
+            word.remove(0, 1);
+        cleanSearchWord(word);
+        (sign == QLatin1Char('-') ? excludeWords : includeWords).append(word);
+    }
+
+    // Phrases, then include words, narrow the result; exclude words remove from it.
+    SearchHitList result;
+    bool first = true;
+    const auto narrow = [&result, &first](const SearchHitList& found) {
+        if (first) {
+            result = found;
+            first = false;
+            return;
+        }
+        QSet<quint32> topics;
+        for (const SearchHit& hit : found)
+            topics.insert(hit.urlOffset);
+        result.removeIf([&topics](const SearchHit& hit) { return !topics.contains(hit.urlOffset); });
+    };
+
+    for (const QStringList& phrase : std::as_const(phrases)) {
+        SearchHitList found;
+        if (!lookupPhrase(phrase, &found))
+            return false;
+        narrow(found);
+    }
+    for (const QString& word : std::as_const(includeWords)) {
+        SearchHitList found;
+        if (!lookupWord(word, false, &found))
+            return false;
+        narrow(found);
+    }
+    for (const QString& word : std::as_const(excludeWords)) {
+        if (result.isEmpty())
+            break;
+        SearchHitList found;
+        lookupWord(word, false, &found);
+        QSet<quint32> topics;
+        for (const SearchHit& hit : std::as_const(found))
+            topics.insert(hit.urlOffset);
+        result.removeIf([&topics](const SearchHit& hit) { return topics.contains(hit.urlOffset); });
+    }
+
+    collectResultPaths(result, results, limit);
+    return true;
+}
