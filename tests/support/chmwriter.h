@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+// A minimal ITSF container writer for tests: every object is stored uncompressed in
+// section 0, so tests can shape metadata files byte by byte.
+struct ChmWriterObject
+{
+    QByteArray path;  // e.g. "/#SYSTEM", "/index.htm"
+    QByteArray data;
+};
+
+struct ChmWriterOptions
+{
+    quint32 chunkSize = 4096;        // directory chunk size; small values force several chunks
+    int firstListingChunkDelta = 0;  // added to the first listing chunk named in the header
+    qint64 declaredLengthOverride = -1;  // >= 0: written as the declared file length
+    QByteArray trailing;             // bytes appended behind the container
+};
+
+// Objects are listed in directory order (case-folded byte order) whatever order they come in.
+// The result is empty when chunkSize leaves no room for entries or one entry does not fit a chunk.
+QByteArray buildChmContainer(QVector<ChmWriterObject> objects, const ChmWriterOptions& options = {});
+bool writeChmContainer(const QString& fileName, const QVector<ChmWriterObject>& objects,
+                       const ChmWriterOptions& options = {});
+
+// Little-endian helpers for shaping metadata files.
+void appendLe16(QByteArray& out, quint16 v);
+void appendLe32(QByteArray& out, quint32 v);

@@ -1,0 +1,1088 @@
+// The full-text index reader and query evaluation against indexes written by the test itself:
+// the integer codings, word trees of several depths, the query language, the result limit,
+// accent folding, and damaged indexes that must give "not found" without crashing or hanging.
+
+#include "chmwriter.h"
+#include "lchmfile.h"
+#include "lchmfileimpl.h"
+
+#include <QElapsedTimer>
+#include <QMap>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextCodec>
+
+#include <algorithm>
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// An encoder for /$FIftiMain, written from the index layout: a 50-byte header, location
+// lists of scale/root integers, leaves of front-coded words and index nodes above them.
+
+class BitWriter
+{
+public:
+    void put(bool one)
+    {
+        if (m_bit == 7)
+            m_bytes.append('\0');
+        if (one)
+            m_bytes[m_bytes.size() - 1] = char(uchar(m_bytes.back()) | (1 << m_bit));
+        m_bit = m_bit == 0 ? 7 : m_bit - 1;
+    }
+    void putBits(quint64 value, int width)
+    {
+        for (int i = width - 1; i >= 0; --i)
+            put((value >> i) & 1);
+    }
+    // Scale 2: values below 2^root are "0" + root bits; larger ones are p ones, a zero and
+    // root + p - 1 bits of the value less 2^(root + p - 1).
+    void putScaleRoot(quint64 value, int root)
+    {
+        if (root < 64 && value < (quint64(1) << root)) {
+            put(false);
+            putBits(value, root);
+            return;
+        }
+        int p = 1;
+        while (root + p < 64 && value >= (quint64(1) << (root + p)))
+            ++p;
+        for (int i = 0; i < p; ++i)
+            put(true);
+        put(false);
+        const int width = root + p - 1;
+        putBits(value - (quint64(1) << width), width);
+    }
+    void align() { m_bit = 7; }
+    QByteArray bytes() const { return m_bytes; }
+
+private:
+    QByteArray m_bytes;
+    int m_bit = 7;
+};
+
+void appendVarInt(QByteArray& out, quint32 v)
+{
+    do {
+        const char low = char(v & 0x7F);
+        v >>= 7;
+        out.append(v ? char(low | 0x80) : low);
+    } while (v);
+}
+
+void putLe16(QByteArray& data, int at, quint16 v)
+{
+    data[at] = char(v & 0xFF);
+    data[at + 1] = char(v >> 8);
+}
+
+void putLe32(QByteArray& data, int at, quint32 v)
+{
+    for (int i = 0; i < 4; ++i)
+        data[at + i] = char((v >> (8 * i)) & 0xFF);
+}
+
+struct Posting
+{
+    int topic;
+    QVector<quint64> locations;   // positions in the topic, ascending
+};
+
+struct IndexSpec
+{
+    QMap<QByteArray, QVector<Posting>> words;   // sorted as unsigned bytes, as the index is
+    QMap<QByteArray, QVector<Posting>> titleWords;   // entries with the title flag set
+    bool titleEntriesFirst = true;   // chmcmd writes a word's title entry before its body entry
+    quint32 nodeSize = 4096;
+    int leafCapacity = 1 << 30;    // entries per leaf
+    int indexCapacity = 1 << 30;   // entries per index node
+    quint8 docRoot = 2, codeRoot = 2, locRoot = 2;
+    QHash<QByteArray, quint32> countOverride, sizeOverride, offsetOverride;
+};
+
+struct BuiltIndex
+{
+    QByteArray data;
+    quint32 root = 0;
+    int depth = 0;
+    QVector<QVector<quint32>> levels;       // node offsets, root level first, leaves last
+};
+
+constexpr int kListsStart = 0x40;
+
+BuiltIndex buildIndex(const IndexSpec& spec)
+{
+    BuiltIndex built;
+    QByteArray lists;
+    struct LeafEntry { QByteArray word; QByteArray tail; };
+    QVector<LeafEntry> entries;
+    auto addEntry = [&](const QByteArray& word, const QVector<Posting>& postings, bool title) {
+        // Location codes: each position as the distance from the one before in the topic.
+        BitWriter bits;
+        int previous = 0;
+        for (const Posting& posting : postings) {
+            bits.align();
+            bits.putScaleRoot(quint64(posting.topic - previous), spec.docRoot);
+            previous = posting.topic;
+            bits.putScaleRoot(quint64(posting.locations.size()), spec.codeRoot);
+            quint64 position = 0;
+            for (quint64 next : posting.locations) {
+                bits.putScaleRoot(next - position, spec.locRoot);
+                position = next;
+            }
+        }
+        const QByteArray list = bits.bytes();
+        const quint32 offset = quint32(kListsStart + lists.size());
+        lists += list;
+
+        QByteArray tail;
+        tail.append(title ? '\1' : '\0');
+        const bool damaged = !title;
+        appendVarInt(tail, damaged ? spec.countOverride.value(word, quint32(postings.size())) : quint32(postings.size()));
+        appendLe32(tail, damaged ? spec.offsetOverride.value(word, offset) : offset);
+        appendLe16(tail, 0);
+        appendVarInt(tail, damaged ? spec.sizeOverride.value(word, quint32(list.size())) : quint32(list.size()));
+        entries.append({word, tail});
+    };
+    QList<QByteArray> allWords = spec.words.keys() + spec.titleWords.keys();
+    std::sort(allWords.begin(), allWords.end());
+    allWords.erase(std::unique(allWords.begin(), allWords.end()), allWords.end());
+    for (const QByteArray& word : std::as_const(allWords)) {
+        const bool body = spec.words.contains(word), title = spec.titleWords.contains(word);
+        if (title && spec.titleEntriesFirst)
+            addEntry(word, spec.titleWords.value(word), true);
+        if (body)
+            addEntry(word, spec.words.value(word), false);
+        if (title && !spec.titleEntriesFirst)
+            addEntry(word, spec.titleWords.value(word), true);
+    }
+
+    const quint32 nodesStart = quint32((kListsStart + lists.size() + 15) & ~15);
+    QVector<QByteArray> nodes;   // in file order from nodesStart
+    auto nodeOffset = [&](int index) { return nodesStart + quint32(index) * spec.nodeSize; };
+
+    // Front coding: P is the prefix shared with the entry before in the same node.
+    auto frontCode = [](const QByteArray& word, const QByteArray& before) {
+        int prefix = 0;
+        while (prefix < word.size() && prefix < before.size() && prefix < 255
+               && word[prefix] == before[prefix])
+            ++prefix;
+        QByteArray out;
+        out.append(char(word.size() - prefix + 1));
+        out.append(char(prefix));
+        out.append(word.mid(prefix));
+        return out;
+    };
+
+    struct Child { QByteArray lastWord; quint32 offset; };
+    QVector<Child> children;
+    QVector<quint32> leafOffsets;
+    {
+        QByteArray body, before;
+        int count = 0;
+        QByteArray lastWord;
+        auto closeLeaf = [&]() {
+            QByteArray node(int(spec.nodeSize), '\0');
+            putLe16(node, 6, quint16(spec.nodeSize - 8 - body.size()));
+            node.replace(8, body.size(), body);
+            leafOffsets.append(nodeOffset(nodes.size()));
+            children.append({lastWord, nodeOffset(nodes.size())});
+            nodes.append(node);
+            body.clear();
+            before.clear();
+            count = 0;
+        };
+        for (const LeafEntry& e : entries) {
+            QByteArray coded = frontCode(e.word, before) + e.tail;
+            if (count > 0 && (count >= spec.leafCapacity || 8 + body.size() + coded.size() > int(spec.nodeSize))) {
+                closeLeaf();
+                coded = frontCode(e.word, before) + e.tail;
+            }
+            Q_ASSERT(8 + coded.size() <= int(spec.nodeSize));
+            body += coded;
+            before = e.word;
+            lastWord = e.word;
+            ++count;
+        }
+        if (count > 0)
+            closeLeaf();
+        // Chain the leaves as a real index does (the reader ignores it).
+        for (int i = 0; i + 1 < leafOffsets.size(); ++i)
+            putLe32(nodes[i], 0, leafOffsets[i + 1]);
+    }
+    built.levels.prepend(leafOffsets);
+
+    while (children.size() > 1) {
+        QVector<Child> parents;
+        QVector<quint32> levelOffsets;
+        QByteArray body, before, lastWord;
+        int count = 0;
+        auto closeNode = [&]() {
+            QByteArray node(int(spec.nodeSize), '\0');
+            putLe16(node, 0, quint16(spec.nodeSize - 2 - body.size()));
+            node.replace(2, body.size(), body);
+            levelOffsets.append(nodeOffset(nodes.size()));
+            parents.append({lastWord, nodeOffset(nodes.size())});
+            nodes.append(node);
+            body.clear();
+            before.clear();
+            count = 0;
+        };
+        for (const Child& child : std::as_const(children)) {
+            QByteArray entryTail;
+            appendLe32(entryTail, child.offset);
+            appendLe16(entryTail, 0);
+            QByteArray coded = frontCode(child.lastWord, before) + entryTail;
+            if (count > 0 && (count >= spec.indexCapacity || 2 + body.size() + coded.size() > int(spec.nodeSize))) {
+                closeNode();
+                coded = frontCode(child.lastWord, before) + entryTail;
+            }
+            body += coded;
+            before = child.lastWord;
+            lastWord = child.lastWord;
+            ++count;
+        }
+        closeNode();
+        built.levels.prepend(levelOffsets);
+        children = parents;
+    }
+
+    built.depth = built.levels.size();
+    built.root = children.isEmpty() ? 0 : children.first().offset;
+
+    QByteArray header(kListsStart, '\0');
+    putLe32(header, 0x14, built.root);
+    putLe16(header, 0x18, quint16(built.depth));
+    header[0x1E] = 2;
+    header[0x1F] = char(spec.docRoot);
+    header[0x20] = 2;
+    header[0x21] = char(spec.codeRoot);
+    header[0x22] = 2;
+    header[0x23] = char(spec.locRoot);
+    putLe32(header, 0x2E, spec.nodeSize);
+
+    built.data = header + lists;
+    built.data.append(QByteArray(int(nodesStart) - built.data.size(), '\0'));
+    for (const QByteArray& node : std::as_const(nodes))
+        built.data += node;
+    return built;
+}
+
+// ---------------------------------------------------------------------------------------
+// A book around an index: topic i is "/t<i>.htm", its /#URLSTR entry is found through
+// /#TOPICS and /#URLTBL just as in a compiled book.
+
+struct BookSpec
+{
+    int topicCount = 8;
+    quint16 lcid = 0x409;
+    QHash<int, int> sameUrlAs;   // topic -> earlier topic whose table entry it shares
+};
+
+QVector<ChmWriterObject> bookObjects(const BookSpec& book, const QByteArray& fifti)
+{
+    QByteArray topics, urltbl, urlstr, strings;
+    strings.append('\0');
+    urlstr.append('\0');
+    for (int i = 0; i < book.topicCount; ++i) {
+        const quint32 titleOffset = quint32(strings.size());
+        strings += "Topic " + QByteArray::number(i) + '\0';
+        appendLe32(urltbl, quint32(0x1000 + i));   // an id
+        appendLe32(urltbl, quint32(i));            // the topic
+        appendLe32(urltbl, quint32(urlstr.size()));
+        appendLe32(urlstr, 0);
+        appendLe32(urlstr, 0);
+        urlstr += "t" + QByteArray::number(i) + ".htm" + '\0';
+
+        const int tableEntry = book.sameUrlAs.value(i, i);
+        appendLe32(topics, 0);
+        appendLe32(topics, titleOffset);
+        appendLe32(topics, quint32(tableEntry * 12));
+        appendLe32(topics, 6);
+    }
+
+    QByteArray system;
+    appendLe32(system, 3);   // version
+    appendLe16(system, 4);   // language record
+    appendLe16(system, 28);
+    appendLe32(system, book.lcid);
+    system.append(QByteArray(24, '\0'));
+    appendLe16(system, 3);   // title
+    appendLe16(system, 12);
+    system.append("Index book\0\0", 12);
+
+    QVector<ChmWriterObject> objects = {
+        {"/#SYSTEM", system},   {"/#TOPICS", topics}, {"/#URLTBL", urltbl},
+        {"/#URLSTR", urlstr},   {"/#STRINGS", strings},
+        {"/t0.htm", "<html><body>page</body></html>"},
+    };
+    if (!fifti.isNull())
+        objects.append({"/$FIftiMain", fifti});
+    return objects;
+}
+
+QVector<Posting> onTopics(std::initializer_list<int> topics)
+{
+    QVector<Posting> postings;
+    for (int t : topics)
+        postings.append(Posting{t, {0}});
+    return postings;
+}
+
+QStringList paths(std::initializer_list<int> topics)
+{
+    QStringList out;
+    for (int t : topics)
+        out << QStringLiteral("/t%1.htm").arg(t);
+    return out;
+}
+
+// The words of the query tests. Location codes are positions in the topic's text.
+IndexSpec queryIndex()
+{
+    IndexSpec spec;
+    spec.words["apple"] = {{0, {1, 7}}, {2, {4}}, {3, {9}}, {5, {0}}};
+    spec.words["red"] = {{0, {0}}, {2, {9}}, {3, {8}}, {5, {3}}};
+    spec.words["ripe"] = {{0, {5}}, {3, {10}}};
+    spec.words["banana"] = {{2, {1}}, {4, {0}}};
+    spec.words["cherry"] = {{1, {0}}};
+    spec.words["date"] = {{4, {1}}};
+    spec.words["green"] = {{3, {0}}, {6, {5}}};
+    spec.words["tree"] = {{3, {1}}, {7, {6}}};
+    spec.words["dont"] = {{6, {0}}};
+    spec.words["v1.2"] = {{7, {0}}};
+    spec.words["ab"] = {{1, {3}}};
+    spec.words["nowhere"] = {};   // known to the index, listed in no topic
+    return spec;
+}
+
+} // namespace
+
+class TestSearchIndex : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void readVarInt_data();
+    void readVarInt();
+    void readScaleRootInt_data();
+    void readScaleRootInt();
+    void scaleRootRoundTrip();
+    void cleanSearchWord_data();
+    void cleanSearchWord();
+
+    void treeWalk_data();
+    void treeWalk();
+    void query_data();
+    void query();
+    void phraseLocations();
+    void sharedTopicGivesOnePath();
+    void limit_data();
+    void limit();
+    void folding_data();
+    void folding();
+    void noIndex();
+    void titleAndBodyEntries_data();
+    void titleAndBodyEntries();
+    void ideographicBook_data();
+    void ideographicBook();
+
+    void damagedIndex_data();
+    void damagedIndex();
+
+private:
+    // Writes a book around `fifti` and opens it; the file lives as long as the test dir.
+    bool openBook(LCHMFile& file, const QByteArray& fifti, const BookSpec& book = {});
+
+    QTemporaryDir m_dir;
+    int m_books = 0;
+};
+
+void TestSearchIndex::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+}
+
+bool TestSearchIndex::openBook(LCHMFile& file, const QByteArray& fifti, const BookSpec& book)
+{
+    const QString path = m_dir.filePath(QStringLiteral("book%1.chm").arg(++m_books));
+    if (!writeChmContainer(path, bookObjects(book, fifti)))
+        return false;
+    return file.openBook(path);
+}
+
+void TestSearchIndex::readVarInt_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<quint32>("value");
+    QTest::addColumn<int>("used");
+
+    QTest::newRow("two bytes") << QByteArray::fromHex("8501") << 133u << 2;
+    QTest::newRow("one byte") << QByteArray::fromHex("7f") << 127u << 1;
+    QTest::newRow("zero") << QByteArray::fromHex("00") << 0u << 1;
+    QTest::newRow("stops at the first byte without the high bit") << QByteArray::fromHex("0185") << 1u << 1;
+    QTest::newRow("32 bits") << QByteArray::fromHex("ffffffff0f") << 0xFFFFFFFFu << 5;
+    QTest::newRow("groups beyond 32 bits are dropped") << QByteArray::fromHex("8080808080808001") << 0u << 8;
+    QTest::newRow("ends inside the integer") << QByteArray::fromHex("8585") << 0u << 0;
+    QTest::newRow("no bytes") << QByteArray() << 0u << 0;
+}
+
+void TestSearchIndex::readVarInt()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(quint32, value);
+    QFETCH(int, used);
+
+    size_t taken = 99;
+    const quint32 got = LCHMFileImpl::readVarInt(reinterpret_cast<const unsigned char*>(bytes.constData()),
+                                                 size_t(bytes.size()), &taken);
+    QCOMPARE(int(taken), used);
+    if (used)
+        QCOMPARE(got, value);
+}
+
+void TestSearchIndex::readScaleRootInt_data()
+{
+    QTest::addColumn<QString>("bits");   // the stream, most significant bit first
+    QTest::addColumn<int>("scale");
+    QTest::addColumn<int>("root");
+    QTest::addColumn<int>("startBit");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<quint64>("value");
+    QTest::addColumn<int>("consumed");   // bits
+
+    QTest::newRow("p 0: 0 11") << "011" << 2 << 2 << 7 << true << quint64(3) << 3;
+    QTest::newRow("p 1: 10 01") << "1001" << 2 << 2 << 7 << true << quint64(5) << 4;
+    QTest::newRow("p 2: 110 101") << "110101" << 2 << 2 << 7 << true << quint64(13) << 6;
+    QTest::newRow("root 0, zero width") << "0" << 2 << 0 << 7 << true << quint64(0) << 1;
+    QTest::newRow("root 0, p 1") << "10" << 2 << 0 << 7 << true << quint64(1) << 2;
+    QTest::newRow("crosses a byte") << "1111111110" "11111111" << 2 << 0 << 0 << true
+                                    << quint64(0x1FF) << 18;
+    QTest::newRow("starts inside a byte") << "011" << 2 << 2 << 4 << true << quint64(3) << 3;
+    QTest::newRow("stream ends in the prefix") << "11111111" << 2 << 2 << 7 << false << ~quint64(0) << -1;
+    QTest::newRow("stream ends in the value") << "11111110" << 2 << 2 << 7 << false << ~quint64(0) << -1;
+    QTest::newRow("scale 3") << "011" << 3 << 2 << 7 << false << ~quint64(0) << 0;
+    QTest::newRow("bit position 8") << "011" << 2 << 2 << 8 << false << ~quint64(0) << 0;
+    QTest::newRow("wider than 63 bits") << QString(70, QLatin1Char('1')) + "0" + QString(80, QLatin1Char('0'))
+                                        << 2 << 2 << 7 << false << ~quint64(0) << -1;
+    QTest::newRow("root 200") << "0" + QString(210, QLatin1Char('0')) << 2 << 200 << 7 << false
+                              << ~quint64(0) << -1;
+}
+
+void TestSearchIndex::readScaleRootInt()
+{
+    QFETCH(QString, bits);
+    QFETCH(int, scale);
+    QFETCH(int, root);
+    QFETCH(int, startBit);
+    QFETCH(bool, ok);
+    QFETCH(quint64, value);
+    QFETCH(int, consumed);
+
+    // The stream begins at `startBit` of byte 0: the bits above it are ones, to be ignored.
+    const int lead = startBit <= 7 ? 7 - startBit : 0;
+    const QString stream = QString(lead, QLatin1Char('1')) + bits;
+    QByteArray bytes((stream.size() + 7) / 8, '\0');
+    for (int i = 0; i < stream.size(); ++i) {
+        if (stream.at(i) == QLatin1Char('1'))
+            bytes[i / 8] = char(uchar(bytes[i / 8]) | (0x80 >> (i % 8)));
+    }
+
+    LCHMFileImpl::BitCursor cursor;
+    cursor.data = reinterpret_cast<const unsigned char*>(bytes.constData());
+    cursor.size = size_t(bytes.size());
+    cursor.bit = startBit;
+    bool gotOk = !ok;
+    const quint64 got = LCHMFileImpl::readScaleRootInt(&cursor, quint8(scale), quint8(root), &gotOk);
+    QCOMPARE(gotOk, ok);
+    QCOMPARE(got, value);
+    if (consumed == 0) {
+        QCOMPARE(int(cursor.byte), 0);
+        QCOMPARE(cursor.bit, startBit);
+    } else if (consumed > 0) {
+        QCOMPARE(int(cursor.byte) * 8 + (7 - cursor.bit) - lead, consumed);
+    }
+    QVERIFY(cursor.byte <= cursor.size);
+}
+
+void TestSearchIndex::scaleRootRoundTrip()
+{
+    // The encoder of these tests against the reader, over every root a real index uses.
+    for (int root = 0; root <= 8; ++root) {
+        QVector<quint64> values;
+        for (quint64 v = 0; v < 600; ++v)
+            values << v;
+        values << 65535 << 65536 << 0xFFFFFFFFull << (quint64(1) << 40) + 12345
+               << (quint64(1) << 62) + 7;
+        BitWriter writer;
+        for (quint64 v : values)
+            writer.putScaleRoot(v, root);
+        const QByteArray bytes = writer.bytes();
+        LCHMFileImpl::BitCursor cursor;
+        cursor.data = reinterpret_cast<const unsigned char*>(bytes.constData());
+        cursor.size = size_t(bytes.size());
+        for (quint64 v : values) {
+            bool ok = false;
+            QCOMPARE(LCHMFileImpl::readScaleRootInt(&cursor, 2, quint8(root), &ok), v);
+            QVERIFY(ok);
+        }
+    }
+}
+
+void TestSearchIndex::cleanSearchWord_data()
+{
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<QString>("cleaned");
+
+    QTest::newRow("apostrophe") << "don't" << "dont";
+    QTest::newRow("point stays") << "v1.2" << "v1.2";
+    QTest::newRow("underscore stays") << "a_b" << "a_b";
+    QTest::newRow("inner signs") << "a+b-c" << "abc";
+    QTest::newRow("lone quote") << "\"word" << "word";
+    QTest::newRow("letters of any script") << QString::fromUtf8("Straße книга 中文") << QString::fromUtf8("Straßeкнига中文");
+    QTest::newRow("combining mark stays") << QString::fromUtf8("cafe\u0301") << QString::fromUtf8("cafe\u0301");
+    QTest::newRow("non-BMP letter stays") << QString::fromUtf8("a\U00020000b") << QString::fromUtf8("a\U00020000b");
+    QTest::newRow("only punctuation") << "?!*" << "";
+}
+
+void TestSearchIndex::cleanSearchWord()
+{
+    QFETCH(QString, word);
+    QFETCH(QString, cleaned);
+    LCHMFileImpl::cleanSearchWord(word);
+    QCOMPARE(word, cleaned);
+}
+
+void TestSearchIndex::treeWalk_data()
+{
+    QTest::addColumn<quint32>("nodeSize");
+    QTest::addColumn<int>("leafCapacity");
+    QTest::addColumn<int>("indexCapacity");
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<bool>("padLastNodes");
+
+    QTest::newRow("depth 1") << 4096u << (1 << 30) << (1 << 30) << 1 << false;
+    QTest::newRow("depth 2") << 4096u << 8 << (1 << 30) << 2 << false;
+    QTest::newRow("depth 3") << 4096u << 5 << 4 << 3 << false;
+    QTest::newRow("depth 3, full small nodes") << 96u << (1 << 30) << (1 << 30) << 3 << false;
+    // chmcmd puts two zero bytes before the entries of the last index node of each level.
+    QTest::newRow("depth 3, chmcmd's padded last nodes") << 4096u << 5 << 4 << 3 << true;
+}
+
+void TestSearchIndex::treeWalk()
+{
+    QFETCH(quint32, nodeSize);
+    QFETCH(int, leafCapacity);
+    QFETCH(int, indexCapacity);
+    QFETCH(int, depth);
+    QFETCH(bool, padLastNodes);
+
+    // 60 words with shared prefixes, each in its own pattern of topics.
+    IndexSpec spec;
+    spec.nodeSize = nodeSize;
+    spec.leafCapacity = leafCapacity;
+    spec.indexCapacity = indexCapacity;
+    QMap<QString, QStringList> expected;
+    for (int i = 0; i < 60; ++i) {
+        const QByteArray word = "w" + QByteArray::number(i / 10) + "x" + QByteArray::number(i % 10) + "word";
+        QVector<Posting> postings;
+        QStringList topicPaths;
+        for (int t = 0; t < 8; ++t) {
+            if ((i + t) % 3 == 0) {
+                postings.append(Posting{t, {quint64(i)}});
+                topicPaths << QStringLiteral("/t%1.htm").arg(t);
+            }
+        }
+        spec.words[word] = postings;
+        expected.insert(QString::fromLatin1(word), topicPaths);
+    }
+    BuiltIndex built = buildIndex(spec);
+    QCOMPARE(built.depth, depth);
+    if (padLastNodes) {
+        for (int level = 0; level + 1 < built.levels.size(); ++level) {
+            const int node = int(built.levels.at(level).last());
+            const int nodeSize = int(spec.nodeSize);
+            const quint16 freeSpace = quint16(uchar(built.data[node]) | (uchar(built.data[node + 1]) << 8));
+            QVERIFY(freeSpace >= 2);
+            const QByteArray entries = built.data.mid(node + 2, nodeSize - 4);
+            putLe16(built.data, node, quint16(freeSpace - 2));
+            built.data.replace(node + 2, nodeSize - 2, QByteArray(2, '\0') + entries);
+        }
+    }
+
+    LCHMFile file;
+    QVERIFY(openBook(file, built.data));
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        QStringList results;
+        QVERIFY2(file.fullTextSearch(it.key(), &results, 700), qPrintable(it.key()));
+        QCOMPARE(results, it.value());
+    }
+
+    // Before the first word, between two leaves, after the last word of the tree, and
+    // words that only share a prefix with an indexed one.
+    const QStringList absent = {"a", "w0x9wordz", "w1x0wor", "w5x9wordd", "zzz", "w5x9word0", "w"};
+    for (const QString& word : absent) {
+        QStringList results;
+        QVERIFY2(!file.fullTextSearch(word, &results, 700), qPrintable(word));
+        QVERIFY(results.isEmpty());
+    }
+}
+
+void TestSearchIndex::query_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("one word") << "apple" << true << paths({0, 2, 3, 5});
+    QTest::newRow("case folded") << "APPLE" << true << paths({0, 2, 3, 5});
+    QTest::newRow("two words") << "apple banana" << true << paths({2});
+    QTest::newRow("plus word") << "+apple +ripe" << true << paths({0, 3});
+    QTest::newRow("minus word") << "apple -banana" << true << paths({0, 3, 5});
+    QTest::newRow("minus word first in the query") << "-ripe apple" << true << paths({2, 5});
+    QTest::newRow("minus word not in the index") << "apple -missing" << true << paths({0, 2, 3, 5});
+    QTest::newRow("only minus words") << "-apple -banana" << true << QStringList();
+    QTest::newRow("empty") << "" << true << QStringList();
+    QTest::newRow("blanks") << " \t " << true << QStringList();
+    QTest::newRow("word not in the index") << "apple missing" << false << QStringList();
+    QTest::newRow("prefix of a word") << "appl" << false << QStringList();
+    QTest::newRow("lone plus") << "apple +" << false << QStringList();
+    QTest::newRow("no shared topic, third word found") << "cherry date apple" << true << QStringList();
+    QTest::newRow("no shared topic, third word missing") << "cherry date missing" << false << QStringList();
+    QTest::newRow("known word in no topic") << "nowhere" << true << QStringList();
+    QTest::newRow("known word in no topic narrows") << "apple nowhere" << true << QStringList();
+    QTest::newRow("phrase") << "\"red apple\"" << true << paths({0, 3});
+    QTest::newRow("phrase case folded") << "\"Red APPLE\"" << true << paths({0, 3});
+    QTest::newRow("phrase of three") << "\"red apple ripe\"" << true << paths({3});
+    QTest::newRow("phrase in reverse order") << "\"apple red\"" << false << QStringList();
+    QTest::newRow("phrase: following codes in other topics don't join") << "\"green tree\"" << true << paths({3});
+    QTest::newRow("phrase words in different topics only") << "\"ripe banana\"" << false << QStringList();
+    QTest::newRow("two phrases") << "\"red apple\" \"green tree\"" << true << paths({3});
+    QTest::newRow("phrase and word") << "banana \"red apple\"" << true << QStringList();
+    QTest::newRow("phrase and minus word") << "\"red apple\" -ripe" << true << QStringList();
+    QTest::newRow("phrase and other minus word") << "\"red apple\" -green" << true << paths({0});
+    QTest::newRow("empty phrase") << "apple \"\"" << false << QStringList();
+    QTest::newRow("phrase with a leading blank") << "\" red apple\"" << false << QStringList();
+    QTest::newRow("phrase with a trailing blank") << "\"red apple \"" << false << QStringList();
+    QTest::newRow("unpaired quote") << "\"apple" << true << paths({0, 2, 3, 5});
+    QTest::newRow("text around a phrase joins") << "ap\"red apple\"ple" << true << paths({0, 3});
+    QTest::newRow("apostrophe removed") << "don't" << true << paths({6});
+    QTest::newRow("point kept") << "v1.2" << true << paths({7});
+    QTest::newRow("inner plus removed") << "a+b" << true << paths({1});
+    QTest::newRow("minus then plus") << "-+apple banana" << true << paths({4});
+}
+
+void TestSearchIndex::query()
+{
+    QFETCH(QString, query);
+    QFETCH(bool, ok);
+    QFETCH(QStringList, expected);
+
+    LCHMFile file;
+    QVERIFY(openBook(file, buildIndex(queryIndex()).data));
+    QStringList results;
+    QCOMPARE(file.fullTextSearch(query, &results, 700), ok);
+    QCOMPARE(results, expected);
+}
+
+void TestSearchIndex::phraseLocations()
+{
+    // lookupPhrase works on the location codes; lookupWord stores them only when asked.
+    LCHMFile file;
+    QVERIFY(openBook(file, buildIndex(queryIndex()).data));
+    LCHMFileImpl* impl = file.impl();
+
+    SearchHitList hits;
+    QVERIFY(impl->lookupWord(QStringLiteral("apple"), true, &hits));
+    QCOMPARE(hits.size(), 4);
+    QCOMPARE(hits.at(0).locations, (QVector<quint64>{1, 7}));
+    QCOMPARE(hits.at(1).locations, (QVector<quint64>{4}));
+
+    SearchHitList plain;
+    QVERIFY(impl->lookupWord(QStringLiteral("apple"), false, &plain));
+    QCOMPARE(plain.size(), 4);
+    for (const SearchHit& hit : std::as_const(plain))
+        QVERIFY(hit.locations.isEmpty());
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(plain.at(i).urlOffset, hits.at(i).urlOffset);
+
+    // Hits are appended behind what the list holds; the phrase result carries no codes.
+    SearchHitList phrase = plain;
+    QVERIFY(impl->lookupPhrase({QStringLiteral("red"), QStringLiteral("apple")}, &phrase));
+    QCOMPARE(phrase.size(), 6);
+    QVERIFY(phrase.at(4).locations.isEmpty());
+    QCOMPARE(phrase.at(4).urlOffset, hits.at(0).urlOffset);
+    QCOMPARE(phrase.at(5).urlOffset, hits.at(2).urlOffset);
+
+    SearchHitList nothing;
+    QVERIFY(!impl->lookupPhrase({QStringLiteral("apple"), QStringLiteral("red")}, &nothing));
+    QVERIFY(nothing.isEmpty());
+}
+
+void TestSearchIndex::sharedTopicGivesOnePath()
+{
+    // Topics 1 and 2 share one /#URLTBL entry: one path, in the place of the first.
+    IndexSpec spec;
+    spec.words["word"] = onTopics({0, 1, 2, 3});
+    BookSpec book;
+    book.sameUrlAs.insert(2, 1);
+    LCHMFile file;
+    QVERIFY(openBook(file, buildIndex(spec).data, book));
+    QStringList results;
+    QVERIFY(file.fullTextSearch(QStringLiteral("word"), &results, 700));
+    QCOMPARE(results, paths({0, 1, 3}));
+}
+
+void TestSearchIndex::limit_data()
+{
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<int>("appended");
+
+    QTest::newRow("700 of 800") << 700 << QStringList() << 700;
+    QTest::newRow("1") << 1 << QStringList() << 1;
+    QTest::newRow("more than there are") << 5000 << QStringList() << 800;
+    QTest::newRow("paths already in the list are not counted")
+        << 700 << QStringList{QStringLiteral("/t1.htm"), QStringLiteral("/other.htm")} << 700;
+}
+
+void TestSearchIndex::limit()
+{
+    QFETCH(int, limit);
+    QFETCH(QStringList, before);
+    QFETCH(int, appended);
+
+    IndexSpec spec;
+    for (int t = 0; t < 800; ++t)
+        spec.words["common"].append(Posting{t, {quint64(t % 5)}});
+    BookSpec book;
+    book.topicCount = 800;
+    LCHMFile file;
+    QVERIFY(openBook(file, buildIndex(spec).data, book));
+
+    QStringList results = before;
+    QVERIFY(file.fullTextSearch(QStringLiteral("common"), &results, limit));
+    QCOMPARE(results.size(), before.size() + appended);
+    QCOMPARE(results.mid(0, before.size()), before);
+    QCOMPARE(results.at(before.size()), QStringLiteral("/t0.htm"));
+    QCOMPARE(results.last(), QStringLiteral("/t%1.htm").arg(appended - 1));
+}
+
+void TestSearchIndex::folding_data()
+{
+    QTest::addColumn<int>("lcid");
+    QTest::addColumn<QByteArray>("stored");   // the word as the index holds it
+    QTest::addColumn<QString>("query");
+
+    QTest::newRow("sharp s") << 0x409 << QByteArray("strasse") << QString::fromUtf8("Straße");
+    QTest::newRow("acute accent, capitals") << 0x409 << QByteArray("cafe") << QString::fromUtf8("CAFÉ");
+    QTest::newRow("ligature") << 0x409 << QByteArray("oeuvre") << QString::fromUtf8("Œuvre");
+    QTest::newRow("thorn stays a byte of its own") << 0x409 << QByteArray("\xfe" "ing") << QString::fromUtf8("Þing");
+    QTest::newRow("no codec: lower case") << 0 << QByteArray("abc") << QStringLiteral("ABC");
+}
+
+void TestSearchIndex::folding()
+{
+    QFETCH(int, lcid);
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, query);
+
+    IndexSpec spec;
+    spec.words[stored] = onTopics({1});
+    spec.words["zzz"] = onTopics({2});
+    BookSpec book;
+    book.lcid = quint16(lcid);
+    LCHMFile file;
+    QVERIFY(openBook(file, buildIndex(spec).data, book));
+    QStringList results;
+    QVERIFY(file.fullTextSearch(query, &results, 700));
+    QCOMPARE(results, paths({1}));
+    QVERIFY(file.fullTextSearch(QStringLiteral("\"%1\"").arg(query), &results, 700));
+    QCOMPARE(results, paths({1, 1}));   // appended to what the list held
+}
+
+void TestSearchIndex::noIndex()
+{
+    LCHMFile file;
+    QVERIFY(openBook(file, QByteArray()));
+    QStringList results{QStringLiteral("/kept.htm")};
+    QVERIFY(!file.fullTextSearch(QStringLiteral("apple"), &results, 700));
+    QVERIFY(file.fullTextSearch(QStringLiteral("-apple"), &results, 700));
+    QCOMPARE(results, QStringList{QStringLiteral("/kept.htm")});
+
+    LCHMFile closed;
+    QVERIFY(!closed.fullTextSearch(QStringLiteral("apple"), &results, 700));
+    SearchHitList hits;
+    QVERIFY(!closed.impl()->lookupWord(QStringLiteral("apple"), false, &hits));
+}
+
+void TestSearchIndex::titleAndBodyEntries_data()
+{
+    QTest::addColumn<bool>("titleFirst");
+    QTest::addColumn<int>("leafCapacity");
+
+    // Both orders occur: chmcmd writes a word's title entry first, Microsoft's compiler its
+    // body entry. Small leaves put the two entries of "bb" into different leaves.
+    QTest::newRow("title first") << true << (1 << 30);
+    QTest::newRow("body first") << false << (1 << 30);
+    QTest::newRow("title first, split between two leaves") << true << 2;
+    QTest::newRow("body first, split between two leaves") << false << 2;
+    QTest::newRow("title first, one entry per leaf") << true << 1;
+    QTest::newRow("body first, one entry per leaf") << false << 1;
+}
+
+void TestSearchIndex::titleAndBodyEntries()
+{
+    QFETCH(bool, titleFirst);
+    QFETCH(int, leafCapacity);
+
+    // t1 body "aa bb"; t2 title "bb", body "cc"; t3 title "bb cc"; t4 body "bb cc".
+    IndexSpec spec;
+    spec.titleEntriesFirst = titleFirst;
+    spec.leafCapacity = leafCapacity;
+    spec.words["aa"] = {{1, {0}}};
+    spec.words["bb"] = {{1, {1}}, {4, {0}}};
+    spec.words["cc"] = {{2, {0}}, {4, {1}}};
+    spec.titleWords["bb"] = {{2, {0}}, {3, {0}}};
+    spec.titleWords["cc"] = {{3, {1}}};
+    LCHMFile file;
+    QVERIFY(openBook(file, buildIndex(spec).data));
+
+    const QVector<QPair<QString, QStringList>> cases = {
+        {"bb", paths({1, 2, 3, 4})},
+        {"cc", paths({2, 3, 4})},
+        {"aa bb", paths({1})},
+        {"\"bb cc\"", paths({3, 4})},   // not t2: a phrase does not run from title into body
+        {"\"aa bb\"", paths({1})},
+        {"\"bb aa\"", {}},
+    };
+    for (const auto& [query, expected] : cases) {
+        QStringList results;
+        QCOMPARE(file.fullTextSearch(query, &results, 700), !expected.isEmpty());
+        QCOMPARE(results, expected);
+    }
+}
+
+void TestSearchIndex::ideographicBook_data()
+{
+    QTest::addColumn<int>("lcid");
+    QTest::addColumn<QString>("codec");
+
+    QTest::newRow("Chinese, GBK") << 0x804 << "GBK";
+    QTest::newRow("Korean, EUC-KR") << 0x412 << "EUC-KR";
+    QTest::newRow("Japanese, EUC-JP") << 0x411 << "EUC-JP";
+}
+
+void TestSearchIndex::ideographicBook()
+{
+    QFETCH(int, lcid);
+    QFETCH(QString, codec);
+
+    // The index of such a book keeps every character as a word of its own, as the book's
+    // code page writes it, and runs of ASCII as words: "文件" is two words in a row.
+    QTextCodec* textCodec = QTextCodec::codecForName(codec.toLatin1());
+    QVERIFY(textCodec);
+    const QByteArray wen = textCodec->fromUnicode(QString::fromUtf8("文"));
+    const QByteArray jian = textCodec->fromUnicode(QString::fromUtf8("件"));
+    IndexSpec spec;
+    spec.words[wen] = {{1, {3}}, {2, {0}}};
+    spec.words[jian] = {{1, {4}}, {2, {5}}};
+    spec.words["7z"] = {{1, {5}}, {2, {1}}};
+    BookSpec book;
+    book.lcid = quint16(lcid);
+    LCHMFile file;
+    QVERIFY(openBook(file, buildIndex(spec).data, book));
+
+    const QVector<QPair<QString, QStringList>> cases = {
+        {QString::fromUtf8("文"), paths({1, 2})},
+        {QString::fromUtf8("文件"), paths({1})},
+        {QString::fromUtf8("件文"), {}},
+        {QString::fromUtf8("\"文件 7z\""), paths({1})},
+        {QString::fromUtf8("文件7Z"), paths({1})},
+        {QString::fromUtf8("7z -文件"), paths({2})},
+        {QString::fromUtf8("文件 7z"), paths({1})},
+    };
+    for (const auto& [query, expected] : cases) {
+        QStringList results;
+        QCOMPARE(file.fullTextSearch(query, &results, 700), !expected.isEmpty());
+        QCOMPARE(results, expected);
+    }
+}
+
+// Damage done to a well-formed three-level index of the words below.
+enum class Damage {
+    None,
+    RootPointsToItself,
+    ChildPointsToRoot,
+    RootPointsToLeafLevelSkipped,
+    Depth65535,
+    DepthZero,
+    RootOffsetZero,
+    RootOffsetPastEnd,
+    NodeSizeZero,
+    NodeSizeHuge,
+    NodeSizeTiny,
+    FreeSpaceAboveNodeSize,
+    LeafFreeSpaceAboveNodeSize,
+    ZeroLengthEntry,
+    EntryLengthPastNode,
+    ScaleThree,
+    CountHuge,
+    CountBeyondList,
+    ListSizeShort,
+    ListSizeHuge,
+    ListOffsetPastEnd,
+    ListOffsetZero,
+    TopicPastTable,
+    UrlTablePastEnd,
+    HeaderCut,
+};
+Q_DECLARE_METATYPE(Damage)
+
+void TestSearchIndex::damagedIndex_data()
+{
+    QTest::addColumn<Damage>("damage");
+    QTest::addColumn<bool>("mustFail");   // false where the damage leaves garbage to read
+
+    QTest::newRow("none") << Damage::None << false;
+    QTest::newRow("root points to itself") << Damage::RootPointsToItself << true;
+    QTest::newRow("child points back to the root") << Damage::ChildPointsToRoot << true;
+    QTest::newRow("root points to a leaf, a level early") << Damage::RootPointsToLeafLevelSkipped << false;
+    QTest::newRow("depth 65535") << Damage::Depth65535 << true;
+    QTest::newRow("depth 0") << Damage::DepthZero << true;
+    QTest::newRow("root offset 0") << Damage::RootOffsetZero << true;
+    QTest::newRow("root offset past the end") << Damage::RootOffsetPastEnd << true;
+    QTest::newRow("node size 0") << Damage::NodeSizeZero << true;
+    QTest::newRow("node size 2^32-1") << Damage::NodeSizeHuge << true;
+    QTest::newRow("node size 3") << Damage::NodeSizeTiny << true;
+    QTest::newRow("index free space above node size") << Damage::FreeSpaceAboveNodeSize << true;
+    QTest::newRow("leaf free space above node size") << Damage::LeafFreeSpaceAboveNodeSize << true;
+    QTest::newRow("entry of length 0") << Damage::ZeroLengthEntry << true;
+    QTest::newRow("entries of length 255") << Damage::EntryLengthPastNode << false;
+    QTest::newRow("scale 3") << Damage::ScaleThree << true;
+    QTest::newRow("count 2^31") << Damage::CountHuge << true;
+    QTest::newRow("count one more than listed") << Damage::CountBeyondList << true;
+    QTest::newRow("list size cuts the records") << Damage::ListSizeShort << true;
+    QTest::newRow("list size 2^32-1") << Damage::ListSizeHuge << false;
+    QTest::newRow("list offset past the end") << Damage::ListOffsetPastEnd << true;
+    QTest::newRow("list offset 0") << Damage::ListOffsetZero << false;
+    QTest::newRow("topic past /#TOPICS") << Damage::TopicPastTable << true;
+    QTest::newRow("/#URLTBL offset past its end") << Damage::UrlTablePastEnd << true;
+    QTest::newRow("header of 40 bytes") << Damage::HeaderCut << true;
+}
+
+void TestSearchIndex::damagedIndex()
+{
+    QFETCH(Damage, damage);
+    QFETCH(bool, mustFail);
+
+    IndexSpec spec;
+    spec.leafCapacity = 4;
+    spec.indexCapacity = 3;
+    for (int i = 0; i < 30; ++i) {
+        const QByteArray word = "word" + QByteArray::number(100 + i);
+        spec.words[word] = {{1, {0, 3}}, {3, {quint64(i)}}, {6, {1}}};
+    }
+    const QByteArray target = "word117";
+    BookSpec book;
+    switch (damage) {
+    case Damage::CountHuge: spec.countOverride.insert(target, 0x80000000u); break;
+    case Damage::CountBeyondList: spec.countOverride.insert(target, 4); break;
+    case Damage::ListSizeShort: spec.sizeOverride.insert(target, 1); break;
+    case Damage::ListSizeHuge: spec.sizeOverride.insert(target, 0xFFFFFFFFu); break;
+    case Damage::ListOffsetPastEnd: spec.offsetOverride.insert(target, 0x7FFFFFF0u); break;
+    case Damage::ListOffsetZero: spec.offsetOverride.insert(target, 0); break;
+    case Damage::TopicPastTable: book.topicCount = 4; break;
+    default: break;
+    }
+    BuiltIndex built = buildIndex(spec);
+    QCOMPARE(built.depth, 3);
+    QByteArray& data = built.data;
+    const quint32 root = built.root;
+    const quint32 middle = built.levels.at(1).first();
+    const quint32 leaf = built.levels.at(2).first();
+
+    // Points every child offset of an index node at `target`.
+    const auto retarget = [&data](quint32 node, quint32 target) {
+        for (int pos = int(node) + 2; uchar(data[pos]) != 0; pos += uchar(data[pos]) + 7)
+            putLe32(data, pos + 2 + uchar(data[pos]) - 1, target);
+    };
+    switch (damage) {
+    case Damage::RootPointsToItself: retarget(root, root); break;
+    case Damage::ChildPointsToRoot:
+        for (quint32 node : built.levels.at(1))
+            retarget(node, root);
+        break;
+    case Damage::RootPointsToLeafLevelSkipped: retarget(root, leaf); break;
+    case Damage::Depth65535: putLe16(data, 0x18, 0xFFFF); break;
+    case Damage::DepthZero: putLe16(data, 0x18, 0); break;
+    case Damage::RootOffsetZero: putLe32(data, 0x14, 0); break;
+    case Damage::RootOffsetPastEnd: putLe32(data, 0x14, quint32(data.size() + 100)); break;
+    case Damage::NodeSizeZero: putLe32(data, 0x2E, 0); break;
+    case Damage::NodeSizeHuge: putLe32(data, 0x2E, 0xFFFFFFFFu); break;
+    case Damage::NodeSizeTiny: putLe32(data, 0x2E, 3); break;
+    case Damage::FreeSpaceAboveNodeSize:
+        putLe16(data, int(root), 0xFFFF);
+        putLe16(data, int(middle), 0xFFFF);
+        break;
+    case Damage::LeafFreeSpaceAboveNodeSize:
+        for (quint32 node : built.levels.at(2))
+            putLe16(data, int(node) + 6, 0xFFFF);
+        break;
+    case Damage::ZeroLengthEntry:
+        for (quint32 node : built.levels.at(2))
+            data[int(node) + 8] = 0;
+        data[int(root) + 2] = 0;
+        break;
+    case Damage::EntryLengthPastNode:
+        for (quint32 node : built.levels.at(2))
+            data[int(node) + 8] = char(0xFF);
+        for (quint32 node : built.levels.at(1))
+            data[int(node) + 2] = char(0xFF);
+        break;
+    case Damage::ScaleThree: data[0x1E] = 3; break;
+    case Damage::UrlTablePastEnd: break;   // below, in the book
+    case Damage::HeaderCut: data.truncate(40); break;
+    default: break;
+    }
+
+    QVector<ChmWriterObject> objects = bookObjects(book, data);
+    if (damage == Damage::UrlTablePastEnd) {
+        for (ChmWriterObject& o : objects) {
+            if (o.path == "/#TOPICS")
+                putLe32(o.data, 3 * 16 + 8, 0x10000);
+        }
+    }
+    const QString path = m_dir.filePath(QStringLiteral("damaged%1.chm").arg(++m_books));
+    QVERIFY(writeChmContainer(path, objects));
+    LCHMFile file;
+    QVERIFY(file.openBook(path));
+
+    QElapsedTimer timer;
+    timer.start();
+    QStringList results;
+    const bool found = file.fullTextSearch(QString::fromLatin1(target), &results, 700);
+    if (mustFail) {
+        QVERIFY(!found);
+        QVERIFY(results.isEmpty());
+    } else if (damage == Damage::None || damage == Damage::ListSizeHuge) {
+        QVERIFY(found);
+        QCOMPARE(results, paths({1, 3, 6}));
+    }
+    // Every kind of query runs to its end on the damaged index.
+    const QStringList queries = {"word100", "word129", "word117 word100", "\"word117 word118\"",
+                                 "word100 -word117", "-word117", "zzz", "a"};
+    for (const QString& q : queries) {
+        QStringList more;
+        file.fullTextSearch(q, &more, 700);
+        for (const QString& p : std::as_const(more))
+            QVERIFY2(p.startsWith(QLatin1String("/t")), qPrintable(p));
+    }
+    QVERIFY2(timer.elapsed() < 5000, "a damaged index must not make the search slow");
+}
+
+QTEST_GUILESS_MAIN(TestSearchIndex)
+#include "tst_searchindex.moc"
