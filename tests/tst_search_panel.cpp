@@ -1,0 +1,287 @@
+// The search panel against compiled books with a real full-text index: starting a search,
+// the sorted result list, searches that find nothing, and what a double click sends.
+//
+// Words of the english test book: "nebula" is on index.htm (Welcome), intro.htm (Introduction)
+// and sub/other.htm (Another Page in the Folder); "zephyr" only on chapter2.htm.
+
+#include "chmwriter.h"
+#include "lchmfile.h"
+#include "searchwidget.h"
+#include "testbooks.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+quint32 le32At(const QByteArray& data, qsizetype at)
+{
+    return quint32(uchar(data[at])) | quint32(uchar(data[at + 1])) << 8
+        | quint32(uchar(data[at + 2])) << 16 | quint32(uchar(data[at + 3])) << 24;
+}
+
+void setLe32At(QByteArray& data, qsizetype at, quint32 v)
+{
+    for (int i = 0; i < 4; ++i)
+        data[at + i] = char((v >> (8 * i)) & 0xFF);
+}
+
+// A copy of the english book, written back as an uncompressed container, in which the topic
+// /intro.htm has an empty title and /sub/other.htm the title of /index.htm ("Welcome").
+// The full-text index is the compiler's own.
+bool writeRetitledBook(const QString& fileName)
+{
+    LCHMFile book;
+    if (!book.openBook(testBookPath(QStringLiteral("english.chm"))))
+        return false;
+    QStringList paths;
+    if (!book.listFiles(&paths))
+        return false;
+    QVector<ChmWriterObject> objects;
+    for (const QString& path : std::as_const(paths)) {
+        QByteArray data;
+        if (path.startsWith(QLatin1Char('/')) && !path.endsWith(QLatin1Char('/')) && book.readFileBytes(&data, path))
+            objects.append({path.toLatin1(), data});
+    }
+    book.closeBook();
+
+    auto object = [&](const char* path) -> QByteArray* {
+        for (ChmWriterObject& o : objects) {
+            if (o.path == path)
+                return &o.data;
+        }
+        return nullptr;
+    };
+    QByteArray* topics = object("/#TOPICS");
+    QByteArray* strings = object("/#STRINGS");
+    const QByteArray* urltbl = object("/#URLTBL");
+    const QByteArray* urlstr = object("/#URLSTR");
+    if (!topics || !strings || !urltbl || !urlstr)
+        return false;
+
+    // Each /#TOPICS record: title offset into /#STRINGS at +4, /#URLTBL offset at +8; the
+    // /#URLTBL record holds the /#URLSTR offset of the path at +8, the path 8 bytes further.
+    auto recordOf = [&](const QByteArray& wanted) -> qsizetype {
+        for (qsizetype at = 0; at + 16 <= topics->size(); at += 16) {
+            const quint32 table = le32At(*topics, at + 8);
+            if (qsizetype(table) + 12 > urltbl->size())
+                continue;
+            const quint32 str = le32At(*urltbl, table + 8) + 8;
+            if (qsizetype(str) < urlstr->size() && urlstr->mid(str).startsWith(wanted + '\0'))
+                return at;
+        }
+        return -1;
+    };
+    const qsizetype intro = recordOf("intro.htm");
+    const qsizetype other = recordOf("sub/other.htm");
+    const qsizetype index = recordOf("index.htm");
+    if (intro < 0 || other < 0 || index < 0)
+        return false;
+    setLe32At(*topics, intro + 4, quint32(strings->size()));
+    strings->append('\0');
+    setLe32At(*topics, other + 4, le32At(*topics, index + 4));
+
+    return writeChmContainer(fileName, objects);
+}
+
+// The result list as "title|path" lines, in the order shown.
+QStringList resultsOf(const SearchWidget& panel)
+{
+    QStringList lines;
+    for (int row = 0; row < panel.resultList()->count(); ++row) {
+        const QListWidgetItem* item = panel.resultList()->item(row);
+        if (item->toolTip() != item->text())
+            lines << QStringLiteral("tool tip differs: ") + item->toolTip();
+        lines << item->text() + QLatin1Char('|') + item->data(Qt::UserRole).toString();
+    }
+    return lines;
+}
+
+const QStringList kNebulaResults = {"Another Page in the Folder|/sub/other.htm",
+                                    "Introduction|/intro.htm", "Welcome|/index.htm"};
+
+} // namespace
+
+class TestSearchPanel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void mnemonic();
+    void enterAndButtonSearchAlike_data();
+    void enterAndButtonSearchAlike();
+    void nothingToSearch_data();
+    void nothingToSearch();
+    void searchFindingNothing_data();
+    void searchFindingNothing();
+    void untitledAndEqualTitles();
+    void doubleClickSendsPathAndQuery();
+
+private:
+    QString m_english;
+    QTemporaryDir m_dir;
+};
+
+void TestSearchPanel::initTestCase()
+{
+    m_english = testBookPath(QStringLiteral("english.chm"));
+    QVERIFY(QFileInfo::exists(m_english));
+    QVERIFY(m_dir.isValid());
+}
+
+void TestSearchPanel::mnemonic()
+{
+    // Alt+O, the prompt's mnemonic, puts the focus in the line edit.
+    SearchWidget panel;
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowActive(&panel));
+    panel.searchButton()->setFocus();
+    QTest::keyClick(&panel, Qt::Key_O, Qt::AltModifier);
+    QVERIFY(panel.queryEdit()->hasFocus());
+}
+
+void TestSearchPanel::enterAndButtonSearchAlike_data()
+{
+    QTest::addColumn<bool>("byEnter");
+    QTest::newRow("Enter in the line edit") << true;
+    QTest::newRow("the Search button") << false;
+}
+
+void TestSearchPanel::enterAndButtonSearchAlike()
+{
+    QFETCH(bool, byEnter);
+
+    SearchWidget panel;
+    panel.setBookPath(m_english);
+    QSignalSpy nothing(&panel, &SearchWidget::noTopicSearched);
+    QTest::keyClicks(panel.queryEdit(), QStringLiteral("nebula"));
+    if (byEnter)
+        QTest::keyClick(panel.queryEdit(), Qt::Key_Return);
+    else
+        QTest::mouseClick(panel.searchButton(), Qt::LeftButton);
+
+    QCOMPARE(resultsOf(panel), kNebulaResults);
+    QCOMPARE(panel.lastQuery(), QStringLiteral("nebula"));
+    QCOMPARE(nothing.count(), 0);
+
+    // A second search replaces the results; a new book path leaves them alone.
+    panel.queryEdit()->setText(QStringLiteral("zephyr"));
+    panel.search();
+    QCOMPARE(resultsOf(panel), QStringList{"Chapter Two|/chapter2.htm"});
+    panel.setBookPath(m_dir.filePath(QStringLiteral("other.chm")));
+    QCOMPARE(resultsOf(panel), QStringList{"Chapter Two|/chapter2.htm"});
+    QCOMPARE(panel.lastQuery(), QStringLiteral("zephyr"));
+}
+
+// Without a query or without a book nothing happens: no search, no signal, old results kept.
+void TestSearchPanel::nothingToSearch_data()
+{
+    QTest::addColumn<bool>("withBook");
+    QTest::addColumn<QString>("query");
+    QTest::newRow("empty query") << true << "";
+    QTest::newRow("no book") << false << "nebula";
+}
+
+void TestSearchPanel::nothingToSearch()
+{
+    QFETCH(bool, withBook);
+    QFETCH(QString, query);
+
+    SearchWidget panel;
+    panel.setBookPath(m_english);
+    panel.queryEdit()->setText(QStringLiteral("zephyr"));
+    panel.search();
+    QCOMPARE(panel.resultList()->count(), 1);
+
+    panel.setBookPath(withBook ? m_english : QString());
+    panel.queryEdit()->setText(query);
+    QSignalSpy nothing(&panel, &SearchWidget::noTopicSearched);
+    QTest::keyClick(panel.queryEdit(), Qt::Key_Return);
+    panel.searchButton()->click();
+    QCOMPARE(nothing.count(), 0);
+    QCOMPARE(resultsOf(panel), QStringList{"Chapter Two|/chapter2.htm"});
+    QCOMPARE(panel.lastQuery(), QStringLiteral("zephyr"));
+}
+
+// A search that finds nothing empties the list and says so once; lastQuery keeps the query
+// that last found something, so the page view still marks that one.
+void TestSearchPanel::searchFindingNothing_data()
+{
+    QTest::addColumn<QString>("book");
+    QTest::addColumn<QString>("query");
+    QTest::newRow("word not in the book") << "english.chm" << "xylophone";
+    QTest::newRow("book without an index") << "nocontents.chm" << "nebula";
+    QTest::newRow("no such file") << "missing.chm" << "nebula";
+}
+
+void TestSearchPanel::searchFindingNothing()
+{
+    QFETCH(QString, book);
+    QFETCH(QString, query);
+
+    SearchWidget panel;
+    panel.setBookPath(m_english);
+    panel.queryEdit()->setText(QStringLiteral("nebula"));
+    panel.search();
+    QCOMPARE(panel.resultList()->count(), 3);
+
+    panel.setBookPath(book == QLatin1String("missing.chm") ? m_dir.filePath(book) : testBookPath(book));
+    panel.queryEdit()->setText(query);
+    QSignalSpy nothing(&panel, &SearchWidget::noTopicSearched);
+    QSignalSpy chosen(&panel, &SearchWidget::currentUrlChanged);
+    panel.search();
+    QCOMPARE(nothing.count(), 1);
+    QCOMPARE(panel.resultList()->count(), 0);
+    QCOMPARE(panel.lastQuery(), QStringLiteral("nebula"));
+    QCOMPARE(chosen.count(), 0);
+}
+
+// Results are shown sorted by title whatever order the index gives: a topic without a title
+// comes first, and two topics with the same title are both listed.
+void TestSearchPanel::untitledAndEqualTitles()
+{
+    const QString retitled = m_dir.filePath(QStringLiteral("retitled.chm"));
+    QVERIFY(writeRetitledBook(retitled));
+
+    SearchWidget panel;
+    panel.setBookPath(retitled);
+    panel.queryEdit()->setText(QStringLiteral("nebula"));
+    panel.search();
+    QStringList results = resultsOf(panel);
+    QCOMPARE(results.value(0), QStringLiteral("|/intro.htm"));
+    std::sort(results.begin() + 1, results.end());   // equal titles come in either order
+    QCOMPARE(results, (QStringList{"|/intro.htm", "Welcome|/index.htm", "Welcome|/sub/other.htm"}));
+}
+
+void TestSearchPanel::doubleClickSendsPathAndQuery()
+{
+    SearchWidget panel;
+    panel.resize(250, 400);
+    panel.setBookPath(m_english);
+    panel.queryEdit()->setText(QStringLiteral("Nebula"));   // handed on exactly as typed
+    panel.search();
+    QCOMPARE(resultsOf(panel), kNebulaResults);
+    panel.queryEdit()->setText(QStringLiteral("typed but not searched"));
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+
+    QSignalSpy chosen(&panel, &SearchWidget::currentUrlChanged);
+    QListWidget* list = panel.resultList();
+    const QPoint second = list->visualItemRect(list->item(1)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
+    QCOMPARE(chosen.count(), 0);
+    // A double click as the mouse makes it: press, release, double click, release.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, second);
+    QCOMPARE(chosen.count(), 1);
+    QCOMPARE(chosen.at(0).at(0).toString(), QStringLiteral("/intro.htm"));
+    QCOMPARE(chosen.at(0).at(1).toString(), QStringLiteral("Nebula"));
+}
+
+QTEST_MAIN(TestSearchPanel)
+#include "tst_search_panel.moc"
