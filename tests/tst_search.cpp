@@ -409,7 +409,7 @@ void TestSearch::scanAgreesWithIndex_data()
     QTest::newRow("english.chm (chmcmd)") << "english.chm" << 150 << false << 1 << 3000;
     QTest::newRow("fpc-toc.chm (Free Pascal)") << "shared:fpc-toc.chm" << 15 << false << 1 << 3000;
     QTest::newRow("keepass.chm (Microsoft)") << "shared:keepass.chm" << 2500 << true << 1 << 3000;
-    QTest::newRow("big.chm (chmcmd, 20,000 topics)") << "big.chm" << 2000 << false << 97 << 800;
+    QTest::newRow("big.chm (chmcmd, 20,000 topics)") << "big.chm" << 2000 << false << 97 << 80;
 }
 
 void TestSearch::scanAgreesWithIndex()
