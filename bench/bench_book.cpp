@@ -10,20 +10,22 @@
 
 namespace {
 
-QString bigBook()
+// The big book's path, or an empty string after marking the benchmark skipped.
+QString bigBook(benchmark::State& state)
 {
     const QString path = QStringLiteral(PAGEWICK_BIG_BOOK);
-    return QFileInfo::exists(path) ? path : QString();
+    if (QFileInfo::exists(path))
+        return path;
+    state.SkipWithError("big book missing: build the big_book target");
+    return QString();
 }
 
 // Baseline: read the whole file once, as the cheapest thing any reader must do.
 void BM_ReadFileFromDisk(benchmark::State& state)
 {
-    const QString path = bigBook();
-    if (path.isEmpty()) {
-        state.SkipWithError("big book missing: build the big_book target");
+    const QString path = bigBook(state);
+    if (path.isEmpty())
         return;
-    }
     for (auto _ : state) {
         QFile f(path);
         f.open(QIODevice::ReadOnly);
@@ -35,11 +37,9 @@ BENCHMARK(BM_ReadFileFromDisk)->Unit(benchmark::kMillisecond);
 // Opening: directory, metadata, codec and the topic map of 20,000 topics.
 void BM_OpenBigBook(benchmark::State& state)
 {
-    const QString path = bigBook();
-    if (path.isEmpty()) {
-        state.SkipWithError("big book missing: build the big_book target");
+    const QString path = bigBook(state);
+    if (path.isEmpty())
         return;
-    }
     for (auto _ : state) {
         LCHMFile book;
         if (!book.openBook(path))
@@ -52,12 +52,10 @@ BENCHMARK(BM_OpenBigBook)->Unit(benchmark::kMillisecond);
 // Parsing the contents sitemap of 20,000 entries (the book is opened once, outside the timing).
 void BM_ParseBigContents(benchmark::State& state)
 {
-    const QString path = bigBook();
+    const QString path = bigBook(state);
     LCHMFile book;
-    if (path.isEmpty() || !book.openBook(path)) {
-        state.SkipWithError("big book missing: build the big_book target");
+    if (path.isEmpty() || !book.openBook(path))
         return;
-    }
     qsizetype entries = 0;
     for (auto _ : state) {
         QVector<LCHMParsedEntry> out;
@@ -71,11 +69,9 @@ BENCHMARK(BM_ParseBigContents)->Unit(benchmark::kMillisecond);
 // What loading a book costs the window: open, title, home page, contents, close.
 void BM_LoadBigBook(benchmark::State& state)
 {
-    const QString path = bigBook();
-    if (path.isEmpty()) {
-        state.SkipWithError("big book missing: build the big_book target");
+    const QString path = bigBook(state);
+    if (path.isEmpty())
         return;
-    }
     for (auto _ : state) {
         LCHMFile book;
         book.openBook(path);

@@ -1,0 +1,734 @@
+// The page view on a real web view, offscreen, over compiled test books and books written
+// by the tests: navigation and its events, book paths, missing pages, the zoom, the saved
+// scroll position, the page's characters, what book pages may reach, and the page commands.
+#include "bookscheme.h"
+#include "browsercontrol.h"
+#include "chmwriter.h"
+#include "testbooks.h"
+#include "textrange.h"
+#include "viewwidget.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPrinter>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <QtTest>
+
+#include <memory>
+
+#include <csignal>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kLoadTimeoutMs = 20000;
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString exact(double value)
+{
+    return QString::number(value, 'g', 17);
+}
+
+// The characters of viewpages.chm's chars.htm: body text only, script, style, noscript and
+// template text left out, entities as the characters they stand for, the emoji as two UTF-16
+// units, and the line breaks behind </body> and </html>, which belong to the body.
+const QString kCharsText = QStringLiteral("Count\u00A0me") + QStringLiteral("One two three.") + QStringLiteral("Written")
+                         + QStringLiteral("A&B") + QString::fromUtf8("café ☺😀") + QStringLiteral("Last line\n\n");
+
+// A web server on the loopback interface that counts the connections it gets and answers
+// every request with one small page.
+class LoopbackServer : public QTcpServer
+{
+public:
+    QByteArray page = "<html><body>web</body></html>";
+    int connections = 0;
+    QList<QByteArray> requests;
+
+    LoopbackServer()
+    {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection()) {
+                ++connections;
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    const QByteArray request = socket->readAll();
+                    requests << request.left(request.indexOf('\r'));
+                    socket->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
+                                  + QByteArray::number(page.size()) + "\r\n\r\n" + page);
+                    socket->disconnectFromHost();
+                });
+            }
+        });
+    }
+    QString url(const QString& path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path);
+    }
+};
+
+// Reports whether a file is opened or read from the moment it is watched.
+class FileOpenWatch
+{
+public:
+    explicit FileOpenWatch(const QString& path) : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        if (m_fd >= 0)
+            inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN | IN_ACCESS);
+    }
+    ~FileOpenWatch()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    bool valid() const { return m_fd >= 0; }
+    bool touched() const
+    {
+        char buffer[4096];
+        return read(m_fd, buffer, sizeof buffer) > 0;
+    }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+class TestViewWidget : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startsBlankAndReportsIt();
+    void eventsOfOneNavigation();
+    void followsLinksHistoryAndHome();
+    void bookPathsWithUnusualNames_data();
+    void bookPathsWithUnusualNames();
+    void reportedUrlsBecomeInBookPaths_data();
+    void reportedUrlsBecomeInBookPaths();
+    void emptyPathsNavigateNowhere();
+    void linksIntoOtherBooksAndWindows();
+    void missingPageSaysSo();
+    void loadWithoutDocumentDisablesPageCommands();
+    void crashedPageDisablesPageCommands();
+    void receiversOfThePassMayAskThePage();
+    void zoomSteps_data();
+    void zoomSteps();
+    void zoomFollowsPagesUntilExactlyOne();
+    void scrollRestoredOnlyAfterRefresh();
+    void charactersDependOnTheHtmlAlone();
+    void selectionAndPaintingCountCharacters();
+    void pagesWithoutCharsetUseTheBookCodePage();
+    void bookPagesStayOnTheMachine();
+    void pageCommandsWithoutDialogs();
+
+private:
+    BrowserControl* browser() const { return m_view->browser; }
+    QWebEnginePage* page() const { return browser()->webView()->page(); }
+    // Runs action and waits for the load it starts: true when the after-load pass ran.
+    bool loads(const std::function<void()>& action);
+    // Evaluates a script as the page's own scripts would.
+    QVariant pageValue(const QString& script);
+    bool clickLink(const QString& selector);
+    QString writeBook(const QString& name, const QVector<ChmWriterObject>& objects);
+
+    QTemporaryDir m_dir;
+    QString m_english;
+    QString m_viewPages;
+    ViewWidget* m_view = nullptr;
+    QStringList m_firstReports;   // urlToFavorites of the view's first load
+};
+
+void TestViewWidget::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_english = testBookPath(QStringLiteral("english.chm"));
+    m_viewPages = testBookPath(QStringLiteral("viewpages.chm"));
+    QVERIFY2(QFile::exists(m_english), qPrintable(m_english));
+    QVERIFY2(QFile::exists(m_viewPages), qPrintable(m_viewPages));
+}
+
+void TestViewWidget::init()
+{
+    m_view = new ViewWidget;
+    m_view->resize(800, 600);
+    QSignalSpy reports(m_view, &ViewWidget::urlToFavorites);
+    QSignalSpy canNote(m_view, &ViewWidget::canNote);
+    m_view->show();
+    QVERIFY(canNote.wait(kLoadTimeoutMs));
+    m_firstReports.clear();
+    for (const QList<QVariant>& report : std::as_const(reports))
+        m_firstReports << report.at(0).toString();
+}
+
+void TestViewWidget::cleanup()
+{
+    delete m_view;
+    m_view = nullptr;
+}
+
+bool TestViewWidget::loads(const std::function<void()>& action)
+{
+    QSignalSpy canNote(m_view, &ViewWidget::canNote);
+    action();
+    if (!canNote.wait(kLoadTimeoutMs))
+        return false;
+    return canNote.constLast().at(0).toBool();
+}
+
+QVariant TestViewWidget::pageValue(const QString& script)
+{
+    auto answer = std::make_shared<std::pair<bool, QVariant>>();
+    page()->runJavaScript(script, [answer](const QVariant& value) { *answer = {true, value}; });
+    if (!QTest::qWaitFor([answer] { return answer->first; }, kLoadTimeoutMs))
+        qWarning("the page gave no answer to: %s", qPrintable(script));
+    return answer->second;
+}
+
+bool TestViewWidget::clickLink(const QString& selector)
+{
+    // A click of the mouse, as the reader makes it: history entries made by scripts alone
+    // are passed over by back and forward.
+    const QVariantList point = pageValue(QStringLiteral(
+        "(function () { var a = document.querySelector('%1'); a.scrollIntoView();"
+        " var r = a.getClientRects()[0]; return [r.left + Math.min(4, r.width / 2), r.top + r.height / 2]; })()")
+        .arg(selector)).toList();
+    QWidget* surface = browser()->webView()->focusProxy();
+    if (point.size() != 2 || !surface)
+        return false;
+    const QPoint at(qRound(point.at(0).toDouble()), qRound(point.at(1).toDouble()));
+    return loads([&] { QTest::mouseClick(surface, Qt::LeftButton, {}, at); });
+}
+
+QString TestViewWidget::writeBook(const QString& name, const QVector<ChmWriterObject>& objects)
+{
+    const QString path = m_dir.filePath(name);
+    return writeChmContainer(path, objects) ? path : QString();
+}
+
+void TestViewWidget::startsBlankAndReportsIt()
+{
+    QCOMPARE(m_firstReports, QStringList{QStringLiteral("about:blank")});
+    QCOMPARE(m_view->currentPath, QStringLiteral("about:blank"));
+    QCOMPARE(m_view->currentUrl, QStringLiteral("about:blank"));
+    QCOMPARE(m_view->homeUrl, QStringLiteral("about:blank"));
+
+    m_view->setBookPath(m_english);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/index.htm")); }));
+    QSignalSpy reports(m_view, &ViewWidget::urlToFavorites);
+    QVERIFY(loads([&] { m_view->showBlank(); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("about:blank"));
+    QCOMPARE(reports.constLast().at(0).toString(), QStringLiteral("about:blank"));
+}
+
+void TestViewWidget::eventsOfOneNavigation()
+{
+    m_view->setBookPath(m_english);
+    QStringList log;
+    connect(browser(), &BrowserControl::navigateComplete, this,
+            [&](const QString& url) { log << QStringLiteral("navigate %1 -> %2").arg(url, m_view->currentPath); });
+    // Ahead of the view's own slots, so that the log shows when each signal is sent.
+    disconnect(browser(), &BrowserControl::documentComplete, m_view, &ViewWidget::selectAllText);
+    disconnect(m_view, &ViewWidget::currentAllTextSaved, m_view, &ViewWidget::showNote);
+    connect(browser(), &BrowserControl::documentComplete, this,
+            [&](bool has) { log << QStringLiteral("document %1").arg(has); });
+    connect(m_view, &ViewWidget::currentAllTextSaved, this, [&] { log << QStringLiteral("text saved"); });
+    connect(browser(), &BrowserControl::documentComplete, m_view, &ViewWidget::selectAllText);
+    connect(m_view, &ViewWidget::currentAllTextSaved, m_view, &ViewWidget::showNote);
+    connect(m_view, &ViewWidget::canNote, this, [&](bool can) { log << QStringLiteral("canNote %1").arg(can); });
+    connect(m_view, &ViewWidget::urlToFavorites, this, [&](const QString& s) { log << QStringLiteral("url ") + s; });
+    connect(m_view, &ViewWidget::topicToFavorites, this, [&](const QString& s) { log << QStringLiteral("topic ") + s; });
+
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/intro.htm")); }));
+    const QStringList expected = {
+        QStringLiteral("navigate mk:@MSITStore:%1::/intro.htm -> /intro.htm").arg(m_english),
+        QStringLiteral("document 1"),
+        QStringLiteral("text saved"),
+        QStringLiteral("canNote 1"),
+        QStringLiteral("url /intro.htm"),
+        QStringLiteral("topic Introduction"),
+    };
+    QCOMPARE(log, expected);
+    QCOMPARE(m_view->currentUrl, QStringLiteral("mk:@MSITStore:%1::/intro.htm").arg(m_english));
+}
+
+void TestViewWidget::followsLinksHistoryAndHome()
+{
+    m_view->setBookPath(m_english);
+    m_view->setCurrentPage(QStringLiteral("/index.htm"));
+    m_view->setHomeUrl(QStringLiteral("/index.htm"));
+    QVERIFY(loads([] {}));
+    const QString homeUrl = QStringLiteral("mk:@MSITStore:%1::/index.htm").arg(m_english);
+    QCOMPARE(m_view->homeUrl, homeUrl);
+    QCOMPARE(m_view->currentPath, QStringLiteral("/index.htm"));
+
+    // Book style sheet and image are in place.
+    QCOMPARE(pageValue(QStringLiteral("getComputedStyle(document.querySelector('h1')).color")).toString(),
+             QStringLiteral("rgb(34, 68, 102)"));
+    QVERIFY(pageValue(QStringLiteral("document.images[0].naturalWidth")).toInt() > 0);
+
+    QVERIFY(clickLink(QStringLiteral("a[href=\"sub/page.htm\"]")));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/sub/page.htm"));
+    QVERIFY(pageValue(QStringLiteral("document.images[0].naturalWidth")).toInt() > 0);   // "../images/…"
+    QVERIFY(clickLink(QStringLiteral("a[href=\"../intro.htm\"]")));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/intro.htm"));
+    QCOMPARE(m_view->currentUrl, homeUrl);   // links followed leave it alone
+
+    QVERIFY(loads([&] { m_view->back(); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/sub/page.htm"));
+    QVERIFY(loads([&] { m_view->back(); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/index.htm"));
+    QVERIFY(loads([&] { m_view->forward(); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/sub/page.htm"));
+    QVERIFY(loads([&] { m_view->home(); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/index.htm"));
+
+    // An anchor: the page opens scrolled to it.
+    m_view->resize(400, 200);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/intro.htm#part")); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/intro.htm#part"));
+    QTRY_VERIFY(browser()->scrollPosition().value_or(QPoint()).y() > 0);
+}
+
+void TestViewWidget::bookPathsWithUnusualNames_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("spaces") << "my books" << "english guide.chm";
+    QTest::newRow("letters beyond ASCII") << QString::fromUtf8("Bücher книги") << QString::fromUtf8("ℌelp é.chm");
+    QTest::newRow("URL signs") << "50% #1" << "a?b#c.chm";
+}
+
+void TestViewWidget::bookPathsWithUnusualNames()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, file);
+    QVERIFY(QDir(m_dir.path()).mkpath(folder));
+    const QString book = m_dir.filePath(folder + QLatin1Char('/') + file);
+    QVERIFY(QFile::copy(m_english, book));
+
+    m_view->setBookPath(book);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/sub/page.htm")); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/sub/page.htm"));
+    QCOMPARE(browser()->pageTitle(), QStringLiteral("A Page in a Folder"));
+    QVERIFY(pageValue(QStringLiteral("document.images[0].naturalWidth")).toInt() > 0);
+    QCOMPARE(pageValue(QStringLiteral("getComputedStyle(document.querySelector('h1')).color")).toString(),
+             QStringLiteral("rgb(34, 68, 102)"));
+    QVERIFY(clickLink(QStringLiteral("a[href=\"../index.htm\"]")));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/index.htm"));
+}
+
+void TestViewWidget::reportedUrlsBecomeInBookPaths_data()
+{
+    QTest::addColumn<QString>("bookPath");
+    QTest::addColumn<QString>("reported");
+    QTest::addColumn<QString>("path");
+    const QString spaced = QStringLiteral("/data/my books/guide.chm");
+    QTest::newRow("spaces as %20") << spaced << "mk:@MSITStore:/data/my%20books/guide.chm::/a/b.htm" << "/a/b.htm";
+    QTest::newRow("spaces as they stand") << spaced << "mk:@MSITStore:/data/my books/guide.chm::/a/b.htm" << "/a/b.htm";
+    QTest::newRow("fragment kept") << spaced << "mk:@MSITStore:/data/my books/guide.chm::/a.htm#part" << "/a.htm#part";
+    QTest::newRow("letters encoded") << QString::fromUtf8("/data/книга.chm")
+                                     << "mk:@MSITStore:/data/%D0%BA%D0%BD%D0%B8%D0%B3%D0%B0.chm::/x.htm" << "/x.htm";
+    QTest::newRow("signs encoded") << "/data/50% #1/a.chm" << "mk:@MSITStore:/data/50%25%20%231/a.chm::/x.htm" << "/x.htm";
+    QTest::newRow("another book") << spaced << "mk:@MSITStore:/data/other.chm::/x.htm"
+                                  << "mk:@MSITStore:/data/other.chm::/x.htm";
+    QTest::newRow("web page") << spaced << "http://example.com/a.htm" << "http://example.com/a.htm";
+    QTest::newRow("blank") << spaced << "about:blank" << "about:blank";
+}
+
+void TestViewWidget::reportedUrlsBecomeInBookPaths()
+{
+    QFETCH(QString, bookPath);
+    QFETCH(QString, reported);
+    QFETCH(QString, path);
+    m_view->setBookPath(bookPath);
+    m_view->setCurrentUrlAgain(reported);
+    QCOMPARE(m_view->currentPath, path);
+}
+
+void TestViewWidget::emptyPathsNavigateNowhere()
+{
+    m_view->setBookPath(m_english);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/index.htm")); }));
+    const QString url = m_view->currentUrl;
+
+    QSignalSpy started(page(), &QWebEnginePage::loadStarted);
+    m_view->setCurrentPage(QString());
+    QVERIFY(m_view->currentPath.isEmpty());
+    m_view->refresh();
+    QTest::qWait(500);
+    QCOMPARE(started.count(), 0);
+    QCOMPARE(m_view->currentUrl, url);
+
+    m_view->setHomeUrl(QString());
+    QCOMPARE(m_view->homeUrl, QStringLiteral("about:blank"));
+    QVERIFY(loads([&] { m_view->home(); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("about:blank"));
+}
+
+void TestViewWidget::linksIntoOtherBooksAndWindows()
+{
+    m_view->setBookPath(m_viewPages);
+    const QString index = QStringLiteral("/index.htm");
+    QVERIFY(loads([&] { m_view->setCurrentPage(index); }));
+
+    // ms-its:english.chm::/intro.htm, english.chm lying beside this book.
+    QVERIFY(clickLink(QStringLiteral("#other")));
+    QCOMPARE(m_view->currentPath, QStringLiteral("mk:@MSITStore:%1::/intro.htm").arg(m_english));
+    QCOMPARE(browser()->pageTitle(), QStringLiteral("Introduction"));
+    QCOMPARE(pageValue(QStringLiteral("getComputedStyle(document.querySelector('h1')).color")).toString(),
+             QStringLiteral("rgb(34, 68, 102)"));
+    // Its own links stay in that book.
+    QVERIFY(clickLink(QStringLiteral("a[href=\"index.htm\"]")));
+    QCOMPARE(m_view->currentPath, QStringLiteral("mk:@MSITStore:%1::/index.htm").arg(m_english));
+
+    QVERIFY(loads([&] { m_view->setCurrentPage(index); }));
+    QVERIFY(clickLink(QStringLiteral("#blank")));   // target="_blank"
+    QCOMPARE(m_view->currentPath, QStringLiteral("/zoomed.htm"));
+    QVERIFY(loads([&] { m_view->back(); }));
+    QVERIFY(clickLink(QStringLiteral("#rooted")));   // href="/long.htm"
+    QCOMPARE(m_view->currentPath, QStringLiteral("/long.htm"));
+    QCOMPARE(browser()->pageTitle(), QStringLiteral("A Long Page"));
+}
+
+void TestViewWidget::missingPageSaysSo()
+{
+    m_view->setBookPath(m_english);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/nowhere/lost.htm")); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/nowhere/lost.htm"));
+    QCOMPARE(browser()->pageText().trimmed(), QStringLiteral("This page is not in the book: /nowhere/lost.htm"));
+
+    // The path is shown as text, never as markup.
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/<b>bold</b>.htm")); }));
+    QVERIFY(browser()->pageText().contains(QStringLiteral("/<b>bold</b>.htm")));
+    QCOMPARE(pageValue(QStringLiteral("document.querySelectorAll('b').length")).toInt(), 0);
+
+    // A book that cannot be opened says so too.
+    m_view->setBookPath(m_dir.filePath(QStringLiteral("absent.chm")));
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/index.htm")); }));
+    QVERIFY(browser()->pageText().contains(QStringLiteral("This book cannot be opened")));
+}
+
+void TestViewWidget::loadWithoutDocumentDisablesPageCommands()
+{
+    QSignalSpy reports(m_view, &ViewWidget::urlToFavorites);
+    // Nothing listens on port 1: the load ends in an error, with no document.
+    QVERIFY(!loads([&] { m_view->setCurrentPage(QStringLiteral("http://127.0.0.1:1/")); }));
+    QCOMPARE(reports.count(), 0);
+    QVERIFY(!browser()->hasDocument());
+
+    m_view->setBookPath(m_english);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/index.htm")); }));
+}
+
+void TestViewWidget::crashedPageDisablesPageCommands()
+{
+    m_view->setBookPath(m_english);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/index.htm")); }));
+    const qint64 pid = page()->renderProcessPid();
+    QVERIFY(pid > 0);
+    QSignalSpy canNote(m_view, &ViewWidget::canNote);
+    QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
+    QVERIFY(canNote.wait(kLoadTimeoutMs));
+    QCOMPARE(canNote.constLast().at(0).toBool(), false);
+    QVERIFY(!browser()->hasDocument());
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/intro.htm")); }));
+    QCOMPARE(browser()->pageTitle(), QStringLiteral("Introduction"));
+}
+
+void TestViewWidget::receiversOfThePassMayAskThePage()
+{
+    // The main window's slots run inside the after-load pass; the page must answer them there.
+    m_view->setBookPath(m_english);
+    std::optional<QPoint> scroll;
+    qint64 waitedMs = -1;
+    connect(m_view, &ViewWidget::urlToFavorites, this, [&] {
+        QElapsedTimer timer;
+        timer.start();
+        scroll = browser()->scrollPosition();
+        waitedMs = timer.elapsed();
+    });
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/index.htm")); }));
+    QVERIFY(scroll);
+    QVERIFY2(waitedMs < 1000, qPrintable(QString::number(waitedMs)));
+}
+
+void TestViewWidget::zoomSteps_data()
+{
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<double>("zoom");
+    QTest::newRow("unzoomed, up") << "+" << 1.1;
+    QTest::newRow("unzoomed, down") << "-" << 0.9;
+    QTest::newRow("0.9 up") << "-+" << 1.0;
+    QTest::newRow("1.0 down") << "-+-" << 0.9;
+    QTest::newRow("0.9 down stays") << "--" << 0.9;
+    QTest::newRow("1.1 up, unrounded") << "++" << 1.2000000000000002;
+    QTest::newRow("on from the exact value") << "+++" << 1.3000000000000003;
+    QTest::newRow("1.1 down") << "+-" << 1.1 - 0.1;
+}
+
+void TestViewWidget::zoomSteps()
+{
+    QFETCH(QString, steps);
+    QFETCH(double, zoom);
+    m_view->setBookPath(m_english);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/index.htm")); }));
+    for (const QChar step : std::as_const(steps))
+        step == QLatin1Char('+') ? m_view->zoomIn() : m_view->zoomOut();
+    QVERIFY2(m_view->zoomFactor == zoom, qPrintable(exact(m_view->zoomFactor)));
+    QVERIFY2(browser()->zoom() == zoom, qPrintable(exact(browser()->zoom().value_or(-1))));
+    // The page itself is magnified (to the precision it keeps).
+    QCOMPARE(pageValue(QStringLiteral("Number(document.body.style.zoom)")).toDouble(), zoom);
+}
+
+void TestViewWidget::zoomFollowsPagesUntilExactlyOne()
+{
+    auto pageZoom = [this] { return pageValue(QStringLiteral("document.body.style.zoom")).toString(); };
+    m_view->setBookPath(m_viewPages);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/zoomed.htm")); }));
+    // A zoom that does not read as a number ("150%") counts as none.
+    m_view->zoomOut();
+    QVERIFY2(m_view->zoomFactor == 0.9, qPrintable(exact(m_view->zoomFactor)));
+
+    m_view->setBookPath(m_english);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/index.htm")); }));
+    QCOMPARE(pageZoom(), QStringLiteral("0.9"));
+    m_view->zoomIn();
+    QVERIFY2(m_view->zoomFactor == 1.0, qPrintable(exact(m_view->zoomFactor)));
+    // Exactly 1.0: the next page is left alone.
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/intro.htm")); }));
+    QCOMPARE(pageZoom(), QString());
+
+    m_view->zoomIn();
+    m_view->zoomIn();
+    QVERIFY2(m_view->zoomFactor == 1.2000000000000002, qPrintable(exact(m_view->zoomFactor)));
+    QVERIFY(loads([&] { m_view->back(); }));
+    QCOMPARE(pageZoom(), QStringLiteral("1.2"));
+    m_view->zoomIn();
+    QVERIFY2(m_view->zoomFactor == 1.3000000000000003, qPrintable(exact(m_view->zoomFactor)));
+}
+
+void TestViewWidget::scrollRestoredOnlyAfterRefresh()
+{
+    m_view->resize(400, 300);
+    m_view->setBookPath(m_viewPages);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/long.htm")); }));
+    const QPoint scrolled(0, 500);
+    browser()->scrollTo(scrolled.x(), scrolled.y());
+    QTRY_COMPARE(browser()->scrollPosition(), scrolled);
+    // The browser would restore the position of a page loaded again by itself; with that
+    // off, what comes back is the view's doing.
+    pageValue(QStringLiteral("history.scrollRestoration = 'manual'"));
+
+    QVERIFY(loads([&] { m_view->refresh(); }));
+    QCOMPARE(browser()->scrollPosition().value_or(QPoint(-1, -1)), scrolled);
+    QCOMPARE(m_view->savedScrollTop, 0);
+    QCOMPARE(m_view->savedScrollLeft, 0);
+
+    // Spent: the next page, opened from a panel, starts at its top. (The same text at
+    // another address, so that the browser has no position of its own to restore.)
+    const QString copy = m_dir.filePath(QStringLiteral("viewpages-copy.chm"));
+    QVERIFY(QFile::copy(m_viewPages, copy));
+    m_view->setBookPath(copy);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/long.htm")); }));
+    QCOMPARE(browser()->scrollPosition().value_or(QPoint(-1, -1)), QPoint(0, 0));
+}
+
+void TestViewWidget::charactersDependOnTheHtmlAlone()
+{
+    m_view->setBookPath(m_viewPages);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/chars.htm")); }));
+    QCOMPARE(browser()->pageText(), kCharsText);
+    QCOMPARE(browser()->pageTitle(), QStringLiteral("Characters"));
+    // What the after-load pass keeps: spaces and "\r\n" pairs dropped.
+    QCOMPARE(m_view->pageText, QString(kCharsText).remove(QLatin1Char(' ')));
+
+    auto recaptured = [this] {
+        auto state = std::make_shared<std::pair<bool, bool>>();
+        browser()->captureText([state](bool ok) { *state = {true, ok}; });
+        if (!QTest::qWaitFor([state] { return state->first; }, kLoadTimeoutMs))
+            return QStringLiteral("(no answer)");
+        return state->second ? browser()->pageText() : QStringLiteral("(no capture)");
+    };
+    m_view->resize(160, 120);
+    QCOMPARE(recaptured(), kCharsText);
+    m_view->resize(1200, 900);
+    m_view->zoomIn();
+    m_view->zoomIn();
+    QCOMPARE(recaptured(), kCharsText);
+    TextRange range = browser()->documentRange();
+    range.setRange(2, int(kCharsText.size()) - 3);
+    browser()->paintBackground(range, QStringLiteral("#a4e16f"));
+    QCOMPARE(recaptured(), kCharsText);
+    QVERIFY(pageValue(QStringLiteral("document.querySelectorAll('span').length")).toInt() > 5);
+}
+
+void TestViewWidget::selectionAndPaintingCountCharacters()
+{
+    m_view->setBookPath(m_viewPages);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/chars.htm")); }));
+
+    // A selection inside one text node, and one whose ends are element boundaries.
+    pageValue(QStringLiteral("getSelection().selectAllChildren(document.getElementById('bold'))"));
+    std::optional<TextRange> selected = browser()->selection();
+    QVERIFY(selected);
+    QCOMPARE(selected->text(), QStringLiteral("two"));
+    QCOMPARE(selected->start(), int(kCharsText.indexOf(QStringLiteral("two"))));
+
+    pageValue(QStringLiteral("var r = document.createRange(); r.setStartBefore(document.getElementById('first'));"
+                             "r.setEndAfter(document.getElementById('written')); getSelection().removeAllRanges();"
+                             "getSelection().addRange(r)"));
+    selected = browser()->selection();
+    QVERIFY(selected);
+    QCOMPARE(selected->text(), QStringLiteral("One two three.Written"));
+
+    browser()->unselect();
+    selected = browser()->selection();
+    QVERIFY(selected);
+    QVERIFY(selected->isCollapsed());
+    browser()->selectAll();
+    QCOMPARE(browser()->selection()->text(), kCharsText);
+
+    // Painting a range that crosses elements colours exactly its characters.
+    TextRange range = browser()->documentRange();
+    QVERIFY(range.findText(QStringLiteral("three.WrittenA&B")));
+    browser()->paintBackground(range, QStringLiteral("#00bfff"));
+    const QString painted = pageValue(QStringLiteral(
+        "Array.from(document.querySelectorAll('span')).filter(s => s.style.backgroundColor === 'rgb(0, 191, 255)')"
+        ".map(s => s.textContent).join('')")).toString();
+    QCOMPARE(painted, QStringLiteral("three.WrittenA&B"));
+}
+
+void TestViewWidget::pagesWithoutCharsetUseTheBookCodePage()
+{
+    // A Russian book (language 0x419) whose page names no character set.
+    QByteArray system;
+    appendLe32(system, 3);
+    appendLe16(system, 4);
+    appendLe16(system, 8);
+    appendLe16(system, 0x419);
+    appendLe16(system, 0);
+    appendLe32(system, 0);
+    QTextCodec* cp1251 = QTextCodec::codecForName("windows-1251");
+    QVERIFY(cp1251);
+    const QByteArray html = "<html><head><title>T</title></head><body><p>"
+                          + cp1251->fromUnicode(QString::fromUtf8("Привет, мир")) + "</p></body></html>";
+    const QString book = writeBook(QStringLiteral("russian-nocharset.chm"),
+                                   {{"/#SYSTEM", system}, {"/page.htm", html}});
+    QVERIFY(!book.isEmpty());
+    m_view->setBookPath(book);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/page.htm")); }));
+    QCOMPARE(browser()->pageText(), QString::fromUtf8("Привет, мир"));
+}
+
+void TestViewWidget::bookPagesStayOnTheMachine()
+{
+    LoopbackServer server;
+    QVERIFY(server.isListening());
+    const QString secret = m_dir.filePath(QStringLiteral("secret.htm"));
+    {
+        QFile file(secret);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<html><body>secret</body></html>");
+    }
+    const QString html = QStringLiteral(
+        "<html><head><title>Reaching out</title><link rel='stylesheet' href='%1'><script src='%2'></script></head>"
+        "<body><p>Page</p><img src='%3'><iframe src='file://%4'></iframe><img src='file://%4'>"
+        "<a id='web' href='%5' style='display:block;font-size:40px'>To the web</a>"
+        "<script>fetch('%6').catch(function () {});"
+        "setTimeout(function () { location.href = '%7'; }, 50);</script></body></html>")
+        .arg(server.url(QStringLiteral("/style.css")), server.url(QStringLiteral("/script.js")),
+             server.url(QStringLiteral("/image.png")), secret, server.url(QStringLiteral("/clicked")),
+             server.url(QStringLiteral("/fetched")), server.url(QStringLiteral("/by-script")));
+    const QString book = writeBook(QStringLiteral("reaching.chm"), {{"/page.htm", html.toUtf8()}});
+    QVERIFY(!book.isEmpty());
+
+    FileOpenWatch watch(secret);
+    QVERIFY(watch.valid());
+    QSignalSpy blocked(browser(), &BrowserControl::requestBlocked);
+    m_view->setBookPath(book);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/page.htm")); }));
+    QTRY_VERIFY(blocked.count() >= 5);
+    QTest::qWait(500);   // the page's own navigation to the web, 50 ms after loading
+    QCOMPARE(m_view->currentPath, QStringLiteral("/page.htm"));
+    QCOMPARE(server.connections, 0);
+    QVERIFY(!watch.touched());
+    QStringList blockedUrls;
+    for (const QList<QVariant>& request : std::as_const(blocked))
+        blockedUrls << request.at(0).toUrl().toString();
+    QVERIFY2(blockedUrls.contains(server.url(QStringLiteral("/image.png"))), qPrintable(blockedUrls.join(' ')));
+    QVERIFY2(blockedUrls.contains(server.url(QStringLiteral("/by-script"))), qPrintable(blockedUrls.join(' ')));
+
+    // The reader's own click on a web link goes to the web; the web page cannot reach into books.
+    server.page = QStringLiteral("<html><body><img src='mk:@MSITStore:%1::/page.htm'></body></html>").arg(book).toUtf8();
+    const QVariantList box = pageValue(QStringLiteral(
+        "var r = document.getElementById('web').getBoundingClientRect(); [r.left + 10, r.top + r.height / 2]")).toList();
+    QCOMPARE(box.size(), 2);
+    QWidget* surface = browser()->webView()->focusProxy();
+    QVERIFY(surface);
+    blocked.clear();
+    QVERIFY(loads([&] {
+        QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(box.at(0).toInt(), box.at(1).toInt()));
+    }));
+    QCOMPARE(m_view->currentPath, server.url(QStringLiteral("/clicked")));
+    QCOMPARE(server.requests.value(0), QByteArray("GET /clicked HTTP/1.1"));
+    QTRY_VERIFY(!blocked.isEmpty());
+    QVERIFY(blocked.constFirst().at(0).toUrl().scheme() == QLatin1String("mk"));
+    QVERIFY(!watch.touched());
+}
+
+void TestViewWidget::pageCommandsWithoutDialogs()
+{
+    m_view->setBookPath(m_english);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/index.htm")); }));
+
+    const QString pdf = m_dir.filePath(QStringLiteral("page.pdf"));
+    QPrinter printer;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    QVERIFY(browser()->printPage(&printer));
+    QFile printed(pdf);
+    QVERIFY(printed.open(QIODevice::ReadOnly));
+    QVERIFY(printed.read(5) == "%PDF-");
+
+    const QString html = m_dir.filePath(QStringLiteral("saved.htm"));
+    browser()->savePage(html, false);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(html).size() > 0, kLoadTimeoutMs);
+    QTRY_VERIFY(contents(html).contains("This is the start page"));
+    const QString archive = m_dir.filePath(QStringLiteral("saved.mht"));
+    browser()->savePage(archive, true);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(archive).size() > 0, kLoadTimeoutMs);
+
+    QApplication::clipboard()->clear();
+    browser()->selectAll();
+    QVERIFY(!browser()->selection().value_or(TextRange()).isCollapsed());
+    browser()->copy();
+    QTRY_VERIFY(QApplication::clipboard()->text().contains(QStringLiteral("This is the start page")));
+}
+
+int main(int argc, char** argv)
+{
+    prepareBrowserControl();
+    QApplication app(argc, argv);
+    TestViewWidget test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_viewwidget.moc"

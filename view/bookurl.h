@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+// Book URLs name a page inside a book file: "mk:@MSITStore:" + book file + "::" + in-book path.
+// Links into another book are written "ms-its:" + book file + "::" + in-book path, the book
+// file often relative to the folder of the book that holds the link.
+
+// The book URL of an in-book path, joined as the parts stand.
+QString makeBookUrl(const QString& bookPath, const QString& inBookPath);
+
+// True for a text that is already a whole URL the view can show as it is: a book URL, a link
+// into another book, a web address or an "about:" page.
+bool isWholeUrl(const QString& text);
+
+// The QUrl to load for a URL text. In book URLs the book file part is percent-encoded, so that
+// spaces, '#', '?', '%' and letters beyond ASCII in folder and file names stay part of the
+// path; the in-book part is taken as written (it may carry a "#fragment").
+QUrl urlFromText(const QString& text);
+
+// Splits a book URL ("mk:@MSITStore:book::path", "ms-its:book::path", "its:book::path") into
+// its decoded book file and in-book path (fragment and query left out). A book URL without
+// a book part ("mk:/images/a.gif", what a page's "/"-rooted link turns into) gives an empty
+// book. False for URLs of other schemes.
+bool splitBookUrl(const QUrl& url, QString* bookFile, QString* inBookPath);
+
+// The in-book part of a URL the browser reports when it names a page of the book at
+// bookPath, however the browser encoded the book part; otherwise the URL unchanged.
+QString inBookPathOf(const QString& reportedUrl, const QString& bookPath);

@@ -1,0 +1,466 @@
+#include "browsercontrol.h"
+
+#include "bookscheme.h"
+#include "bookurl.h"
+#include "pagescript.h"
+
+#include <QColor>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QSaveFile>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include <memory>
+
+Q_LOGGING_CATEGORY(lcPageConsole, "pagewick.page.console", QtWarningMsg)
+
+namespace {
+
+// A click or key press this recent lets a link leave the book for the web.
+constexpr qint64 kUserActionWindowMs = 1500;
+
+constexpr auto kWorld = QWebEngineScript::ApplicationWorld;
+
+} // namespace
+
+// The page under the control: decides which top-level navigations may leave the book.
+class BookPage : public QWebEnginePage
+{
+public:
+    BookPage(QWebEngineProfile* profile, BrowserControl* control)
+        : QWebEnginePage(profile, control), m_control(control)
+    {
+    }
+
+    bool mayNavigate(const QUrl& url, NavigationType type, bool isMainFrame)
+    {
+        const QString scheme = url.scheme().toLower();
+        bool allowed = true;
+        if (scheme == QLatin1String("file")) {
+            allowed = false;
+        } else if (isWebScheme(scheme) && !isWebScheme(this->url().scheme())) {
+            // From a book page the web is reached only by the reader: a link clicked or a form
+            // sent by hand, or the view's own navigation, history and reload.
+            switch (type) {
+            case NavigationTypeTyped:
+            case NavigationTypeBackForward:
+            case NavigationTypeReload:
+                allowed = isMainFrame;
+                break;
+            case NavigationTypeLinkClicked:
+            case NavigationTypeFormSubmitted:
+                allowed = isMainFrame && m_control->userJustActed();
+                break;
+            default:
+                allowed = false;
+                break;
+            }
+        }
+        if (!allowed)
+            QMetaObject::invokeMethod(m_control, [control = m_control, url] { emit control->requestBlocked(url); },
+                                      Qt::QueuedConnection);
+        return allowed;
+    }
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
+    {
+        return mayNavigate(url, type, isMainFrame);
+    }
+
+    // Links and scripts that ask for a new window open their page in this one.
+    QWebEnginePage* createWindow(WebWindowType) override;
+
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int line,
+                                  const QString& source) override
+    {
+        qCDebug(lcPageConsole) << source << line << message;
+    }
+
+private:
+    QPointer<BrowserControl> m_control;
+};
+
+// Stands in for a new window: hands the address it is sent to over to the book page, under
+// the same rules as any navigation there, and goes away.
+class NewWindowPage : public QWebEnginePage
+{
+public:
+    NewWindowPage(QWebEngineProfile* profile, BookPage* owner) : QWebEnginePage(profile, owner), m_owner(owner) {}
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
+    {
+        if (!isMainFrame || m_handedOver)
+            return false;
+        m_handedOver = true;
+        if (m_owner && m_owner->mayNavigate(url, type, true)) {
+            QMetaObject::invokeMethod(m_owner, [owner = m_owner, url] {
+                if (owner)
+                    owner->load(url);
+            }, Qt::QueuedConnection);
+        }
+        deleteLater();
+        return false;
+    }
+
+private:
+    QPointer<BookPage> m_owner;
+    bool m_handedOver = false;
+};
+
+QWebEnginePage* BookPage::createWindow(WebWindowType)
+{
+    return new NewWindowPage(profile(), this);
+}
+
+BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
+{
+    // A profile of our own, off the record: nothing is written to disk.
+    m_profile = new QWebEngineProfile(this);
+    m_profile->setSpellCheckEnabled(false);
+    QWebEngineSettings* settings = m_profile->settings();
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    settings->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+    settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
+
+    m_schemeHandler = new BookSchemeHandler(this);
+    for (const QByteArray& scheme : {QByteArrayLiteral("mk"), QByteArrayLiteral("ms-its"), QByteArrayLiteral("its")})
+        m_profile->installUrlSchemeHandler(scheme, m_schemeHandler);
+    m_interceptor = new BookRequestInterceptor(this);
+    m_profile->setUrlRequestInterceptor(m_interceptor);
+    m_schemeHandler->setInterceptor(m_interceptor);
+    connect(m_interceptor, &BookRequestInterceptor::requestBlocked, this, &BrowserControl::requestBlocked);
+
+    QWebEngineScript script;
+    script.setName(QStringLiteral("pagewick"));
+    script.setSourceCode(PageScript::definition());
+    script.setWorldId(kWorld);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setRunsOnSubFrames(false);
+    m_profile->scripts()->insert(script);
+
+    m_page = new BookPage(m_profile, this);
+    m_view = new QWebEngineView(this);
+    m_view->setPage(m_page);
+    // Right clicks are handed to the widgets around the view, which own the context menu.
+    m_view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_view, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, m_view->mapTo(this, pos), m_view->mapToGlobal(pos));
+        QCoreApplication::sendEvent(this, &event);
+    });
+    watchForInput(m_view);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_view);
+    setFocusProxy(m_view);
+
+    connect(m_page, &QWebEnginePage::loadStarted, this, &BrowserControl::onLoadStarted);
+    connect(m_page, &QWebEnginePage::urlChanged, this, &BrowserControl::onUrlChanged);
+    connect(m_page, &QWebEnginePage::loadFinished, this, &BrowserControl::onLoadFinished);
+    connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status) {
+                if (status == QWebEnginePage::NormalTerminationStatus)
+                    return;
+                // The page is gone with its process; the next navigation starts a new one.
+                m_loading = false;
+                newDocument();
+                m_hasDocument = false;
+                m_pageText.clear();
+                m_pageTitle.clear();
+                emit documentComplete(false);
+            });
+}
+
+BrowserControl::~BrowserControl()
+{
+    // Pages must go before their profile.
+    delete m_view;
+    delete m_page;
+    delete m_profile;
+}
+
+void BrowserControl::navigate(const QString& url)
+{
+    const QUrl target = urlFromText(url);
+    // The same address with a fragment would only scroll: load the page again instead.
+    if (target.hasFragment() && target == m_page->url())
+        m_page->triggerAction(QWebEnginePage::Reload);
+    else
+        m_page->load(target);
+}
+
+void BrowserControl::goBack()
+{
+    m_page->triggerAction(QWebEnginePage::Back);
+}
+
+void BrowserControl::goForward()
+{
+    m_page->triggerAction(QWebEnginePage::Forward);
+}
+
+void BrowserControl::setBookPath(const QString& bookPath)
+{
+    m_schemeHandler->setCurrentBook(bookPath);
+}
+
+void BrowserControl::onLoadStarted()
+{
+    m_loading = true;
+    m_committed = false;
+}
+
+void BrowserControl::newDocument()
+{
+    m_committed = true;
+    ++m_documentSerial;
+    m_zoomWritten.reset();
+    m_zoomReadBack.reset();
+}
+
+void BrowserControl::onUrlChanged(const QUrl& url)
+{
+    QString bookFile;
+    QString inBookPath;
+    if (splitBookUrl(url, &bookFile, &inBookPath) && !bookFile.isEmpty())
+        m_schemeHandler->setCurrentBook(bookFile);
+    // During a load the address changes when the new page replaces the old one; otherwise
+    // the page moved within itself (an anchor).
+    if (m_loading)
+        newDocument();
+    emit navigateComplete(url.toString());
+}
+
+void BrowserControl::onLoadFinished(bool ok)
+{
+    m_loading = false;
+    if (!ok && !m_committed) {
+        // Refused or given up before anything replaced the page: the page shown stays, and
+        // there is nothing to report.
+        return;
+    }
+    if (!m_committed) {
+        // The page loaded again at the same address, which changes no URL.
+        newDocument();
+        emit navigateComplete(m_page->url().toString());
+    }
+    if (!ok) {
+        m_hasDocument = false;
+        m_pageText.clear();
+        m_pageTitle.clear();
+        emit documentComplete(false);
+        return;
+    }
+    captureText([this](bool captured) { emit documentComplete(captured); });
+}
+
+void BrowserControl::captureText(std::function<void(bool)> done)
+{
+    const quint64 serial = m_documentSerial;
+    QPointer<BrowserControl> self(this);
+    m_page->runJavaScript(PageScript::call(QStringLiteral("capture()")), kWorld,
+                          [self, serial, done = std::move(done)](const QVariant& result) {
+                              // Another page replaced this one meanwhile: its own capture follows.
+                              if (!self || self->m_documentSerial != serial)
+                                  return;
+                              const QVariantMap page = result.toMap();
+                              const bool ok = page.contains(QStringLiteral("text"));
+                              self->m_hasDocument = ok;
+                              self->m_pageText = page.value(QStringLiteral("text")).toString();
+                              self->m_pageTitle = page.value(QStringLiteral("title")).toString();
+                              // Answered from the event loop: the page sends no further answers
+                              // while this one is being handled, so a receiver that asks the
+                              // page something must not run in here.
+                              QMetaObject::invokeMethod(self, [self, serial, done, ok] {
+                                  if (self && self->m_documentSerial == serial && done)
+                                      done(ok);
+                              }, Qt::QueuedConnection);
+                          });
+}
+
+void BrowserControl::runOnPage(const QString& call)
+{
+    m_page->runJavaScript(PageScript::call(call), kWorld);
+}
+
+QVariant BrowserControl::evaluate(const QString& script, int timeoutMs)
+{
+    if (m_waiting)
+        return {};
+    m_waiting = true;
+    struct Answer
+    {
+        bool done = false;
+        QVariant value;
+    };
+    auto answer = std::make_shared<Answer>();
+    QEventLoop loop;
+    QPointer<QEventLoop> waiting(&loop);
+    m_page->runJavaScript(script, kWorld, [answer, waiting](const QVariant& value) {
+        answer->done = true;
+        answer->value = value;
+        if (waiting)
+            waiting->quit();
+    });
+    if (!answer->done) {
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    m_waiting = false;
+    return answer->value;
+}
+
+std::optional<TextRange> BrowserControl::selection()
+{
+    const QVariant answer = evaluate(PageScript::call(QStringLiteral("selection()")));
+    if (answer.typeId() != QMetaType::QVariantList)
+        return std::nullopt;
+    const QVariantList ends = answer.toList();
+    if (ends.size() != 2)
+        return TextRange(m_pageText);
+    return TextRange(m_pageText, ends.at(0).toInt(), ends.at(1).toInt());
+}
+
+void BrowserControl::selectAll()
+{
+    runOnPage(QStringLiteral("selectAll()"));
+}
+
+void BrowserControl::unselect()
+{
+    runOnPage(QStringLiteral("unselect()"));
+}
+
+void BrowserControl::paintBackground(const TextRange& range, const QString& colorName)
+{
+    const QColor color(colorName);
+    if (!color.isValid() || range.isCollapsed())
+        return;
+    runOnPage(QStringLiteral("paint(%1, %2, '%3')").arg(range.start()).arg(range.end()).arg(color.name()));
+}
+
+std::optional<QPoint> BrowserControl::scrollPosition()
+{
+    const QVariantList position = evaluate(PageScript::call(QStringLiteral("scroll()"))).toList();
+    if (position.size() != 2)
+        return std::nullopt;
+    return QPoint(position.at(0).toInt(), position.at(1).toInt());
+}
+
+void BrowserControl::scrollTo(int left, int top)
+{
+    runOnPage(QStringLiteral("scrollTo(%1, %2)").arg(left).arg(top));
+}
+
+std::optional<double> BrowserControl::zoom()
+{
+    const QVariant answer = evaluate(PageScript::call(QStringLiteral("zoom()")));
+    bool isNumber = false;
+    const double zoom = answer.toDouble(&isNumber);
+    if (!answer.isValid() || answer.isNull() || !isNumber)
+        return std::nullopt;
+    if (m_zoomWritten && m_zoomReadBack && zoom == *m_zoomReadBack)
+        return *m_zoomWritten;
+    return zoom;
+}
+
+void BrowserControl::setZoom(double zoom)
+{
+    m_zoomWritten = zoom;
+    m_zoomReadBack.reset();
+    const quint64 serial = m_documentSerial;
+    QPointer<BrowserControl> self(this);
+    m_page->runJavaScript(PageScript::call(QStringLiteral("setZoom(%1)").arg(zoom, 0, 'g', 17)), kWorld,
+                          [self, serial, zoom](const QVariant& readBack) {
+                              bool isNumber = false;
+                              const double value = readBack.toDouble(&isNumber);
+                              if (!self || self->m_documentSerial != serial || self->m_zoomWritten != zoom
+                                  || readBack.isNull() || !isNumber)
+                                  return;
+                              self->m_zoomReadBack = value;
+                          });
+}
+
+bool BrowserControl::printPage(QPrinter* printer)
+{
+    if (m_printing)
+        return false;
+    m_printing = true;
+    bool printed = false;
+    QEventLoop loop;
+    connect(m_view, &QWebEngineView::printFinished, &loop, [&](bool success) {
+        printed = success;
+        loop.quit();
+    });
+    connect(m_page, &QWebEnginePage::renderProcessTerminated, &loop, &QEventLoop::quit);
+    m_view->print(printer);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    m_printing = false;
+    return printed;
+}
+
+void BrowserControl::savePage(const QString& filePath, bool singleFileArchive)
+{
+    // A book page saved as HTML is saved as the book holds it; the browser cannot fetch it
+    // again from outside.
+    QByteArray source;
+    if (!singleFileArchive && m_schemeHandler->readPage(m_page->url(), &source)) {
+        QSaveFile file(filePath);
+        if (file.open(QIODevice::WriteOnly) && file.write(source) == source.size())
+            file.commit();
+        return;
+    }
+    m_page->save(filePath, singleFileArchive ? QWebEngineDownloadRequest::MimeHtmlSaveFormat
+                                             : QWebEngineDownloadRequest::SingleHtmlSaveFormat);
+}
+
+void BrowserControl::copy()
+{
+    m_page->triggerAction(QWebEnginePage::Copy);
+}
+
+bool BrowserControl::userJustActed() const
+{
+    return m_lastInput.isValid() && m_lastInput.elapsed() < kUserActionWindowMs;
+}
+
+void BrowserControl::watchForInput(QObject* object)
+{
+    object->installEventFilter(this);
+    for (QObject* child : object->children())
+        watchForInput(child);
+}
+
+bool BrowserControl::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::ChildAdded:
+        // The web view renders into child widgets it creates as pages come and go.
+        watchForInput(static_cast<QChildEvent*>(event)->child());
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::KeyPress:
+        m_lastInput.start();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,130 @@
+#pragma once
+
+#include "textrange.h"
+
+#include <QElapsedTimer>
+#include <QPoint>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class BookRequestInterceptor;
+class BookSchemeHandler;
+class QPrinter;
+class QWebEnginePage;
+class QWebEngineProfile;
+class QWebEngineView;
+
+// The browser control of the page view: a web view that reads book pages from the book files
+// and offers the few operations and two events the page view is built on.
+//
+// Events. navigateComplete(url) reports every address the view arrives at (links followed in
+// pages, back and forward included), before documentComplete(hasDocument) of the same page,
+// which ends the load. A move to an anchor within the page shown reports navigateComplete
+// alone. A load that ends without a document (a web address that cannot be reached, a page
+// whose process died) reports false. A navigation refused or given up before it replaced the
+// page shown reports nothing: that page stays.
+//
+// The characters of a page are the UTF-16 code units of the text nodes under its body, in
+// document order, without the text of script, style, noscript and template elements; element
+// boundaries add nothing. They depend on the page's HTML alone, never on fonts, zoom or window
+// size. They are captured once per load, before documentComplete, and text ranges count in them.
+//
+// Calls marked "waits" ask the page and wait for its answer in a local event loop (user input
+// is held back meanwhile); after a few seconds, or when another such call is already waiting,
+// they give up and answer as if there were no document.
+class BrowserControl : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit BrowserControl(QWidget* parent = nullptr);
+    ~BrowserControl() override;
+
+    // Navigation
+    void navigate(const QString& url);
+    void goBack();
+    void goForward();
+    // The book file that book names without a folder and "/"-rooted page names resolve against
+    // until a book page is shown.
+    void setBookPath(const QString& bookPath);
+
+    // The document of the last completed load
+    bool hasDocument() const { return m_hasDocument; }
+    QString pageText() const { return m_pageText; }
+    QString pageTitle() const { return m_pageTitle; }
+    TextRange documentRange() const { return TextRange(m_pageText, 0, int(m_pageText.size())); }
+    // Captures the characters and title of the page shown again; done(ok) follows.
+    void captureText(std::function<void(bool ok)> done);
+
+    // Page operations. Ranges count in the characters captured last.
+    std::optional<TextRange> selection();                 // waits; collapsed when nothing is selected
+    void selectAll();
+    void unselect();
+    void paintBackground(const TextRange& range, const QString& colorName);
+    std::optional<QPoint> scrollPosition();               // waits
+    void scrollTo(int left, int top);
+    // The zoom of the page body: 0 when unset or not a number. When the page still holds the
+    // value written last by setZoom, that value is answered exactly as it was written (the
+    // page keeps it only to a few digits).
+    std::optional<double> zoom();                         // waits
+    void setZoom(double zoom);
+
+    // Page commands, without dialogs: the page view asks the user first. A book page saved as
+    // HTML is written at once as the book holds it; other saves finish in the background.
+    bool printPage(QPrinter* printer);                    // waits until printed
+    void savePage(const QString& filePath, bool singleFileArchive);
+    void copy();
+
+    QWebEngineView* webView() const { return m_view; }
+
+    // Runs a script of our own on the page and waits for its value; invalid when there is no
+    // answer in time.
+    QVariant evaluate(const QString& script, int timeoutMs = kAnswerTimeoutMs);
+
+    static constexpr int kAnswerTimeoutMs = 5000;
+
+signals:
+    void navigateComplete(const QString& url);
+    void documentComplete(bool hasDocument);
+    // A request of a page that was refused: a web address or local file asked for by a book page.
+    void requestBlocked(const QUrl& url);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    friend class BookPage;
+
+    void onLoadStarted();
+    void newDocument();
+    void onUrlChanged(const QUrl& url);
+    void onLoadFinished(bool ok);
+    void runOnPage(const QString& call);
+    bool userJustActed() const;
+    void watchForInput(QObject* object);
+
+    QWebEngineProfile* m_profile = nullptr;
+    BookSchemeHandler* m_schemeHandler = nullptr;
+    BookRequestInterceptor* m_interceptor = nullptr;
+    QWebEnginePage* m_page = nullptr;
+    QWebEngineView* m_view = nullptr;
+
+    bool m_loading = false;
+    bool m_committed = false;     // the load under way has replaced the page
+    quint64 m_documentSerial = 0; // counts the pages shown
+    bool m_hasDocument = false;
+    QString m_pageText;
+    QString m_pageTitle;
+
+    // The zoom written last, exactly, and as the page read it back.
+    std::optional<double> m_zoomWritten;
+    std::optional<double> m_zoomReadBack;
+
+    bool m_waiting = false;      // a call is waiting for the page
+    bool m_printing = false;
+    QElapsedTimer m_lastInput;   // the reader's last click or key press on the page
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// The script the page view runs inside each page, in a world of its own: the page's scripts
+// can neither see nor change it. It defines window.__pagewick once per document with these
+// calls (offsets count the page's characters, see BrowserControl::pageText):
+//   capture()              {title, text}: the document title and every character of the page
+//   selection()            [start, end] of the reader's selection, [] when there is none
+//   paint(start, end, c)   gives the characters [start, end) the background colour c
+//   selectAll(), unselect()
+//   scroll()               [x, y];   scrollTo(x, y)
+//   zoom()                 the body's CSS zoom as a number (0 when unset or not a number),
+//                          null without a body;   setZoom(z) writes it and returns the read-back
+namespace PageScript {
+
+// Defines window.__pagewick unless the document already has it.
+const QString& definition();
+
+// A call to make on the page: the definition (for documents it was not injected into, such as
+// "about:blank" and error pages) followed by "window.__pagewick." + call.
+QString call(const QString& call);
+
+} // namespace PageScript
