@@ -98,14 +98,21 @@ void prepareBrowserControl()
 {
     disableSandboxWhenRoot();
     registerBookScheme();
-    const QByteArray flag = QByteArrayLiteral("--process-per-site");
+    // One renderer for all book pages (a process per page made every page cost a process
+    // start), and no WebRTC over UDP, so a book's script cannot reach the network through
+    // STUN either.
+    const QByteArray wanted[] = {QByteArrayLiteral("--process-per-site"),
+                                 QByteArrayLiteral("--force-webrtc-ip-handling-policy=disable_non_proxied_udp")};
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    if (!flags.split(' ').contains(flag)) {
+    const QList<QByteArray> present = flags.split(' ');
+    for (const QByteArray& flag : wanted) {
+        if (present.contains(flag))
+            continue;
         if (!flags.isEmpty())
             flags += ' ';
         flags += flag;
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
     }
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
 }
 
 bool isBookScheme(const QString& scheme)

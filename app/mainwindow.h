@@ -1,0 +1,146 @@
+#pragma once
+
+#include "lchmparsedentry.h"
+#include "notestore.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+#include <QVector>
+
+class ContentsWidget;
+class FavoritesWidget;
+class QAction;
+class QDockWidget;
+class QMenu;
+class QTabWidget;
+class QToolBar;
+class SearchWidget;
+class ViewWidget;
+
+// The reader's only window: the page view in the middle, the contents, search and bookmarks
+// panels in a dock at the left, one tool bar and a context menu. It owns what belongs to the
+// open book for the whole run (its path, its parsed contents, the reader's notes) and wires the
+// panels to the view; panels and view never see each other.
+//
+// Every command is on the tool bar or the context menu; there is no menu bar, status bar or
+// keyboard shortcut.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    MainWindow();
+    ~MainWindow() override;
+
+    // Opens the book for this run: titles the window, hands the path to the view and the
+    // panels, shows the home page and the contents, hides the panels the book cannot fill and
+    // reads what the reader stored in the book. Called once, before the window is shown.
+    void loadBook(const QString& path);
+    // The part of loadBook that reads the book itself.
+    void loadContents();
+
+    // True when loadBook could not read the file at all: the program ends without showing the
+    // window.
+    bool bookUnreadable() const { return unreadable; }
+
+    ViewWidget* pageView() const { return view; }
+    ContentsWidget* contentsPanel() const { return contentsWidget; }
+
+signals:
+    void contentChanged(QVector<LCHMParsedEntry>* newContent);
+    void homeUrlChanged(const QString& url);
+
+public slots:
+    void back();
+    void forward();
+    void home();
+    void zoomIn();
+    void zoomOut();
+    void fullScreen();
+    void print();
+    void printPreview();
+    void saveAs();
+    void extract();
+    void copy();
+    void note();
+    void unNote();
+    void bookmark();
+    void about();
+    void setNoteDisable(bool b);
+    void preference();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+    // What the reader is shown and asked through. Each runs a modal dialog; kept apart so the
+    // window can be driven without one.
+    virtual void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text);
+    virtual QColor chooseColor(const QColor& initial);
+    virtual void popUpMenu(QMenu* menu, const QPoint& globalPos);
+
+    // The notes and bookmarks the reader stored in the book file.
+    bool hasUserData();
+    void readUserData();
+    void writeUserData();
+
+    void readSettings();
+    void writeSettings();
+
+private:
+    friend class TestMainWindow;
+
+    void createActions();
+    void createToolBar();
+    void createPanels();
+    QAction* makeAction(const char* iconName, const QString& text, const QString& iconText,
+                        const QString& toolTip);
+    void fillContextMenu(QMenu* menu) const;
+
+    QString bookPath;
+    bool userDataPresent = false;
+    qint64 declaredLength = 0;
+    qint64 userDataLength = 0;
+    NoteStore notes;
+    QByteArray userDataBytes;
+    QVector<LCHMParsedEntry> contents;
+
+    ContentsWidget* contentsWidget = nullptr;
+    SearchWidget* searchWidget = nullptr;
+    FavoritesWidget* favoritesWidget = nullptr;
+    ViewWidget* view = nullptr;
+    QDockWidget* panelDock = nullptr;
+    QTabWidget* panelTabs = nullptr;
+
+    QSize normalSize{0, 0};
+    QPoint normalPos{0, 0};
+    QColor noteColor;
+    bool unreadable = false;
+
+    QToolBar* toolBar = nullptr;
+    QAction* backAction = nullptr;
+    QAction* forwardAction = nullptr;
+    QAction* homeAction = nullptr;
+    QAction* zoomInAction = nullptr;
+    QAction* zoomOutAction = nullptr;
+    QAction* fullScreenAction = nullptr;
+    QAction* printAction = nullptr;
+    QAction* printPreviewAction = nullptr;
+    QAction* saveAsAction = nullptr;
+    QAction* extractAction = nullptr;
+    QAction* copyAction = nullptr;
+    QAction* noteAction = nullptr;
+    QAction* eraseAction = nullptr;
+    QAction* bookmarkAction = nullptr;
+    QAction* quitAction = nullptr;
+    QAction* noteColorAction = nullptr;
+    QAction* aboutAction = nullptr;
+};

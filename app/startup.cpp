@@ -1,0 +1,52 @@
+#include "startup.h"
+
+#include "bookscheme.h"
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+bool isBookName(const QString& text)
+{
+    const qsizetype n = text.size();
+    if (n < 4 || text.at(n - 4) != QLatin1Char('.'))
+        return false;
+    const auto is = [&text](qsizetype i, char lower, char upper) {
+        return text.at(i) == QLatin1Char(lower) || text.at(i) == QLatin1Char(upper);
+    };
+    return is(n - 3, 'c', 'C') && is(n - 2, 'h', 'H') && is(n - 1, 'm', 'M');
+}
+
+int runPagewick(int argc, char** argv, const StartupHooks& hooks)
+{
+    // Only the first argument counts, taken as the system's 8-bit text and used as it stands.
+    const QString argument = argc > 1 && argv[1] ? QString::fromLocal8Bit(argv[1]) : QString();
+
+    if (!argument.isEmpty() && !isBookName(argument)) {
+        QApplication app(argc, argv);
+        if (hooks.applicationCreated)
+            hooks.applicationCreated();
+        QMessageBox box(QMessageBox::Warning, QCoreApplication::translate("main", "Pagewick 1.0"),
+                        QCoreApplication::translate("main", "Opened file not chm format, Current format did not support."));
+        box.show();
+        if (hooks.shown)
+            hooks.shown(nullptr);
+        // Closing the box closes the last window, which ends the loop.
+        return app.exec();
+    }
+
+    disableSandboxWhenRoot();
+    registerBookScheme();
+    QApplication app(argc, argv);
+    if (hooks.applicationCreated)
+        hooks.applicationCreated();
+
+    MainWindow window;
+    window.loadBook(argument.isEmpty() ? QStringLiteral("Help.chm") : argument);
+    if (window.bookUnreadable())
+        return 0;
+    window.show();
+    if (hooks.shown)
+        hooks.shown(&window);
+    return app.exec();
+}

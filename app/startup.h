@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class MainWindow;
+
+// True when a command-line argument names a book: it ends in a dot and the letters c, h, m,
+// each in either case ("Guide.CHM", "/books/a b/x.cHm"). Nothing else about the text counts.
+bool isBookName(const QString& text);
+
+// Where a caller may look in while the program starts: right after the application object
+// exists, and once the window (or the not-a-book warning) is on screen, before the event loop.
+struct StartupHooks
+{
+    std::function<void()> applicationCreated;
+    std::function<void(MainWindow* window)> shown;  // null window with the not-a-book warning
+};
+
+// The whole program: reads the command line, opens the book named there ("Help.chm" in the
+// current folder without one) in the main window and runs the event loop. Returns the exit
+// status.
+int runPagewick(int argc, char** argv, const StartupHooks& hooks = {});

@@ -1,0 +1,647 @@
+// The main window, driven offscreen: actions, tool bar, context menu and dock; opening books of
+// every kind; full screen, bookmarking, the page commands greyed by the view; settings.
+//
+// Dialogs never block: the window's message, colour and menu hooks are replaced by recorders,
+// and a watchdog closes any other modal box that appears. Books are copied into a temporary
+// folder first, since closing a window writes into its book.
+
+#include "bookscheme.h"
+#include "chmwriter.h"
+#include "contentswidget.h"
+#include "favoriteswidget.h"
+#include "mainwindow.h"
+#include "searchwidget.h"
+#include "testbooks.h"
+#include "viewwidget.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDockWidget>
+#include <QFile>
+#include <QMenu>
+#include <QSettings>
+#include <QStandardItemModel>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <QtTest>
+
+namespace {
+
+constexpr int kLoadTimeoutMs = 30000;
+
+QString settingsDirPath()
+{
+    static QTemporaryDir dir;
+    return dir.path();
+}
+
+void clearSettings()
+{
+    QSettings(QStringLiteral("Pagewick"), QStringLiteral("size pos color")).clear();
+}
+
+QVariant storedSetting(const char* key)
+{
+    QSettings settings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"));
+    return settings.value(QStringLiteral("MainWindow/") + QLatin1String(key));
+}
+
+// A main window whose dialogs answer at once and are recorded.
+class ProbeWindow : public MainWindow
+{
+public:
+    ProbeWindow()
+    {
+        connect(pageView(), &ViewWidget::canNote, this, [this] { ++loadsDone; });
+    }
+    // The view starts on a blank page; tests that play the view's part wait for that load, so
+    // that it cannot answer after them.
+    bool waitForFirstLoad()
+    {
+        return QTest::qWaitFor([this] { return loadsDone > 0; }, kLoadTimeoutMs);
+    }
+
+    int loadsDone = 0;
+    struct Message
+    {
+        QMessageBox::Icon icon;
+        QString title;
+        QString text;
+    };
+    QVector<Message> messages;
+    QColor nextColor;                       // the colour dialog's answer
+    QVector<QColor> colorDialogStarts;      // the colour each dialog started on
+    QVector<QList<QAction*>> menus;         // each menu shown; nullptr stands for a separator
+
+protected:
+    void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text) override
+    {
+        messages.append({icon, title, text});
+    }
+    QColor chooseColor(const QColor& initial) override
+    {
+        colorDialogStarts.append(initial);
+        return nextColor;
+    }
+    void popUpMenu(QMenu* menu, const QPoint&) override
+    {
+        QList<QAction*> shown;
+        for (QAction* action : menu->actions())
+            shown.append(action->isSeparator() ? nullptr : action);
+        menus.append(shown);
+    }
+};
+
+QList<QAction*> withSeparators(const QList<QAction*>& actions)
+{
+    QList<QAction*> out;
+    for (QAction* action : actions)
+        out.append(action->isSeparator() ? nullptr : action);
+    return out;
+}
+
+// Closes modal boxes nobody answers (a box of the page view, for instance) and keeps their text.
+class ModalWatchdog : public QObject
+{
+public:
+    ModalWatchdog()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                if (auto* box = qobject_cast<QMessageBox*>(modal))
+                    texts.append(box->text());
+                modal->close();
+            }
+        });
+        m_timer.start(50);
+    }
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+};
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void actions_data();
+    void actions();
+    void toolBarAndDock();
+    void contextMenu();
+
+    void loadBook_data();
+    void loadBook();
+    void missingBook();
+    void panelsReachTheView();
+
+    void fullScreen();
+    void pageCommandsFollowTheView();
+    void bookmarkWithDockHidden();
+
+    void settingsFirstRun();
+    void noteColorKept();
+    void geometryOnlyWhenNormal_data();
+    void geometryOnlyWhenNormal();
+
+private:
+    QString copyBook(const QString& source, const QString& name = QString());
+    // Waits until the view reports that it shows path; false after kLoadTimeoutMs.
+    static bool showsPage(QSignalSpy& reported, const QString& path);
+    static QList<QAction*> toolBarActions(const MainWindow& w) { return withSeparators(w.toolBar->actions()); }
+    static QList<QAction*> pageActions(const MainWindow& w)
+    {
+        return {w.backAction, w.forwardAction, w.homeAction, w.zoomOutAction, w.zoomInAction, w.saveAsAction,
+                w.copyAction, w.printPreviewAction, w.printAction, w.noteAction, w.eraseAction};
+    }
+    static QStringList tabTitles(const MainWindow& w)
+    {
+        QStringList titles;
+        for (int i = 0; i < w.panelTabs->count(); ++i)
+            titles << w.panelTabs->tabText(i);
+        return titles;
+    }
+
+    QTemporaryDir m_books;
+    int m_copies = 0;
+};
+
+QString TestMainWindow::copyBook(const QString& source, const QString& name)
+{
+    const QString target = m_books.filePath(QStringLiteral("%1/%2").arg(++m_copies).arg(
+        name.isEmpty() ? QFileInfo(source).fileName() : name));
+    QDir().mkpath(QFileInfo(target).path());
+    return QFile::copy(source, target) ? target : QString();
+}
+
+bool TestMainWindow::showsPage(QSignalSpy& reported, const QString& path)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < kLoadTimeoutMs) {
+        for (const QList<QVariant>& report : std::as_const(reported)) {
+            if (report.at(0).toString() == path)
+                return true;
+        }
+        QTest::qWait(20);
+    }
+    return false;
+}
+
+void TestMainWindow::init()
+{
+    clearSettings();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestMainWindow::actions_data()
+{
+    QTest::addColumn<QString>("member");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("icon");
+    QTest::addColumn<QString>("iconText");
+    QTest::addColumn<QString>("toolTip");
+
+    const auto row = [](const char* member, const char* text, const char* icon, const char* iconText, const char* tip) {
+        QTest::newRow(member) << member << text << icon << iconText << tip;
+    };
+    row("backAction", "Back", "Back", "  Back  ", "Go back");
+    row("forwardAction", "Forward", "Forward", "Forward", "Go Forward");
+    row("homeAction", "Home", "Home", "  Home  ", "Go home page");
+    row("zoomInAction", "Zoom In", "ZoomIn", "Zoom In", "Zoom In current page");
+    row("zoomOutAction", "Zoom Out", "ZoomOut", "Zoom Out", "Zoom Out current page");
+    row("fullScreenAction", "FullScreen", "FullScreen", "FullScreen", "Full Screen");
+    row("printAction", "Print", "Print", "  Print  ", "Print current page ");
+    row("printPreviewAction", "PrintPreview", "PrintPreview", "Print preview", "Preview current page before print");
+    row("saveAsAction", "Save current page as...", "SaveAs", "Save As", "Save current page as...");
+    row("extractAction", "Extract current chm file", "Extract", "Extract", "Extract current chm file");
+    row("copyAction", "Copy", "Copy", "  Copy  ", "Copy select text");
+    row("noteAction", "Note", "Note", " Note ", "Make note on current selected words with highlight ");
+    row("eraseAction", "Erase", "unNote", " Erase ", "Erase all notes in current page");
+    row("bookmarkAction", "Bookmark", "BookMark", "Bookmark", "Bookmark current page");
+    // Without a tool tip of their own, Qt shows the text stripped of its dots.
+    row("quitAction", "Quit", "Quit", "  Quit  ", "Quit");
+    row("noteColorAction", "Scribe color Preference...", "Colors", "Note Color", "Note colors to choose");
+    row("aboutAction", "About Pagewick...", "About", " About ", "About Pagewick");
+    row("panel toggle", "Navigation Panels", "TOC", " Panels ", "Navigation Panels");
+}
+
+void TestMainWindow::actions()
+{
+    QFETCH(QString, member);
+    QFETCH(QString, text);
+    QFETCH(QString, icon);
+    QFETCH(QString, iconText);
+    QFETCH(QString, toolTip);
+
+    ProbeWindow w;
+    const QHash<QString, QAction*> byName = {
+        {"backAction", w.backAction}, {"forwardAction", w.forwardAction}, {"homeAction", w.homeAction},
+        {"zoomInAction", w.zoomInAction}, {"zoomOutAction", w.zoomOutAction},
+        {"fullScreenAction", w.fullScreenAction}, {"printAction", w.printAction},
+        {"printPreviewAction", w.printPreviewAction}, {"saveAsAction", w.saveAsAction},
+        {"extractAction", w.extractAction}, {"copyAction", w.copyAction}, {"noteAction", w.noteAction},
+        {"eraseAction", w.eraseAction}, {"bookmarkAction", w.bookmarkAction}, {"quitAction", w.quitAction},
+        {"noteColorAction", w.noteColorAction}, {"aboutAction", w.aboutAction},
+        {"panel toggle", w.panelDock->toggleViewAction()},
+    };
+    QAction* action = byName.value(member);
+    QVERIFY(action);
+    QCOMPARE(action->text(), text);
+    QCOMPARE(action->iconText(), iconText);
+    QCOMPARE(action->toolTip(), toolTip);
+    QCOMPARE(action->isCheckable(), member == QLatin1String("fullScreenAction") || member == QLatin1String("panel toggle"));
+    QVERIFY(action->shortcut().isEmpty());
+    QCOMPARE(action->statusTip(), member == QLatin1String("panel toggle") ? toolTip : QString());
+
+    // The icon is the compiled-in picture, sharp at 16 pixels and with larger pictures for
+    // high-density screens.
+    const QString resource = QStringLiteral(":/images/%1.png").arg(icon);
+    QVERIFY2(QFile::exists(resource), qPrintable(resource));
+    QVERIFY(QFile::exists(QStringLiteral(":/images/%1@2x.png").arg(icon)));
+    QCOMPARE(action->icon().pixmap(16).toImage(), QImage(resource).convertToFormat(action->icon().pixmap(16).toImage().format()));
+}
+
+void TestMainWindow::toolBarAndDock()
+{
+    ProbeWindow w;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Pagewick 1.0"));
+    QVERIFY(!w.windowIcon().isNull());
+    QVERIFY(QFile::exists(QStringLiteral(":/images/Icon.png")));
+
+    QCOMPARE(w.toolBar->windowTitle(), QStringLiteral("ToolBar"));
+    QVERIFY(!w.toolBar->isMovable());
+    QCOMPARE(w.toolBar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    QCOMPARE(w.toolBar->iconSize(), QSize(16, 16));
+    const QList<QAction*> expected = {
+        w.panelDock->toggleViewAction(), w.backAction, w.forwardAction, w.homeAction, nullptr,
+        w.noteAction, w.eraseAction, w.zoomInAction, w.zoomOutAction, w.bookmarkAction, nullptr,
+        w.printPreviewAction, w.printAction, w.saveAsAction, w.extractAction, w.fullScreenAction, nullptr,
+        w.noteColorAction, w.aboutAction};
+    QCOMPARE(toolBarActions(w), expected);
+
+    QCOMPARE(w.panelDock->windowTitle(), QStringLiteral("Navigation Panels"));
+    QCOMPARE(w.panelDock->allowedAreas(), Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    QCOMPARE(w.panelDock->maximumWidth(), 231);
+    QCOMPARE(w.dockWidgetArea(w.panelDock), Qt::LeftDockWidgetArea);
+    QCOMPARE(w.panelDock->widget(), w.panelTabs);
+    QCOMPARE(tabTitles(w), QStringList({"Contents", "Search", "Bookmarks"}));
+    QCOMPARE(w.panelTabs->widget(0), w.contentsWidget);
+    QCOMPARE(w.panelTabs->widget(1), w.searchWidget);
+    QCOMPARE(w.panelTabs->widget(2), w.favoritesWidget);
+    QCOMPARE(w.panelTabs->currentWidget(), w.contentsWidget);
+    QCOMPARE(w.centralWidget(), w.view);
+
+    // The three tab titles are readable whole in the narrow dock.
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QTabBar* tabs = w.panelTabs->tabBar();
+    QVERIFY(tabs->tabRect(2).right() < tabs->width());
+}
+
+void TestMainWindow::contextMenu()
+{
+    ProbeWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    // A right click on the page opens the menu once; other buttons pass through.
+    QTest::mouseClick(w.view, Qt::RightButton, {}, QPoint(20, 20));
+    QCOMPARE(w.menus.size(), 1);
+    QTest::mouseClick(w.view, Qt::LeftButton, {}, QPoint(20, 20));
+    QCOMPARE(w.menus.size(), 1);
+
+    const QList<QAction*> expected = {
+        w.panelDock->toggleViewAction(), w.backAction, w.forwardAction, w.homeAction, nullptr,
+        w.copyAction, w.noteAction, w.eraseAction, w.zoomInAction, w.zoomOutAction, nullptr,
+        w.bookmarkAction, w.saveAsAction, w.printPreviewAction, w.printAction, nullptr,
+        w.fullScreenAction, w.quitAction};
+    QCOMPARE(w.menus.constFirst(), expected);
+
+    // The page's own context menu request reaches the window too.
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), w.view->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(w.view, &event);
+    QCOMPARE(w.menus.size(), 2);
+    QCOMPARE(w.menus.constLast(), expected);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestMainWindow::loadBook_data()
+{
+    QTest::addColumn<QString>("book");           // a path, or "bare" / "text" for a book made here
+    QTest::addColumn<QString>("fileName");       // the name the copy gets
+    QTest::addColumn<QStringList>("tabs");
+    QTest::addColumn<QString>("shownPage");
+    QTest::addColumn<QString>("message");
+
+    const QStringList all = {"Contents", "Search", "Bookmarks"};
+    QTest::newRow("contents and index") << testBookPath("english.chm") << "english.chm" << all << "/index.htm" << "";
+    // No default topic: the first contents entry that leads somewhere ("Topics" is a heading).
+    QTest::newRow("no index, no default topic") << testBookPath("nocontents.chm") << "nocontents.chm"
+                                                << QStringList({"Contents", "Bookmarks"}) << "/first.htm" << "";
+    QTest::newRow("neither contents nor index") << "bare" << "bare book.chm" << QStringList({"Bookmarks"})
+                                                << "/page.htm" << "";
+    QTest::newRow("text file named like a book") << "text" << "x.chm" << all << "about:blank"
+                                                 << "<p>x.chm maybe locked for another application and can not be "
+                                                    "loaded.</p><p>close another application and reload again please</p>";
+    QTest::newRow("the reader's own help book") << QStringLiteral(PAGEWICK_HELP_BOOK) << "Help.chm" << all
+                                                << "/index.htm" << "";
+    const QString real = sharedBookPath("halibut-puzzles.chm");
+    if (!real.isEmpty())
+        QTest::newRow("real book without an index") << real << "puzzles.CHM" << QStringList({"Contents", "Bookmarks"})
+                                                    << "/index.html" << "";
+}
+
+void TestMainWindow::loadBook()
+{
+    QFETCH(QString, book);
+    QFETCH(QString, fileName);
+    QFETCH(QStringList, tabs);
+    QFETCH(QString, shownPage);
+    QFETCH(QString, message);
+
+    QString path;
+    if (book == QLatin1String("bare") || book == QLatin1String("text")) {
+        path = m_books.filePath(QStringLiteral("%1/%2").arg(++m_copies).arg(fileName));
+        QDir().mkpath(QFileInfo(path).path());
+        if (book == QLatin1String("bare")) {
+            QByteArray system;
+            appendLe32(system, 3);
+            appendLe16(system, 2);  // default topic
+            appendLe16(system, 9);
+            system += QByteArray("page.htm", 9);
+            QVERIFY(writeChmContainer(path, {{"/#SYSTEM", system},
+                                             {"/page.htm", "<html><head><title>Bare</title></head><body>A page</body></html>"}}));
+        } else {
+            QFile text(path);
+            QVERIFY(text.open(QIODevice::WriteOnly));
+            text.write("These are not the pages you are looking for.\n");
+        }
+    } else {
+        path = copyBook(book, fileName);
+        QVERIFY2(!path.isEmpty(), qPrintable(book));
+    }
+
+    ProbeWindow w;
+    QSignalSpy reported(w.view, &ViewWidget::urlToFavorites);
+    w.loadBook(path);
+    w.show();
+
+    // The title names the file, not the book's own title, with two spaces before the dash.
+    QCOMPARE(w.windowTitle(), QStringLiteral("Pagewick 1.0  - [%1]").arg(fileName));
+    QVERIFY(!w.bookUnreadable());
+    QCOMPARE(tabTitles(w), tabs);
+    QCOMPARE(w.panelTabs->currentWidget() == w.contentsWidget, tabs.first() == QLatin1String("Contents"));
+    if (message.isEmpty())
+        QCOMPARE(w.contents.isEmpty(), !tabs.contains(QStringLiteral("Contents")));
+    else
+        QVERIFY(w.contents.isEmpty());
+    QCOMPARE(w.contentsWidget->tree()->model()->rowCount() > 0, !w.contents.isEmpty());
+    QVERIFY2(showsPage(reported, shownPage), qPrintable(shownPage));
+
+    if (message.isEmpty()) {
+        QCOMPARE(w.messages.size(), 0);
+    } else {
+        QCOMPARE(w.messages.size(), 1);
+        QCOMPARE(w.messages.constFirst().icon, QMessageBox::Critical);
+        QCOMPARE(w.messages.constFirst().title, QStringLiteral("Pagewick"));
+        QCOMPARE(w.messages.constFirst().text, message);
+    }
+}
+
+void TestMainWindow::missingBook()
+{
+    ProbeWindow w;
+    w.loadBook(m_books.filePath(QStringLiteral("no such book.chm")));
+    QVERIFY(w.bookUnreadable());
+    QCOMPARE(w.messages.size(), 1);
+    QCOMPARE(w.messages.constFirst().icon, QMessageBox::Warning);
+    QCOMPARE(w.messages.constFirst().title, QStringLiteral("Pagewick 1.0"));
+    QCOMPARE(w.messages.constFirst().text, QStringLiteral("Unknown error, file can not loading"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Pagewick 1.0"));
+}
+
+// The panels reach the view and the view reaches the bookmarks panel only through the window.
+void TestMainWindow::panelsReachTheView()
+{
+    const QString path = copyBook(testBookPath("english.chm"));
+    ProbeWindow w;
+    QSignalSpy reported(w.view, &ViewWidget::urlToFavorites);
+    w.loadBook(path);
+    w.show();
+    QVERIFY(showsPage(reported, "/index.htm"));
+    QCOMPARE(w.searchWidget->bookPath(), path);
+
+    reported.clear();
+    emit w.contentsWidget->currentUrlChanged(QStringLiteral("/intro.htm"));
+    QVERIFY(showsPage(reported, "/intro.htm"));
+    w.bookmark();
+    QCOMPARE(w.favoritesWidget->bookmarks(), QStringList({"Introduction", "/intro.htm"}));
+
+    reported.clear();
+    emit w.favoritesWidget->currentUrlChanged(QStringLiteral("/chapter1.htm"));
+    QVERIFY(showsPage(reported, "/chapter1.htm"));
+
+    reported.clear();
+    emit w.searchWidget->currentUrlChanged(QStringLiteral("/chapter2.htm"), QStringLiteral("chapter"));
+    QVERIFY(showsPage(reported, "/chapter2.htm"));
+
+    reported.clear();
+    w.home();
+    QVERIFY(showsPage(reported, "/index.htm"));
+
+    // A search that finds nothing is told by the view.
+    ModalWatchdog watchdog;
+    emit w.searchWidget->noTopicSearched();
+    QCOMPARE(watchdog.texts, QStringList({"no topics find"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestMainWindow::fullScreen()
+{
+    ProbeWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QSize normalSize = w.size();
+
+    w.fullScreenAction->trigger();
+    QTRY_VERIFY(w.isFullScreen());
+    QVERIFY(!w.toolBar->isVisible());
+    QVERIFY(!w.panelDock->isVisible());
+    // The page's menu is the way out.
+    QTest::mouseClick(w.view, Qt::RightButton, {}, QPoint(10, 10));
+    QCOMPARE(w.menus.size(), 1);
+    QVERIFY(w.menus.constFirst().contains(w.fullScreenAction));
+
+    w.fullScreenAction->trigger();
+    QTRY_VERIFY(!w.isFullScreen());
+    QCOMPARE(w.windowState(), Qt::WindowNoState);
+    QVERIFY(w.toolBar->isVisible());
+    QVERIFY(!w.panelDock->isVisible());
+    QVERIFY(!w.panelDock->isFloating());
+    QTRY_COMPARE(w.size(), normalSize);
+
+    // The panel toggle brings the dock back.
+    w.panelDock->toggleViewAction()->trigger();
+    QVERIFY(w.panelDock->isVisible());
+}
+
+void TestMainWindow::pageCommandsFollowTheView()
+{
+    ProbeWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(w.waitForFirstLoad());
+    const QList<QAction*> page = pageActions(w);
+    const QList<QAction*> others = {w.fullScreenAction, w.extractAction, w.bookmarkAction, w.quitAction,
+                                    w.noteColorAction, w.aboutAction, w.panelDock->toggleViewAction()};
+
+    for (const bool enabled : {false, true}) {
+        emit w.view->canNote(enabled);
+        QTest::mouseClick(w.view, Qt::RightButton, {}, QPoint(10, 10));
+        const QList<QAction*> menu = w.menus.constLast();
+        for (QAction* action : page) {
+            QCOMPARE(action->isEnabled(), enabled);
+            if (QWidget* button = w.toolBar->widgetForAction(action))
+                QCOMPARE(button->isEnabled(), enabled);
+            if (menu.contains(action))
+                QCOMPARE(action->isEnabled(), enabled);
+        }
+        for (QAction* action : others) {
+            QVERIFY2(action->isEnabled(), qPrintable(action->text()));
+            if (QWidget* button = w.toolBar->widgetForAction(action))
+                QVERIFY(button->isEnabled());
+        }
+    }
+    // Copy and Quit are on the menu only, the rest of the eleven on both.
+    QVERIFY(!w.toolBar->widgetForAction(w.copyAction));
+    QVERIFY(w.menus.constLast().contains(w.copyAction));
+}
+
+void TestMainWindow::bookmarkWithDockHidden()
+{
+    ProbeWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(w.waitForFirstLoad());
+    w.panelDock->toggleViewAction()->trigger();
+    QVERIFY(w.panelDock->isHidden());
+    w.panelTabs->setCurrentWidget(w.searchWidget);
+
+    emit w.view->urlToFavorites(QStringLiteral("/page.htm"));
+    emit w.view->topicToFavorites(QStringLiteral("A Page"));
+    w.bookmarkAction->trigger();
+    QVERIFY(w.panelDock->isVisible());
+    QVERIFY(!w.panelDock->isFloating());
+    QCOMPARE(w.panelTabs->currentWidget(), w.favoritesWidget);
+    QCOMPARE(w.favoritesWidget->bookmarks(), QStringList({"A Page", "/page.htm"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestMainWindow::settingsFirstRun()
+{
+    {
+        ProbeWindow w;
+        QCOMPARE(w.size(), QSize(700, 500));
+        QCOMPARE(w.pos(), QPoint(50, 50));
+        QCOMPARE(w.noteColor, QColor(QStringLiteral("#a4e16f")));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.close();
+    }
+    QCOMPARE(storedSetting("size").toSize(), QSize(700, 500));
+    QCOMPARE(storedSetting("pos").toPoint(), QPoint(50, 50));
+    QCOMPARE(storedSetting("scribeColor").toString(), QStringLiteral("#a4e16f"));
+
+    // A colour that is no colour falls back to the default.
+    QSettings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"))
+        .setValue(QStringLiteral("MainWindow/scribeColor"), QStringLiteral("not a colour"));
+    ProbeWindow again;
+    QCOMPARE(again.noteColor, QColor(QStringLiteral("#a4e16f")));
+}
+
+void TestMainWindow::noteColorKept()
+{
+    {
+        ProbeWindow w;
+        w.nextColor = QColor(QStringLiteral("#3366CC"));
+        w.noteColorAction->trigger();
+        QCOMPARE(w.noteColor, QColor(QStringLiteral("#3366cc")));
+        // A cancelled dialog changes nothing; the dialog always starts on the default colour.
+        w.nextColor = QColor();
+        w.preference();
+        QCOMPARE(w.noteColor, QColor(QStringLiteral("#3366cc")));
+        QCOMPARE(w.colorDialogStarts, QVector<QColor>(2, QColor(QStringLiteral("#a4e16f"))));
+        w.close();
+    }
+    QCOMPARE(storedSetting("scribeColor").toString(), QStringLiteral("#3366cc"));
+    ProbeWindow next;
+    QCOMPARE(next.noteColor, QColor(QStringLiteral("#3366cc")));
+}
+
+void TestMainWindow::geometryOnlyWhenNormal_data()
+{
+    QTest::addColumn<bool>("fullScreen");
+    QTest::newRow("maximised") << false;
+    QTest::newRow("full screen") << true;
+}
+
+void TestMainWindow::geometryOnlyWhenNormal()
+{
+    QFETCH(bool, fullScreen);
+    {
+        ProbeWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.resize(640, 420);
+        w.move(80, 90);
+        QTRY_COMPARE(w.normalSize, QSize(640, 420));
+        QTRY_COMPARE(w.normalPos, QPoint(80, 90));
+
+        if (fullScreen)
+            w.fullScreen();
+        else
+            w.showMaximized();
+        // Both change the position as well as the size.
+        QTRY_VERIFY(w.size() != QSize(640, 420));
+        QTRY_VERIFY(w.pos() != QPoint(80, 90));
+        QTest::qWait(50);
+        QCOMPARE(w.normalSize, QSize(640, 420));
+        QCOMPARE(w.normalPos, QPoint(80, 90));
+        w.close();
+    }
+    QCOMPARE(storedSetting("size").toSize(), QSize(640, 420));
+    QCOMPARE(storedSetting("pos").toPoint(), QPoint(80, 90));
+
+    ProbeWindow next;
+    QCOMPARE(next.size(), QSize(640, 420));
+    QCOMPARE(next.pos(), QPoint(80, 90));
+    QCOMPARE(next.windowState(), Qt::WindowNoState);
+}
+
+int main(int argc, char** argv)
+{
+    disableSandboxWhenRoot();
+    registerBookScheme();
+    QApplication app(argc, argv);
+    // Never the reader's own settings.
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDirPath());
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwindow.moc"
