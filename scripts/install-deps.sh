@@ -10,6 +10,7 @@ packages=(
     qt6-webengine-dev                  # the page view
     fp-utils                           # chmcmd compiles the help book and the test books
     libbenchmark-dev                   # benchmarks
+    zlib1g-dev                         # tests decode the notes record with zlib itself
     xvfb xauth imagemagick             # windows without a display, screenshots
     clang libclang-rt-14-dev           # fuzzing builds
 )

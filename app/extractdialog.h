@@ -1,0 +1,30 @@
+#pragma once
+
+#include "extractor.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QProgressDialog;
+class QWidget;
+
+// Stand-ins for the dialogs of an interactive extraction, so tests can drive it without
+// blocking. An unset member uses the real dialog.
+struct ExtractDialogHooks
+{
+    // In place of QFileDialog::getExistingDirectory(parent, caption, ...).
+    std::function<QString(QWidget* parent, const QString& caption)> chooseDirectory;
+    // In place of the message boxes: a warning box when `warning`, an information box otherwise.
+    std::function<void(QWidget* parent, bool warning, const QString& text)> showMessage;
+    // Called with the progress dialog before each object, after its value is set.
+    std::function<void(QProgressDialog* dialog, int index)> onProgress;
+};
+
+// The Extract command of the main window: asks for a folder, extracts the book at `bookPath`
+// into it behind a modal progress dialog "Extract <file name>" that can cancel, and tells the
+// user how it went ("Extract accomplished" also after a cancellation). Nothing happens to the
+// book when no folder is chosen; the result is then empty.
+std::optional<ExtractionResult> extractBookInteractively(QWidget* parent, const QString& bookPath,
+                                                         const ExtractDialogHooks& hooks = {});

@@ -1,0 +1,221 @@
+// Extracting the generated book of 20,000 topics into a folder, against baselines in the same
+// run: reading every object that extraction writes into memory; writing those same bytes into
+// plain files of one flat folder; and writing them into the same folder tree with QDir and QFile.
+// The closing lines give extraction's mean time as a ratio to each baseline. Creating and
+// removing this many files is dominated by the file system (ext4 spreads new folders over its
+// block groups), so compare extraction with the tree copy, or set PAGEWICK_BENCH_DIR to a folder
+// on tmpfs (/dev/shm) to see the program's own share; run with
+// --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true to even out the order.
+#include "extractor.h"
+#include "lchmfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+
+namespace {
+
+QString bigBook(benchmark::State& state)
+{
+    const QString path = QStringLiteral(PAGEWICK_BIG_BOOK);
+    if (QFileInfo::exists(path))
+        return path;
+    state.SkipWithError("big book missing: build the big_book target");
+    return QString();
+}
+
+// The objects extraction writes: files whose in-book path begins with "/" and holds no "#"/"$".
+bool isWritten(const QString& path)
+{
+    return path.startsWith(QLatin1Char('/')) && !path.endsWith(QLatin1Char('/'))
+        && !path.contains(QLatin1Char('#')) && !path.contains(QLatin1Char('$'));
+}
+
+// A fresh empty folder for each iteration; the previous one is removed outside the timing.
+class Folders
+{
+public:
+    QString next(benchmark::State& state)
+    {
+        state.PauseTiming();
+        if (!m_current.isEmpty())
+            QDir(m_current).removeRecursively();
+        m_current = m_root.filePath(QString::number(++m_serial));
+        QDir().mkpath(m_current);
+        state.ResumeTiming();
+        return m_current;
+    }
+
+private:
+    // PAGEWICK_BENCH_DIR picks the file system the folders are made on (e.g. /dev/shm).
+    QTemporaryDir m_root{qEnvironmentVariableIsEmpty("PAGEWICK_BENCH_DIR")
+                             ? QDir::tempPath() + QStringLiteral("/bench_extract-XXXXXX")
+                             : qEnvironmentVariable("PAGEWICK_BENCH_DIR") + QStringLiteral("/bench_extract-XXXXXX")};
+    QString m_current;
+    int m_serial = 0;
+};
+
+void BM_CopyToMemory(benchmark::State& state)
+{
+    const QString path = bigBook(state);
+    if (path.isEmpty())
+        return;
+    qint64 bytes = 0;
+    for (auto _ : state) {
+        LCHMFile book;
+        book.openBook(path);
+        QStringList paths;
+        book.listFiles(&paths);
+        bytes = 0;
+        QByteArray buffer;
+        for (const QString& p : std::as_const(paths)) {
+            if (isWritten(p) && book.readFileBytes(&buffer, p))
+                bytes += buffer.size();
+        }
+        benchmark::DoNotOptimize(bytes);
+    }
+    state.counters["MB"] = double(bytes) / 1e6;
+}
+
+void BM_CopyToFiles(benchmark::State& state)
+{
+    const QString path = bigBook(state);
+    if (path.isEmpty())
+        return;
+    Folders folders;
+    int files = 0;
+    for (auto _ : state) {
+        const QString target = folders.next(state);
+        LCHMFile book;
+        book.openBook(path);
+        QStringList paths;
+        book.listFiles(&paths);
+        files = 0;
+        QByteArray buffer;
+        for (const QString& p : std::as_const(paths)) {
+            if (!isWritten(p))
+                continue;
+            buffer.clear();
+            book.readFileBytes(&buffer, p);
+            QFile out(target + QLatin1Char('/') + QString::number(files++));
+            if (out.open(QIODevice::WriteOnly))
+                out.write(buffer);
+        }
+    }
+    state.counters["files"] = files;
+}
+
+// The same files at the same places as extraction makes them, the plain way: QDir::mkpath for
+// each new folder and QFile for each file, with no checks at all.
+void BM_CopyToTree(benchmark::State& state)
+{
+    const QString path = bigBook(state);
+    if (path.isEmpty())
+        return;
+    Folders folders;
+    int files = 0;
+    for (auto _ : state) {
+        const QString target = folders.next(state);
+        LCHMFile book;
+        book.openBook(path);
+        QStringList paths;
+        book.listFiles(&paths);
+        files = 0;
+        QByteArray buffer;
+        QString lastFolder;
+        for (const QString& p : std::as_const(paths)) {
+            if (!isWritten(p))
+                continue;
+            buffer.clear();
+            book.readFileBytes(&buffer, p);
+            const QString file = target + p;
+            const QString folder = file.left(file.lastIndexOf(QLatin1Char('/')));
+            if (folder != lastFolder) {
+                QDir().mkpath(folder);
+                lastFolder = folder;
+            }
+            QFile out(file);
+            if (out.open(QIODevice::WriteOnly))
+                out.write(buffer);
+            ++files;
+        }
+    }
+    state.counters["files"] = files;
+}
+
+void BM_ExtractBook(benchmark::State& state)
+{
+    const QString path = bigBook(state);
+    if (path.isEmpty())
+        return;
+    Folders folders;
+    ExtractionResult result;
+    for (auto _ : state)
+        result = BookExtractor::extract(path, folders.next(state));
+    state.counters["files"] = result.written;
+    state.counters["failed"] = result.failed;
+}
+
+BENCHMARK(BM_CopyToMemory)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_CopyToFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_CopyToTree)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_ExtractBook)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// The console output, followed by extraction's mean time as a ratio to each baseline.
+class RatioReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+                Mean& m = m_means[run.run_name.function_name];
+                m.sum += run.GetAdjustedRealTime();
+                ++m.count;
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        const double extract = mean("BM_ExtractBook");
+        for (const char* baseline : {"BM_CopyToMemory", "BM_CopyToFiles", "BM_CopyToTree"}) {
+            if (extract > 0 && mean(baseline) > 0)
+                std::printf("ratio BM_ExtractBook / %s = %.2f\n", baseline, extract / mean(baseline));
+        }
+    }
+
+private:
+    struct Mean
+    {
+        double sum = 0;
+        int count = 0;
+    };
+    double mean(const std::string& name) const
+    {
+        const auto it = m_means.find(name);
+        return it == m_means.end() || it->second.count == 0 ? 0 : it->second.sum / it->second.count;
+    }
+    std::map<std::string, Mean> m_means;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
