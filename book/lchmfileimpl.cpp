@@ -112,7 +112,12 @@ bool LCHMFileImpl::resolvePath(const QString& path, ItsfUnit* unit) const
 {
     if (!container)
         return false;
-    return container->resolve(path.toLocal8Bit(), unit);
+    const QByteArray local = path.toLocal8Bit();
+    if (container->resolve(local, unit))
+        return true;
+    // listFiles gives names as Latin-1 text; such a name finds its object again by its bytes.
+    const QByteArray latin1 = path.toLatin1();
+    return latin1 != local && QString::fromLatin1(latin1) == path && container->resolve(latin1, unit);
 }
 
 quint64 LCHMFileImpl::readObjectRange(const ItsfUnit& unit, unsigned char* buffer, quint64 offset, quint64 length)

@@ -346,7 +346,7 @@ void TestBookFile::listingFindsEveryChunk()
 void TestBookFile::reading()
 {
     const QString path = m_books.write({{"/empty.htm", QByteArray()}, {"/a.htm", "<p>caf\xe9</p>"},
-                                        {"/Mixed.HTM", "mixed"}});
+                                        {"/Mixed.HTM", "mixed"}, {"/caf\xc3\xa9.htm", "utf-8 name"}});
     LCHMFile book;
     QVERIFY(book.openBook(path));
     QByteArray bytes = "untouched";
@@ -356,6 +356,14 @@ void TestBookFile::reading()
     QCOMPARE(bytes, QByteArray("<p>caf\xe9</p>"));
     QVERIFY(book.readFileBytes(&bytes, "/mixed.htm"));  // names are found regardless of case
     QCOMPARE(bytes, QByteArray("mixed"));
+    // A name stored as UTF-8 is found by its text, and by the Latin-1 text listFiles gives.
+    QVERIFY(book.readFileBytes(&bytes, QString::fromUtf8("/café.htm")));
+    QCOMPARE(bytes, QByteArray("utf-8 name"));
+    QStringList listed;
+    QVERIFY(book.listFiles(&listed));
+    QVERIFY(listed.contains(QString::fromLatin1("/caf\xc3\xa9.htm")));
+    QVERIFY(book.readFileBytes(&bytes, QString::fromLatin1("/caf\xc3\xa9.htm")));
+    QCOMPARE(bytes, QByteArray("utf-8 name"));
     QString text;
     QVERIFY(book.impl()->readFileText("/a.htm", &text));
     QCOMPARE(text, QString::fromLatin1("<p>caf\xe9</p>"));  // no codec: Latin-1
