@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 
+#include "extractdialog.h"
+
 #include "contentswidget.h"
 #include "favoriteswidget.h"
 #include "lchmfile.h"
@@ -315,24 +317,37 @@ void MainWindow::loadContents()
 }
 
 // ---------------------------------------------------------------------------------------------
-// The reader's notes and bookmarks stored in the book file, and extraction: filled in by the
-// modules that own them.
+// The reader's notes and bookmarks stored in the book file, and extraction.
 
 bool MainWindow::hasUserData()
 {
-    return false;
+    userData.setBookPath(bookPath);
+    userData.hasUserData();
+    declaredLength = userData.declaredLength();
+    userDataLength = userData.userDataLength();
+    userDataPresent = userData.userDataPresent();
+    // Only a real container carries a record; bytes behind anything else are not ours.
+    return userDataPresent && userData.isContainer();
 }
 
 void MainWindow::readUserData()
 {
+    QStringList bookmarks;
+    userData.readUserData(&notes, &bookmarks);  // a damaged record loads what is sound
+    userDataBytes = userData.userDataBytes();
+    favoritesWidget->setBookmarks(bookmarks);
 }
 
 void MainWindow::writeUserData()
 {
+    if (bookPath.isEmpty() || unreadable)
+        return;
+    userData.writeUserData(notes, favoritesWidget->bookmarks());
 }
 
 void MainWindow::extract()
 {
+    extractBookInteractively(this, bookPath);
 }
 
 // ---------------------------------------------------------------------------------------------

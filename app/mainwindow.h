@@ -2,6 +2,7 @@
 
 #include "lchmparsedentry.h"
 #include "notestore.h"
+#include "userdata.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -111,6 +112,7 @@ private:
     qint64 userDataLength = 0;
     NoteStore notes;
     QByteArray userDataBytes;
+    BookUserData userData;  // reads and writes the record behind the declared length
     QVector<LCHMParsedEntry> contents;
 
     ContentsWidget* contentsWidget = nullptr;

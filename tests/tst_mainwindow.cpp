@@ -11,14 +11,18 @@
 #include "favoriteswidget.h"
 #include "mainwindow.h"
 #include "searchwidget.h"
+#include "lchmfile.h"
 #include "testbooks.h"
+#include "userdata.h"
 #include "viewwidget.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDockWidget>
 #include <QFile>
+#include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QStandardPaths>
@@ -147,6 +151,8 @@ private slots:
     void fullScreen();
     void pageCommandsFollowTheView();
     void bookmarkWithDockHidden();
+
+    void userDataCycle();
 
     void settingsFirstRun();
     void noteColorKept();
@@ -547,6 +553,66 @@ void TestMainWindow::bookmarkWithDockHidden()
     QVERIFY(!w.panelDock->isFloating());
     QCOMPARE(w.panelTabs->currentWidget(), w.favoritesWidget);
     QCOMPARE(w.favoritesWidget->bookmarks(), QStringList({"A Page", "/page.htm"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+// Notes and bookmarks go into the book when the window closes and come back with the next
+// window; erasing them all gives back the original file, byte for byte.
+void TestMainWindow::userDataCycle()
+{
+    const QString path = copyBook(testBookPath("english.chm"));
+    const QByteArray original = fileBytes(path);
+    QVERIFY(!original.isEmpty());
+    NoteStore made;
+    made.addMark("/index.htm", {5, 7});
+    made.addMark("/intro.htm", {0, 4});
+    made.addMark("/index.htm", {20, 3});
+    const QStringList bookmarks{"Welcome", "/index.htm", QString::fromUtf8("Café & Bar"), "/cafe.htm"};
+
+    {
+        ProbeWindow w;
+        w.loadBook(path);
+        w.show();
+        QVERIFY(w.waitForFirstLoad());
+        w.notes = made;  // as the view's note() files them
+        w.favoritesWidget->setBookmarks(bookmarks);
+        QVERIFY(w.close());
+    }
+    const QByteArray written = fileBytes(path);
+    QCOMPARE(written.left(original.size()), original);  // the container is untouched
+    const QByteArray record = written.mid(original.size());
+    QCOMPARE(record, UserDataRecord::encode(made, bookmarks));  // exactly one record
+    {
+        LCHMFile book;
+        QVERIFY(book.openBook(path));
+        QCOMPARE(book.bookTitle(), QStringLiteral("Tom & Jerry's Guide"));
+    }
+
+    {
+        ProbeWindow w;
+        w.loadBook(path);
+        w.show();
+        QVERIFY(w.waitForFirstLoad());
+        QCOMPARE(w.favoritesWidget->bookmarks(), bookmarks);
+        QCOMPARE(static_cast<const QVector<PageNotes>&>(w.notes), static_cast<const QVector<PageNotes>&>(made));
+        QCOMPARE(w.favoritesWidget->list()->count(), 2);
+
+        w.notes.clear();
+        w.favoritesWidget->clearButton()->click();
+        QVERIFY(w.close());
+    }
+    QCOMPARE(fileBytes(path), original);
 }
 
 // ---------------------------------------------------------------------------------------------
