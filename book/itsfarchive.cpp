@@ -37,16 +37,6 @@ bool readEncInt(const char*& p, const char* end, quint64* value)
     return false;
 }
 
-QByteArray foldAscii(const QByteArray& s)
-{
-    QByteArray out = s;
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    }
-    return out;
-}
-
 } // namespace
 
 ItsfArchive::ItsfArchive() = default;
@@ -150,12 +140,9 @@ bool ItsfArchive::parseListingChunk(const char* chunk, quint32 chunkSize)
 void ItsfArchive::buildIndex() const
 {
     m_exact.reserve(m_units.size());
-    m_folded.reserve(m_units.size());
     // Walk backwards so that the first of two objects with the same name wins.
-    for (int i = int(m_units.size()) - 1; i >= 0; --i) {
+    for (int i = int(m_units.size()) - 1; i >= 0; --i)
         m_exact.insert(m_units[i].path, i);
-        m_folded.insert(foldAscii(m_units[i].path), i);
-    }
     m_indexed = true;
 }
 
@@ -163,14 +150,20 @@ bool ItsfArchive::resolve(const QByteArray& path, ItsfUnit* unit) const
 {
     if (!m_indexed)
         buildIndex();
-    auto it = m_exact.constFind(path);
-    if (it == m_exact.constEnd()) {
-        it = m_folded.constFind(foldAscii(path));
-        if (it == m_folded.constEnd())
+    int index = m_exact.value(path, -1);
+    if (index < 0) {
+        // A name that differs only in ASCII case; rare enough for a plain walk.
+        for (int i = 0; i < m_units.size(); ++i) {
+            if (m_units[i].path.compare(path, Qt::CaseInsensitive) == 0) {
+                index = i;
+                break;
+            }
+        }
+        if (index < 0)
             return false;
     }
     if (unit)
-        *unit = m_units[*it];
+        *unit = m_units[index];
     return true;
 }
 

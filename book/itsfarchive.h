@@ -67,7 +67,6 @@ private:
     quint64 m_contentOffset = 0;   // file offset of section 0's data
     QVector<ItsfUnit> m_units;
     mutable QHash<QByteArray, int> m_exact;
-    mutable QHash<QByteArray, int> m_folded;
     mutable bool m_indexed = false;
 
     // The LZX-compressed section ("::DataSpace/Storage/MSCompressed/Content").
