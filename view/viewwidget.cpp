@@ -2,6 +2,7 @@
 
 #include "bookurl.h"
 #include "browsercontrol.h"
+#include "notelocator.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -13,18 +14,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-
-namespace {
-
-// The compact form of a page's text: plain spaces dropped, then "\r\n" pairs.
-QString compactText(QString text)
-{
-    text.remove(QLatin1Char(' '));
-    text.remove(QStringLiteral("\r\n"));
-    return text;
-}
-
-} // namespace
 
 ViewWidget::ViewWidget(QWidget* parent)
     : QWidget(parent), homeUrl(QStringLiteral("about:blank")), currentUrl(QStringLiteral("about:blank"))
@@ -116,21 +105,22 @@ void ViewWidget::showNote()
     emit topicToFavorites(browser->pageTitle());
 }
 
-void ViewWidget::paintStoredNotes()
-{
-    // The notes of the open book are painted here once the view is given its note store.
-}
-
-void ViewWidget::paintSearchKeyword()
-{
-    // The keyword painting itself comes with the search highlighting; the keyword is
-    // spent on this load either way.
-    searchPending = false;
-}
-
 void ViewWidget::tellAboutThis()
 {
-    QMessageBox::warning(this, tr("Pagewick"), tr("no topics find"));
+    warn(tr("Pagewick"), tr("no topics find"));
+}
+
+void ViewWidget::setWarningHandler(WarningHandler handler)
+{
+    warningHandler = std::move(handler);
+}
+
+void ViewWidget::warn(const QString& title, const QString& text)
+{
+    if (warningHandler)
+        warningHandler(this, title, text);
+    else
+        QMessageBox::warning(this, title, text);
 }
 
 void ViewWidget::back()

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "textrange.h"
+
 #include <QString>
 #include <QWidget>
+
+#include <functional>
+#include <optional>
 
 class BrowserControl;
 class NoteStore;
@@ -16,6 +21,13 @@ class ViewWidget : public QWidget
 public:
     explicit ViewWidget(QWidget* parent = nullptr);
     ~ViewWidget() override;
+
+    // Shows the reader a warning ("Support Message" when a note cannot be made, "no topics
+    // find" after an empty search): by default a modal box with one OK button, parented to
+    // the view. Whoever cannot let a box wait for a click (tests) puts a function here; an
+    // empty one brings the box back.
+    using WarningHandler = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
+    void setWarningHandler(WarningHandler handler);
 
 public slots:
     void setCurrentPage(QString url);
@@ -56,14 +68,22 @@ signals:
 
 private:
     friend class TestViewWidget;
+    friend class TestNotes;
 
     // What the browser control is sent for a path: its book URL, or the path itself when it
     // is already a whole address (a page of another book, a web page, "about:blank").
     QString urlForPath(const QString& path) const;
+    // Finds the reader's selection in pageText: noteStart and noteLength, -1 and -1 when it
+    // cannot be found (the reader is told so) or there is no passage selected (quietly).
+    // Answers the selection as read, for painting it at once.
+    std::optional<TextRange> locateSelection();
+    // Files the mark noteStart, noteLength under currentPath, unless locating failed.
+    void recordNote(NoteStore* store);
     // The reader's notes on the page, painted in noteColor.
     void paintStoredNotes();
     // The first occurrence of searchKeyword, or of each of its words, painted light blue.
     void paintSearchKeyword();
+    void warn(const QString& title, const QString& text);
 
     double zoomFactor = 1.0;
     QString noteColor;
@@ -81,4 +101,5 @@ private:
     int savedScrollTop = 0;
     int noteStart = 0;
     int noteLength = 0;
+    WarningHandler warningHandler;
 };
