@@ -1,5 +1,5 @@
 // Pagewick: a reader for Compiled HTML Help books. `pagewick [book.chm]`; without a book it
-// opens its own user guide, Help.chm, from the current folder.
+// opens its own user guide, Help.chm, from the current folder or else the one installed with it.
 
 #include "startup.h"
 

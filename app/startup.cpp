@@ -4,6 +4,8 @@
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 
 bool isBookName(const QString& text)
@@ -15,6 +17,19 @@ bool isBookName(const QString& text)
         return text.at(i) == QLatin1Char(lower) || text.at(i) == QLatin1Char(upper);
     };
     return is(n - 3, 'c', 'C') && is(n - 2, 'h', 'H') && is(n - 1, 'm', 'M');
+}
+
+QString installedHelpBook(const QString& programFolder)
+{
+    return QDir::cleanPath(programFolder + QLatin1Char('/') + QString::fromUtf8(PAGEWICK_HELP_FROM_PROGRAM));
+}
+
+QString defaultBookPath(const QString& installedBook)
+{
+    const QString local = QStringLiteral("Help.chm");
+    if (QFileInfo::exists(local) || installedBook.isEmpty() || !QFileInfo::exists(installedBook))
+        return local;
+    return installedBook;
 }
 
 int runPagewick(int argc, char** argv, const StartupHooks& hooks)
@@ -35,14 +50,16 @@ int runPagewick(int argc, char** argv, const StartupHooks& hooks)
         return app.exec();
     }
 
-    disableSandboxWhenRoot();
-    registerBookScheme();
+    prepareBrowserControl();
+    // Ties the windows to pagewick.desktop (its name and icon in the task bar on Wayland).
+    QGuiApplication::setDesktopFileName(QStringLiteral("pagewick"));
     QApplication app(argc, argv);
     if (hooks.applicationCreated)
         hooks.applicationCreated();
 
     MainWindow window;
-    window.loadBook(argument.isEmpty() ? QStringLiteral("Help.chm") : argument);
+    window.loadBook(argument.isEmpty() ? defaultBookPath(installedHelpBook(QCoreApplication::applicationDirPath()))
+                                       : argument);
     if (window.bookUnreadable())
         return 0;
     window.show();

@@ -13,6 +13,8 @@ packages=(
     zlib1g-dev                         # tests decode the notes record with zlib itself
     xvfb xauth imagemagick             # windows without a display, screenshots
     clang libclang-rt-14-dev           # fuzzing builds
+    librsvg2-bin                       # draws the installed application icons from Icon.svg
+    desktop-file-utils dpkg-dev        # install test: checks the desktop entry; the Debian package
 )
 
 missing=()

@@ -700,8 +700,7 @@ void TestMainWindow::geometryOnlyWhenNormal()
 
 int main(int argc, char** argv)
 {
-    disableSandboxWhenRoot();
-    registerBookScheme();
+    prepareBrowserControl();
     QApplication app(argc, argv);
     // Never the reader's own settings.
     QStandardPaths::setTestModeEnabled(true);

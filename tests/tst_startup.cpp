@@ -90,15 +90,21 @@ private slots:
     void unreadableBook();
     void bookOpens_data();
     void bookOpens();
+    void defaultBook_data();
+    void defaultBook();
+    void installedHelpBookOpens();
 
 private:
     // Runs the program in folder with the arguments; its report lines, and its exit code.
-    QStringList run(const QString& folder, const QStringList& arguments, int* exitCode);
+    // program is this test's executable, or a copy of it.
+    QStringList run(const QString& folder, const QStringList& arguments, int* exitCode,
+                    const QString& program = QCoreApplication::applicationFilePath());
 
     QTemporaryDir m_dir;
 };
 
-QStringList TestStartup::run(const QString& folder, const QStringList& arguments, int* exitCode)
+QStringList TestStartup::run(const QString& folder, const QStringList& arguments, int* exitCode,
+                             const QString& program)
 {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -108,7 +114,7 @@ QStringList TestStartup::run(const QString& folder, const QStringList& arguments
     child.setProcessEnvironment(env);
     child.setWorkingDirectory(folder);
     child.setProcessChannelMode(QProcess::SeparateChannels);
-    child.start(QCoreApplication::applicationFilePath(), QStringList{QStringLiteral("--child")} + arguments);
+    child.start(program, QStringList{QStringLiteral("--child")} + arguments);
     if (!child.waitForFinished(120000)) {
         child.kill();
         child.waitForFinished();
@@ -195,6 +201,58 @@ void TestStartup::bookOpens()
     int status = -1;
     const QStringList lines = run(folder.path(), arguments, &status);
     QCOMPARE(lines, QStringList({QStringLiteral("window\t%1\t1").arg(title), "exit\t0"}));
+    QCOMPARE(status, 0);
+}
+
+void TestStartup::defaultBook_data()
+{
+    QTest::addColumn<bool>("local");       // Help.chm in the current folder
+    QTest::addColumn<bool>("installed");   // the installed help book exists
+    QTest::addColumn<bool>("expectInstalled");
+
+    QTest::newRow("both: the current folder's") << true << true << false;
+    QTest::newRow("only the current folder's") << true << false << false;
+    QTest::newRow("only the installed one") << false << true << true;
+    QTest::newRow("neither: reported as Help.chm") << false << false << false;
+}
+
+void TestStartup::defaultBook()
+{
+    QFETCH(bool, local);
+    QFETCH(bool, installed);
+    QFETCH(bool, expectInstalled);
+
+    QTemporaryDir folder;
+    const QString installedBook = folder.filePath(QStringLiteral("share/pagewick/Help.chm"));
+    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("share/pagewick")));
+    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("work")));
+    if (local)
+        QVERIFY(QFile::copy(testBookPath(QStringLiteral("english.chm")), folder.filePath(QStringLiteral("work/Help.chm"))));
+    if (installed)
+        QVERIFY(QFile::copy(testBookPath(QStringLiteral("english.chm")), installedBook));
+
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(folder.filePath(QStringLiteral("work"))));
+    const QString chosen = defaultBookPath(installedBook);
+    QDir::setCurrent(previous);
+    QCOMPARE(chosen, expectInstalled ? installedBook : QStringLiteral("Help.chm"));
+}
+
+void TestStartup::installedHelpBookOpens()
+{
+    // An installed tree somewhere unusual: the program in <prefix>/bin, its help book in
+    // <prefix>/share/pagewick. Started elsewhere with no book, it opens that help book.
+    QTemporaryDir prefix;
+    QVERIFY(QDir(prefix.path()).mkpath(QStringLiteral("bin")));
+    QVERIFY(QDir(prefix.path()).mkpath(QStringLiteral("share/pagewick")));
+    QVERIFY(QDir(prefix.path()).mkpath(QStringLiteral("home")));
+    const QString program = prefix.filePath(QStringLiteral("bin/pagewick"));
+    QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), program));
+    QVERIFY(QFile::copy(testBookPath(QStringLiteral("english.chm")), prefix.filePath(QStringLiteral("share/pagewick/Help.chm"))));
+
+    int status = -1;
+    const QStringList lines = run(prefix.filePath(QStringLiteral("home")), {}, &status, program);
+    QCOMPARE(lines, QStringList({"window\tPagewick 1.0  - [Help.chm]\t1", "exit\t0"}));
     QCOMPARE(status, 0);
 }
 
