@@ -8,17 +8,9 @@
 
 #include <benchmark/benchmark.h>
 
-namespace {
+#include "bigbook.h"
 
-// The big book's path, or an empty string after marking the benchmark skipped.
-QString bigBook(benchmark::State& state)
-{
-    const QString path = QStringLiteral(PAGEWICK_BIG_BOOK);
-    if (QFileInfo::exists(path))
-        return path;
-    state.SkipWithError("big book missing: build the big_book target");
-    return QString();
-}
+namespace {
 
 // Baseline: read the whole file once, as the cheapest thing any reader must do.
 void BM_ReadFileFromDisk(benchmark::State& state)

@@ -16,19 +16,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bigbook.h"
+
 #include <cstdio>
 #include <map>
 
 namespace {
-
-QString bigBook(benchmark::State& state)
-{
-    const QString path = QStringLiteral(PAGEWICK_BIG_BOOK);
-    if (QFileInfo::exists(path))
-        return path;
-    state.SkipWithError("big book missing: build the big_book target");
-    return QString();
-}
 
 // The objects extraction writes: files whose in-book path begins with "/" and holds no "#"/"$".
 bool isWritten(const QString& path)

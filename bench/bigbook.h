@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QFileInfo>
+#include <QString>
+
+#include <benchmark/benchmark.h>
+
+// The generated book of 20,000 topics (target big_book), or an empty string after marking the
+// benchmark skipped when it has not been built.
+inline QString bigBook(benchmark::State& state)
+{
+    const QString path = QStringLiteral(PAGEWICK_BIG_BOOK);
+    if (QFileInfo::exists(path))
+        return path;
+    state.SkipWithError("big book missing: build the big_book target");
+    return QString();
+}
