@@ -89,7 +89,7 @@ struct Posting
     QVector<quint64> locations;   // positions in the topic, ascending
 };
 
-struct IndexSpec
+struct IndexShape
 {
     QMap<QByteArray, QVector<Posting>> words;   // sorted as unsigned bytes, as the index is
     QMap<QByteArray, QVector<Posting>> titleWords;   // entries with the title flag set
@@ -111,7 +111,7 @@ struct BuiltIndex
 
 constexpr int kListsStart = 0x40;
 
-BuiltIndex buildIndex(const IndexSpec& spec)
+BuiltIndex buildIndex(const IndexShape& shape)
 {
     BuiltIndex built;
     QByteArray lists;
@@ -123,12 +123,12 @@ BuiltIndex buildIndex(const IndexSpec& spec)
         int previous = 0;
         for (const Posting& posting : postings) {
             bits.align();
-            bits.putScaleRoot(quint64(posting.topic - previous), spec.docRoot);
+            bits.putScaleRoot(quint64(posting.topic - previous), shape.docRoot);
             previous = posting.topic;
-            bits.putScaleRoot(quint64(posting.locations.size()), spec.codeRoot);
+            bits.putScaleRoot(quint64(posting.locations.size()), shape.codeRoot);
             quint64 position = 0;
             for (quint64 next : posting.locations) {
-                bits.putScaleRoot(next - position, spec.locRoot);
+                bits.putScaleRoot(next - position, shape.locRoot);
                 position = next;
             }
         }
@@ -139,28 +139,28 @@ BuiltIndex buildIndex(const IndexSpec& spec)
         QByteArray tail;
         tail.append(title ? '\1' : '\0');
         const bool damaged = !title;
-        appendVarInt(tail, damaged ? spec.countOverride.value(word, quint32(postings.size())) : quint32(postings.size()));
-        appendLe32(tail, damaged ? spec.offsetOverride.value(word, offset) : offset);
+        appendVarInt(tail, damaged ? shape.countOverride.value(word, quint32(postings.size())) : quint32(postings.size()));
+        appendLe32(tail, damaged ? shape.offsetOverride.value(word, offset) : offset);
         appendLe16(tail, 0);
-        appendVarInt(tail, damaged ? spec.sizeOverride.value(word, quint32(list.size())) : quint32(list.size()));
+        appendVarInt(tail, damaged ? shape.sizeOverride.value(word, quint32(list.size())) : quint32(list.size()));
         entries.append({word, tail});
     };
-    QList<QByteArray> allWords = spec.words.keys() + spec.titleWords.keys();
+    QList<QByteArray> allWords = shape.words.keys() + shape.titleWords.keys();
     std::sort(allWords.begin(), allWords.end());
     allWords.erase(std::unique(allWords.begin(), allWords.end()), allWords.end());
     for (const QByteArray& word : std::as_const(allWords)) {
-        const bool body = spec.words.contains(word), title = spec.titleWords.contains(word);
-        if (title && spec.titleEntriesFirst)
-            addEntry(word, spec.titleWords.value(word), true);
+        const bool body = shape.words.contains(word), title = shape.titleWords.contains(word);
+        if (title && shape.titleEntriesFirst)
+            addEntry(word, shape.titleWords.value(word), true);
         if (body)
-            addEntry(word, spec.words.value(word), false);
-        if (title && !spec.titleEntriesFirst)
-            addEntry(word, spec.titleWords.value(word), true);
+            addEntry(word, shape.words.value(word), false);
+        if (title && !shape.titleEntriesFirst)
+            addEntry(word, shape.titleWords.value(word), true);
     }
 
     const quint32 nodesStart = quint32((kListsStart + lists.size() + 15) & ~15);
     QVector<QByteArray> nodes;   // in file order from nodesStart
-    auto nodeOffset = [&](int index) { return nodesStart + quint32(index) * spec.nodeSize; };
+    auto nodeOffset = [&](int index) { return nodesStart + quint32(index) * shape.nodeSize; };
 
     // Front coding: P is the prefix shared with the entry before in the same node.
     auto frontCode = [](const QByteArray& word, const QByteArray& before) {
@@ -183,8 +183,8 @@ BuiltIndex buildIndex(const IndexSpec& spec)
         int count = 0;
         QByteArray lastWord;
         auto closeLeaf = [&]() {
-            QByteArray node(int(spec.nodeSize), '\0');
-            putLe16(node, 6, quint16(spec.nodeSize - 8 - body.size()));
+            QByteArray node(int(shape.nodeSize), '\0');
+            putLe16(node, 6, quint16(shape.nodeSize - 8 - body.size()));
             node.replace(8, body.size(), body);
             leafOffsets.append(nodeOffset(nodes.size()));
             children.append({lastWord, nodeOffset(nodes.size())});
@@ -195,11 +195,11 @@ BuiltIndex buildIndex(const IndexSpec& spec)
         };
         for (const LeafEntry& e : entries) {
             QByteArray coded = frontCode(e.word, before) + e.tail;
-            if (count > 0 && (count >= spec.leafCapacity || 8 + body.size() + coded.size() > int(spec.nodeSize))) {
+            if (count > 0 && (count >= shape.leafCapacity || 8 + body.size() + coded.size() > int(shape.nodeSize))) {
                 closeLeaf();
                 coded = frontCode(e.word, before) + e.tail;
             }
-            Q_ASSERT(8 + coded.size() <= int(spec.nodeSize));
+            Q_ASSERT(8 + coded.size() <= int(shape.nodeSize));
             body += coded;
             before = e.word;
             lastWord = e.word;
@@ -219,8 +219,8 @@ BuiltIndex buildIndex(const IndexSpec& spec)
         QByteArray body, before, lastWord;
         int count = 0;
         auto closeNode = [&]() {
-            QByteArray node(int(spec.nodeSize), '\0');
-            putLe16(node, 0, quint16(spec.nodeSize - 2 - body.size()));
+            QByteArray node(int(shape.nodeSize), '\0');
+            putLe16(node, 0, quint16(shape.nodeSize - 2 - body.size()));
             node.replace(2, body.size(), body);
             levelOffsets.append(nodeOffset(nodes.size()));
             parents.append({lastWord, nodeOffset(nodes.size())});
@@ -234,7 +234,7 @@ BuiltIndex buildIndex(const IndexSpec& spec)
             appendLe32(entryTail, child.offset);
             appendLe16(entryTail, 0);
             QByteArray coded = frontCode(child.lastWord, before) + entryTail;
-            if (count > 0 && (count >= spec.indexCapacity || 2 + body.size() + coded.size() > int(spec.nodeSize))) {
+            if (count > 0 && (count >= shape.indexCapacity || 2 + body.size() + coded.size() > int(shape.nodeSize))) {
                 closeNode();
                 coded = frontCode(child.lastWord, before) + entryTail;
             }
@@ -255,12 +255,12 @@ BuiltIndex buildIndex(const IndexSpec& spec)
     putLe32(header, 0x14, built.root);
     putLe16(header, 0x18, quint16(built.depth));
     header[0x1E] = 2;
-    header[0x1F] = char(spec.docRoot);
+    header[0x1F] = char(shape.docRoot);
     header[0x20] = 2;
-    header[0x21] = char(spec.codeRoot);
+    header[0x21] = char(shape.codeRoot);
     header[0x22] = 2;
-    header[0x23] = char(spec.locRoot);
-    putLe32(header, 0x2E, spec.nodeSize);
+    header[0x23] = char(shape.locRoot);
+    putLe32(header, 0x2E, shape.nodeSize);
 
     built.data = header + lists;
     built.data.append(QByteArray(int(nodesStart) - built.data.size(), '\0'));
@@ -273,14 +273,14 @@ BuiltIndex buildIndex(const IndexSpec& spec)
 // A book around an index: topic i is "/t<i>.htm", its /#URLSTR entry is found through
 // /#TOPICS and /#URLTBL just as in a compiled book.
 
-struct BookSpec
+struct BookShape
 {
     int topicCount = 8;
     quint16 lcid = 0x409;
     QHash<int, int> sameUrlAs;   // topic -> earlier topic whose table entry it shares
 };
 
-QVector<ChmWriterObject> bookObjects(const BookSpec& book, const QByteArray& fifti)
+QVector<ChmWriterObject> bookObjects(const BookShape& book, const QByteArray& fifti)
 {
     QByteArray topics, urltbl, urlstr, strings;
     strings.append('\0');
@@ -339,22 +339,22 @@ QStringList paths(std::initializer_list<int> topics)
 }
 
 // The words of the query tests. Location codes are positions in the topic's text.
-IndexSpec queryIndex()
+IndexShape queryIndex()
 {
-    IndexSpec spec;
-    spec.words["apple"] = {{0, {1, 7}}, {2, {4}}, {3, {9}}, {5, {0}}};
-    spec.words["red"] = {{0, {0}}, {2, {9}}, {3, {8}}, {5, {3}}};
-    spec.words["ripe"] = {{0, {5}}, {3, {10}}};
-    spec.words["banana"] = {{2, {1}}, {4, {0}}};
-    spec.words["cherry"] = {{1, {0}}};
-    spec.words["date"] = {{4, {1}}};
-    spec.words["green"] = {{3, {0}}, {6, {5}}};
-    spec.words["tree"] = {{3, {1}}, {7, {6}}};
-    spec.words["dont"] = {{6, {0}}};
-    spec.words["v1.2"] = {{7, {0}}};
-    spec.words["ab"] = {{1, {3}}};
-    spec.words["nowhere"] = {};   // known to the index, listed in no topic
-    return spec;
+    IndexShape shape;
+    shape.words["apple"] = {{0, {1, 7}}, {2, {4}}, {3, {9}}, {5, {0}}};
+    shape.words["red"] = {{0, {0}}, {2, {9}}, {3, {8}}, {5, {3}}};
+    shape.words["ripe"] = {{0, {5}}, {3, {10}}};
+    shape.words["banana"] = {{2, {1}}, {4, {0}}};
+    shape.words["cherry"] = {{1, {0}}};
+    shape.words["date"] = {{4, {1}}};
+    shape.words["green"] = {{3, {0}}, {6, {5}}};
+    shape.words["tree"] = {{3, {1}}, {7, {6}}};
+    shape.words["dont"] = {{6, {0}}};
+    shape.words["v1.2"] = {{7, {0}}};
+    shape.words["ab"] = {{1, {3}}};
+    shape.words["nowhere"] = {};   // known to the index, listed in no topic
+    return shape;
 }
 
 } // namespace
@@ -395,7 +395,7 @@ private slots:
 
 private:
     // Writes a book around `fifti` and opens it; the file lives as long as the test dir.
-    bool openBook(LCHMFile& file, const QByteArray& fifti, const BookSpec& book = {});
+    bool openBook(LCHMFile& file, const QByteArray& fifti, const BookShape& book = {});
 
     QTemporaryDir m_dir;
     int m_books = 0;
@@ -406,7 +406,7 @@ void TestSearchIndex::initTestCase()
     QVERIFY(m_dir.isValid());
 }
 
-bool TestSearchIndex::openBook(LCHMFile& file, const QByteArray& fifti, const BookSpec& book)
+bool TestSearchIndex::openBook(LCHMFile& file, const QByteArray& fifti, const BookShape& book)
 {
     const QString path = m_dir.filePath(QStringLiteral("book%1.chm").arg(++m_books));
     if (!writeChmContainer(path, bookObjects(book, fifti)))
@@ -581,10 +581,10 @@ void TestSearchIndex::treeWalk()
     QFETCH(bool, padLastNodes);
 
     // 60 words with shared prefixes, each in its own pattern of topics.
-    IndexSpec spec;
-    spec.nodeSize = nodeSize;
-    spec.leafCapacity = leafCapacity;
-    spec.indexCapacity = indexCapacity;
+    IndexShape shape;
+    shape.nodeSize = nodeSize;
+    shape.leafCapacity = leafCapacity;
+    shape.indexCapacity = indexCapacity;
     QMap<QString, QStringList> expected;
     for (int i = 0; i < 60; ++i) {
         const QByteArray word = "w" + QByteArray::number(i / 10) + "x" + QByteArray::number(i % 10) + "word";
@@ -596,15 +596,15 @@ void TestSearchIndex::treeWalk()
                 topicPaths << QStringLiteral("/t%1.htm").arg(t);
             }
         }
-        spec.words[word] = postings;
+        shape.words[word] = postings;
         expected.insert(QString::fromLatin1(word), topicPaths);
     }
-    BuiltIndex built = buildIndex(spec);
+    BuiltIndex built = buildIndex(shape);
     QCOMPARE(built.depth, depth);
     if (padLastNodes) {
         for (int level = 0; level + 1 < built.levels.size(); ++level) {
             const int node = int(built.levels.at(level).last());
-            const int nodeSize = int(spec.nodeSize);
+            const int nodeSize = int(shape.nodeSize);
             const quint16 freeSpace = quint16(uchar(built.data[node]) | (uchar(built.data[node + 1]) << 8));
             QVERIFY(freeSpace >= 2);
             const QByteArray entries = built.data.mid(node + 2, nodeSize - 4);
@@ -725,12 +725,12 @@ void TestSearchIndex::phraseLocations()
 void TestSearchIndex::sharedTopicGivesOnePath()
 {
     // Topics 1 and 2 share one /#URLTBL entry: one path, in the place of the first.
-    IndexSpec spec;
-    spec.words["word"] = onTopics({0, 1, 2, 3});
-    BookSpec book;
+    IndexShape shape;
+    shape.words["word"] = onTopics({0, 1, 2, 3});
+    BookShape book;
     book.sameUrlAs.insert(2, 1);
     LCHMFile file;
-    QVERIFY(openBook(file, buildIndex(spec).data, book));
+    QVERIFY(openBook(file, buildIndex(shape).data, book));
     QStringList results;
     QVERIFY(file.fullTextSearch(QStringLiteral("word"), &results, 700));
     QCOMPARE(results, paths({0, 1, 3}));
@@ -755,13 +755,13 @@ void TestSearchIndex::limit()
     QFETCH(QStringList, before);
     QFETCH(int, appended);
 
-    IndexSpec spec;
+    IndexShape shape;
     for (int t = 0; t < 800; ++t)
-        spec.words["common"].append(Posting{t, {quint64(t % 5)}});
-    BookSpec book;
+        shape.words["common"].append(Posting{t, {quint64(t % 5)}});
+    BookShape book;
     book.topicCount = 800;
     LCHMFile file;
-    QVERIFY(openBook(file, buildIndex(spec).data, book));
+    QVERIFY(openBook(file, buildIndex(shape).data, book));
 
     QStringList results = before;
     QVERIFY(file.fullTextSearch(QStringLiteral("common"), &results, limit));
@@ -790,13 +790,13 @@ void TestSearchIndex::folding()
     QFETCH(QByteArray, stored);
     QFETCH(QString, query);
 
-    IndexSpec spec;
-    spec.words[stored] = onTopics({1});
-    spec.words["zzz"] = onTopics({2});
-    BookSpec book;
+    IndexShape shape;
+    shape.words[stored] = onTopics({1});
+    shape.words["zzz"] = onTopics({2});
+    BookShape book;
     book.lcid = quint16(lcid);
     LCHMFile file;
-    QVERIFY(openBook(file, buildIndex(spec).data, book));
+    QVERIFY(openBook(file, buildIndex(shape).data, book));
     QStringList results;
     QVERIFY(file.fullTextSearch(query, &results, 700));
     QCOMPARE(results, paths({1}));
@@ -840,16 +840,16 @@ void TestSearchIndex::titleAndBodyEntries()
     QFETCH(int, leafCapacity);
 
     // t1 body "aa bb"; t2 title "bb", body "cc"; t3 title "bb cc"; t4 body "bb cc".
-    IndexSpec spec;
-    spec.titleEntriesFirst = titleFirst;
-    spec.leafCapacity = leafCapacity;
-    spec.words["aa"] = {{1, {0}}};
-    spec.words["bb"] = {{1, {1}}, {4, {0}}};
-    spec.words["cc"] = {{2, {0}}, {4, {1}}};
-    spec.titleWords["bb"] = {{2, {0}}, {3, {0}}};
-    spec.titleWords["cc"] = {{3, {1}}};
+    IndexShape shape;
+    shape.titleEntriesFirst = titleFirst;
+    shape.leafCapacity = leafCapacity;
+    shape.words["aa"] = {{1, {0}}};
+    shape.words["bb"] = {{1, {1}}, {4, {0}}};
+    shape.words["cc"] = {{2, {0}}, {4, {1}}};
+    shape.titleWords["bb"] = {{2, {0}}, {3, {0}}};
+    shape.titleWords["cc"] = {{3, {1}}};
     LCHMFile file;
-    QVERIFY(openBook(file, buildIndex(spec).data));
+    QVERIFY(openBook(file, buildIndex(shape).data));
 
     const QVector<QPair<QString, QStringList>> cases = {
         {"bb", paths({1, 2, 3, 4})},
@@ -887,14 +887,14 @@ void TestSearchIndex::ideographicBook()
     QVERIFY(textCodec);
     const QByteArray wen = textCodec->fromUnicode(QString::fromUtf8("文"));
     const QByteArray jian = textCodec->fromUnicode(QString::fromUtf8("件"));
-    IndexSpec spec;
-    spec.words[wen] = {{1, {3}}, {2, {0}}};
-    spec.words[jian] = {{1, {4}}, {2, {5}}};
-    spec.words["7z"] = {{1, {5}}, {2, {1}}};
-    BookSpec book;
+    IndexShape shape;
+    shape.words[wen] = {{1, {3}}, {2, {0}}};
+    shape.words[jian] = {{1, {4}}, {2, {5}}};
+    shape.words["7z"] = {{1, {5}}, {2, {1}}};
+    BookShape book;
     book.lcid = quint16(lcid);
     LCHMFile file;
-    QVERIFY(openBook(file, buildIndex(spec).data, book));
+    QVERIFY(openBook(file, buildIndex(shape).data, book));
 
     const QVector<QPair<QString, QStringList>> cases = {
         {QString::fromUtf8("文"), paths({1, 2})},
@@ -979,26 +979,26 @@ void TestSearchIndex::damagedIndex()
     QFETCH(Damage, damage);
     QFETCH(bool, mustFail);
 
-    IndexSpec spec;
-    spec.leafCapacity = 4;
-    spec.indexCapacity = 3;
+    IndexShape shape;
+    shape.leafCapacity = 4;
+    shape.indexCapacity = 3;
     for (int i = 0; i < 30; ++i) {
         const QByteArray word = "word" + QByteArray::number(100 + i);
-        spec.words[word] = {{1, {0, 3}}, {3, {quint64(i)}}, {6, {1}}};
+        shape.words[word] = {{1, {0, 3}}, {3, {quint64(i)}}, {6, {1}}};
     }
     const QByteArray target = "word117";
-    BookSpec book;
+    BookShape book;
     switch (damage) {
-    case Damage::CountHuge: spec.countOverride.insert(target, 0x80000000u); break;
-    case Damage::CountBeyondList: spec.countOverride.insert(target, 4); break;
-    case Damage::ListSizeShort: spec.sizeOverride.insert(target, 1); break;
-    case Damage::ListSizeHuge: spec.sizeOverride.insert(target, 0xFFFFFFFFu); break;
-    case Damage::ListOffsetPastEnd: spec.offsetOverride.insert(target, 0x7FFFFFF0u); break;
-    case Damage::ListOffsetZero: spec.offsetOverride.insert(target, 0); break;
+    case Damage::CountHuge: shape.countOverride.insert(target, 0x80000000u); break;
+    case Damage::CountBeyondList: shape.countOverride.insert(target, 4); break;
+    case Damage::ListSizeShort: shape.sizeOverride.insert(target, 1); break;
+    case Damage::ListSizeHuge: shape.sizeOverride.insert(target, 0xFFFFFFFFu); break;
+    case Damage::ListOffsetPastEnd: shape.offsetOverride.insert(target, 0x7FFFFFF0u); break;
+    case Damage::ListOffsetZero: shape.offsetOverride.insert(target, 0); break;
     case Damage::TopicPastTable: book.topicCount = 4; break;
     default: break;
     }
-    BuiltIndex built = buildIndex(spec);
+    BuiltIndex built = buildIndex(shape);
     QCOMPARE(built.depth, 3);
     QByteArray& data = built.data;
     const quint32 root = built.root;
