@@ -297,8 +297,19 @@ bool LCHMFileImpl::readFileBytes(QByteArray* out, const QString& path)
     const quint64 size = container->readableLength(unit);
     if (size == 0 || size > quint64(std::numeric_limits<qsizetype>::max() / 2))
         return false;
-    out->resize(qsizetype(size));
-    const quint64 got = readObjectRange(unit, reinterpret_cast<unsigned char*>(out->data()), 0, size);
+    // A damaged compressed section can claim far more than it decodes to: large objects grow
+    // the buffer step by step, so memory follows what is actually read.
+    constexpr quint64 Step = 16ull << 20;
+    quint64 got = 0;
+    out->clear();
+    while (got < size) {
+        const quint64 want = std::min(Step, size - got);
+        out->resize(qsizetype(got + want));
+        const quint64 n = readObjectRange(unit, reinterpret_cast<unsigned char*>(out->data()) + got, got, want);
+        got += n;
+        if (n < want)
+            break;
+    }
     out->truncate(qsizetype(got));
     return got > 0;
 }
