@@ -120,6 +120,7 @@ private Q_SLOTS:
     void compiledPagesMatchSources();
     void realBooks_data();
     void realBooks();
+    void compressedSectionClaimingTooMuch();
     void damagedBooksNeverCrash_data();
     void damagedBooksNeverCrash();
     void notABook_data();
@@ -520,6 +521,51 @@ void TestBookFile::realBooks()
     QByteArray home;
     const QString homePath = QUrl::fromPercentEncoding(file.homePage().section('#', 0, 0).toLatin1());
     QVERIFY2(file.readFileBytes(&home, homePath), qPrintable(file.homePage()));
+}
+
+// A reset table that claims far more content than its few compressed bytes decode to: reading
+// fails or comes back short, without sizing anything by the claim.
+void TestBookFile::compressedSectionClaimingTooMuch()
+{
+    QByteArray control;
+    appendLe32(control, 6);
+    control += "LZXC";
+    appendLe32(control, 2);  // version
+    appendLe32(control, 2);  // reset interval, in 32 KiB units
+    appendLe32(control, 2);  // window, in 32 KiB units
+    appendLe32(control, 1);
+    appendLe32(control, 0);
+    constexpr quint32 frames = 32768;  // 1 GiB of content claimed
+    QByteArray table;
+    appendLe32(table, 2);
+    appendLe32(table, frames);
+    appendLe32(table, 8);
+    appendLe32(table, 0x28);
+    auto appendLe64 = [](QByteArray& out, quint64 v) {
+        appendLe32(out, quint32(v));
+        appendLe32(out, quint32(v >> 32));
+    };
+    appendLe64(table, quint64(frames) * 32768);  // uncompressed length
+    appendLe64(table, 64);                        // compressed length
+    appendLe64(table, 32768);                     // frame size
+    for (quint32 i = 0; i < frames; ++i)
+        appendLe64(table, 0);
+    const QByteArray garbage = QByteArray::fromHex("0123456789abcdef").repeated(8);
+
+    ChmWriterObject big{"/big.htm", {}, true, 0, quint64(frames) * 32768};
+    const QString path = m_books.write(
+        {{"::DataSpace/Storage/MSCompressed/ControlData", control},
+         {"::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable",
+          table},
+         {"::DataSpace/Storage/MSCompressed/Content", garbage},
+         big});
+    QVERIFY(!path.isEmpty());
+    LCHMFile book;
+    QVERIFY(book.openBook(path));
+    QByteArray bytes;
+    book.readFileBytes(&bytes, "/big.htm");
+    QVERIFY(bytes.size() <= 32768);  // at most the one frame the garbage might decode to
+    QVERIFY(bytes.capacity() < (64 << 20));
 }
 
 void TestBookFile::damagedBooksNeverCrash_data()

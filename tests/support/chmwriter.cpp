@@ -95,13 +95,20 @@ QByteArray buildChmContainer(QVector<ChmWriterObject> objects, const ChmWriterOp
     for (const ChmWriterObject& object : objects) {
         QByteArray entry = encInt(quint64(object.path.size()));
         entry += object.path;
-        entry += encInt(0);  // section 0: uncompressed
-        entry += encInt(quint64(content.size()));
-        entry += encInt(quint64(object.data.size()));
+        if (object.compressed) {
+            entry += encInt(1);
+            entry += encInt(object.compressedStart);
+            entry += encInt(object.compressedLength);
+        } else {
+            entry += encInt(0);  // section 0: uncompressed
+            entry += encInt(quint64(content.size()));
+            entry += encInt(quint64(object.data.size()));
+        }
         if (quint32(entry.size()) > chunkCapacity)
             return {};  // a name too long for one directory chunk
         entries.append(entry);
-        content += object.data;
+        if (!object.compressed)
+            content += object.data;
     }
 
     // Listing chunks, filled in order; a chunk is closed when the next entry does not fit.

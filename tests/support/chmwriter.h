@@ -10,6 +10,11 @@ struct ChmWriterObject
 {
     QByteArray path;  // e.g. "/#SYSTEM", "/index.htm"
     QByteArray data;
+    // An entry of the compressed section instead: only its start and length are written to
+    // the directory (the section's objects are given as section-0 objects by the test).
+    bool compressed = false;
+    quint64 compressedStart = 0;
+    quint64 compressedLength = 0;
 };
 
 struct ChmWriterOptions
