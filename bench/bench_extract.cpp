@@ -54,6 +54,25 @@ private:
     int m_serial = 0;
 };
 
+// The baselines' common part: open the book and hand every object extraction would write, with
+// its bytes, to `use`.
+template <typename Use>
+void forEachWrittenObject(const QString& bookPath, Use&& use)
+{
+    LCHMFile book;
+    book.openBook(bookPath);
+    QStringList paths;
+    book.listFiles(&paths);
+    QByteArray buffer;
+    for (const QString& p : std::as_const(paths)) {
+        if (!isWritten(p))
+            continue;
+        buffer.clear();
+        book.readFileBytes(&buffer, p);
+        use(p, buffer);
+    }
+}
+
 void BM_CopyToMemory(benchmark::State& state)
 {
     const QString path = bigBook(state);
@@ -61,16 +80,8 @@ void BM_CopyToMemory(benchmark::State& state)
         return;
     qint64 bytes = 0;
     for (auto _ : state) {
-        LCHMFile book;
-        book.openBook(path);
-        QStringList paths;
-        book.listFiles(&paths);
         bytes = 0;
-        QByteArray buffer;
-        for (const QString& p : std::as_const(paths)) {
-            if (isWritten(p) && book.readFileBytes(&buffer, p))
-                bytes += buffer.size();
-        }
+        forEachWrittenObject(path, [&](const QString&, const QByteArray& data) { bytes += data.size(); });
         benchmark::DoNotOptimize(bytes);
     }
     state.counters["MB"] = double(bytes) / 1e6;
@@ -85,21 +96,12 @@ void BM_CopyToFiles(benchmark::State& state)
     int files = 0;
     for (auto _ : state) {
         const QString target = folders.next(state);
-        LCHMFile book;
-        book.openBook(path);
-        QStringList paths;
-        book.listFiles(&paths);
         files = 0;
-        QByteArray buffer;
-        for (const QString& p : std::as_const(paths)) {
-            if (!isWritten(p))
-                continue;
-            buffer.clear();
-            book.readFileBytes(&buffer, p);
+        forEachWrittenObject(path, [&](const QString&, const QByteArray& data) {
             QFile out(target + QLatin1Char('/') + QString::number(files++));
             if (out.open(QIODevice::WriteOnly))
-                out.write(buffer);
-        }
+                out.write(data);
+        });
     }
     state.counters["files"] = files;
 }
@@ -115,18 +117,9 @@ void BM_CopyToTree(benchmark::State& state)
     int files = 0;
     for (auto _ : state) {
         const QString target = folders.next(state);
-        LCHMFile book;
-        book.openBook(path);
-        QStringList paths;
-        book.listFiles(&paths);
         files = 0;
-        QByteArray buffer;
         QString lastFolder;
-        for (const QString& p : std::as_const(paths)) {
-            if (!isWritten(p))
-                continue;
-            buffer.clear();
-            book.readFileBytes(&buffer, p);
+        forEachWrittenObject(path, [&](const QString& p, const QByteArray& data) {
             const QString file = target + p;
             const QString folder = file.left(file.lastIndexOf(QLatin1Char('/')));
             if (folder != lastFolder) {
@@ -135,9 +128,9 @@ void BM_CopyToTree(benchmark::State& state)
             }
             QFile out(file);
             if (out.open(QIODevice::WriteOnly))
-                out.write(buffer);
+                out.write(data);
             ++files;
-        }
+        });
     }
     state.counters["files"] = files;
 }
