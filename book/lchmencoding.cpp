@@ -75,6 +75,34 @@ const LCHMTextEncoding encodingTable[] = {
     { nullptr, nullptr, nullptr },
 };
 
+// Where the table's first row for a language is not the Windows code page that help
+// compilers write its books in, the code page wins: Japanese books are Shift-JIS (932, with
+// Microsoft's extensions), Traditional Chinese ones Big5 (950), and Korean and Thai ones use
+// the Windows supersets of their national sets (949, 874).
+const quint16 lcidsCodePage932[] = { 0x0411, 0 };
+const quint16 lcidsCodePage950[] = { 0x0404, 0 };
+const quint16 lcidsCodePage949[] = { 0x0412, 0 };
+const quint16 lcidsCodePage874[] = { 0x041E, 0 };
+const LCHMTextEncoding windowsCodePages[] = {
+    { "Japanese", "windows-31j", lcidsCodePage932 },
+    { "Chinese Traditional", "Big5", lcidsCodePage950 },
+    { "Korean", "windows-949", lcidsCodePage949 },
+    { "Thai", "windows-874", lcidsCodePage874 },
+    { nullptr, nullptr, nullptr },
+};
+
+// The first row of `table` that lists `lcid`, or null.
+const LCHMTextEncoding* findRow(const LCHMTextEncoding* table, quint16 lcid)
+{
+    for (const LCHMTextEncoding* row = table; row->language; ++row) {
+        for (const quint16* id = row->lcids; *id; ++id) {
+            if (*id == lcid)
+                return row;
+        }
+    }
+    return nullptr;
+}
+
 // How a search word's bytes from 0x80 up are folded before they are compared with the
 // index: accented letters lose their accent, ligatures are spelled out, everything else
 // is dropped. Þ and þ stay (and meet after lower-casing). Indexed by byte - 0x80.
@@ -112,13 +140,9 @@ void latin1ToLower(QByteArray& bytes)
 
 const LCHMTextEncoding* LCHMFileImpl::findEncodingByLcid(quint16 lcid)
 {
-    for (const LCHMTextEncoding* row = encodingTable; row->language; ++row) {
-        for (const quint16* id = row->lcids; *id; ++id) {
-            if (*id == lcid)
-                return row;
-        }
-    }
-    return nullptr;
+    if (const LCHMTextEncoding* row = findRow(windowsCodePages, lcid))
+        return row;
+    return findRow(encodingTable, lcid);
 }
 
 bool LCHMFileImpl::chooseCodecByLcid()
@@ -181,16 +205,25 @@ QByteArray LCHMFileImpl::searchWordBytes(const QString& word) const
         return bytes;
     }
 
-    const QByteArray encoded = codec->fromUnicode(word);
+    // Folding and lower-casing work on the bytes of single-byte characters only. A character
+    // that the codec writes in two or more bytes (Shift-JIS, Big5, GBK, UHC) is kept as it
+    // is: its lead byte is no accented letter, and its trail byte may lie in the ASCII range
+    // (ソ is 83 5C, ア is 83 41), where lower-casing would turn it into another character.
+    QTextCodec::ConverterState state;
     QByteArray folded;
-    folded.reserve(encoded.size());
-    for (const char c : encoded) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x80)
-            folded.append(c);
-        else
-            folded.append(foldTable[b - 0x80]);
+    folded.reserve(word.size());
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        const qsizetype length = word.at(i).isHighSurrogate() && i + 1 < word.size() ? 2 : 1;
+        const QByteArray bytes = codec->fromUnicode(word.constData() + i, int(length), &state);
+        i += length - 1;
+        if (bytes.size() != 1) {
+            folded.append(bytes);
+            continue;
+        }
+        const auto b = static_cast<unsigned char>(bytes.at(0));
+        QByteArray single = b < 0x80 ? bytes : QByteArray(foldTable[b - 0x80]);
+        latin1ToLower(single);
+        folded.append(single);
     }
-    latin1ToLower(folded);
     return folded;
 }

@@ -15,6 +15,8 @@ private slots:
     void lcidLookup_data();
     void lcidLookup();
     void everySelectableCodecExists();
+    void codePageCodecs_data();
+    void codePageCodecs();
     void noLcidReadsLatin1();
     void setUpCodecFailures_data();
     void setUpCodecFailures();
@@ -37,8 +39,12 @@ void TestEncoding::lcidLookup_data()
 
     QTest::newRow("English") << 0x0409 << QByteArray("CP1252");
     QTest::newRow("Russian") << 0x0419 << QByteArray("CP1251");
-    QTest::newRow("0404: first row wins over Big5") << 0x0404 << QByteArray("GB18030");
-    QTest::newRow("0411: first of three") << 0x0411 << QByteArray("eucJP");
+    // The Windows code page of the language wins over the table's first row.
+    QTest::newRow("Chinese, Taiwan: Big5 (950)") << 0x0404 << QByteArray("Big5");
+    QTest::newRow("Japanese: Shift-JIS (932)") << 0x0411 << QByteArray("windows-31j");
+    QTest::newRow("Korean: 949") << 0x0412 << QByteArray("windows-949");
+    QTest::newRow("Thai: 874") << 0x041E << QByteArray("windows-874");
+    QTest::newRow("Chinese, PRC") << 0x0804 << QByteArray("GBK");
     QTest::newRow("042C: Turkish before Western") << 0x042C << QByteArray("CP1254");
     QTest::newRow("081A: Central European first") << 0x081A << QByteArray("CP1250");
     QTest::newRow("Hong Kong") << 0x0C04 << QByteArray("Big5");
@@ -66,6 +72,36 @@ void TestEncoding::everySelectableCodecExists()
         impl.lcid = quint16(id);
         QVERIFY2(impl.chooseCodecByLcid() && impl.codec, row->codecName);
     }
+}
+
+void TestEncoding::codePageCodecs_data()
+{
+    QTest::addColumn<int>("lcid");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+
+    // Characters only the Windows code pages hold (932's ～ and NEC/IBM rows, 950's box
+    // drawing and euro, 949's extra syllables, 874's euro and quotes), and double-byte
+    // characters whose trail byte is "\" or "|".
+    QTest::newRow("932") << 0x0411 << QByteArray("\x81\x60\x87\x40\xFA\x40\x83\x5C\x95\x5C\x94\x5C\x83\x7C")
+                         << QString::fromUtf8("～①ⅰソ表能ポ");
+    QTest::newRow("950") << 0x0404 << QByteArray("\xF9\xF9\xA3\xE1\xA5\x5C\xB3\x5C")
+                         << QString::fromUtf8("═€功許");
+    QTest::newRow("949") << 0x0412 << QByteArray("\x81\x41\xB0\xA1") << QString::fromUtf8("갂가");
+    QTest::newRow("874") << 0x041E << QByteArray("\x80\x91\xA1") << QString::fromUtf8("€‘ก");
+}
+
+void TestEncoding::codePageCodecs()
+{
+    QFETCH(int, lcid);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+
+    LCHMFileImpl impl;
+    impl.lcid = quint16(lcid);
+    QVERIFY(impl.chooseCodecByLcid());
+    QCOMPARE(impl.decodeText(bytes), text);
+    QCOMPARE(impl.codec->fromUnicode(text), bytes);
 }
 
 void TestEncoding::noLcidReadsLatin1()
@@ -132,29 +168,36 @@ void TestEncoding::decodeStopsAtNul()
 
 void TestEncoding::searchWordBytes_data()
 {
-    QTest::addColumn<bool>("cp1252");  // else no codec
+    QTest::addColumn<QByteArray>("codec");  // empty: no codec
     QTest::addColumn<QString>("word");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("sharp s") << true << QStringLiteral("Stra\u00DFe") << QByteArray("strasse");
-    QTest::newRow("ligature") << true << QStringLiteral("\u0152uvre") << QByteArray("oeuvre");
-    QTest::newRow("removed byte, next still folded") << true << QStringLiteral("\u00D7\u00E9") << QByteArray("e");
-    QTest::newRow("two removals in a row") << true << QStringLiteral("\u00D7\u00F7\u00E9x") << QByteArray("ex");
-    QTest::newRow("thorn kept and lowered") << true << QStringLiteral("a\u00DEb") << QByteArray("a\xFE" "b");
-    QTest::newRow("accents") << true << QStringLiteral("\u00C5\u00C9\u00CE\u00D5\u00DC\u00D1\u00C7\u00D0\u0178")
+    QTest::newRow("sharp s") << QByteArray("CP1252") << QStringLiteral("Stra\u00DFe") << QByteArray("strasse");
+    QTest::newRow("ligature") << QByteArray("CP1252") << QStringLiteral("\u0152uvre") << QByteArray("oeuvre");
+    QTest::newRow("removed byte, next still folded") << QByteArray("CP1252") << QStringLiteral("\u00D7\u00E9") << QByteArray("e");
+    QTest::newRow("two removals in a row") << QByteArray("CP1252") << QStringLiteral("\u00D7\u00F7\u00E9x") << QByteArray("ex");
+    QTest::newRow("thorn kept and lowered") << QByteArray("CP1252") << QStringLiteral("a\u00DEb") << QByteArray("a\xFE" "b");
+    QTest::newRow("accents") << QByteArray("CP1252")
+                             << QStringLiteral("\u00C5\u00C9\u00CE\u00D5\u00DC\u00D1\u00C7\u00D0\u0178")
                              << QByteArray("aeiouncdy");
-    QTest::newRow("no codec") << false << QStringLiteral("ABC") << QByteArray("abc");
+    QTest::newRow("no codec") << QByteArray() << QStringLiteral("ABC") << QByteArray("abc");
+
+    // Double-byte characters pass whole: a trail byte in the ASCII range is neither folded
+    // nor lower-cased, while the ASCII letters around them are.
+    QTest::newRow("Shift-JIS trail bytes") << QByteArray("windows-31j") << QString::fromUtf8("Aソ表アB")
+                                           << QByteArray("a\x83\x5C\x95\x5C\x83\x41" "b");
+    QTest::newRow("Big5 trail bytes") << QByteArray("Big5") << QString::fromUtf8("功Z") << QByteArray("\xA5\x5Cz");
 }
 
 void TestEncoding::searchWordBytes()
 {
-    QFETCH(bool, cp1252);
+    QFETCH(QByteArray, codec);
     QFETCH(QString, word);
     QFETCH(QByteArray, expected);
 
     LCHMFileImpl impl;
-    if (cp1252)
-        QVERIFY(impl.setUpCodec("CP1252"));
+    if (!codec.isEmpty())
+        QVERIFY(impl.setUpCodec(codec));
     QCOMPARE(impl.searchWordBytes(word), expected);
 }
 

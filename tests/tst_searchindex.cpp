@@ -620,8 +620,8 @@ void TestSearchIndex::ideographicBook_data()
     QTest::addColumn<QString>("codec");
 
     QTest::newRow("Chinese, GBK") << 0x804 << "GBK";
-    QTest::newRow("Korean, EUC-KR") << 0x412 << "EUC-KR";
-    QTest::newRow("Japanese, EUC-JP") << 0x411 << "EUC-JP";
+    QTest::newRow("Korean, 949") << 0x412 << "windows-949";
+    QTest::newRow("Japanese, Shift-JIS") << 0x411 << "windows-31j";
 }
 
 void TestSearchIndex::ideographicBook()
