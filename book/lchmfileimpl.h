@@ -61,7 +61,9 @@ public:
 
     // Sitemap parser and HTML entities
     bool ParseAndFillTopicsTree(const QString& file, QVector<LCHMParsedEntry>* out);
-    bool parseSitemapText(const QString& text, QVector<LCHMParsedEntry>* out);
+    // `sitemapPath` is the sitemap's in-book path; relative targets resolve against its folder.
+    bool parseSitemapText(const QString& text, QVector<LCHMParsedEntry>* out,
+                          const QString& sitemapPath = QStringLiteral("/"));
     int findStringInQuotes(const QString& tag, int start, QString& value, bool firstQuote, bool decodeEntities);
     QString decodeEntity(const QString& entity);
 

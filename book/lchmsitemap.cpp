@@ -42,8 +42,10 @@ private:
 
 // Reads one <param> tag (its text without "<" and ">") into the entry being built; `urls`
 // holds the entry's targets for the duplicate test, which stays cheap however many targets
-// a damaged object lists. A malformed tag is reported and skipped; the entry keeps what it had.
-void readParam(LCHMFileImpl& impl, const QString& tag, LCHMParsedEntry& entry, QSet<QString>& urls)
+// a damaged object lists. Targets resolve against the folder of the sitemap `sitemapPath`.
+// A malformed tag is reported and skipped; the entry keeps what it had.
+void readParam(LCHMFileImpl& impl, const QString& tag, const QString& sitemapPath, LCHMParsedEntry& entry,
+               QSet<QString>& urls)
 {
     static const QLatin1String nameKey("name=");
     static const QLatin1String valueKey("value=");
@@ -77,7 +79,7 @@ void readParam(LCHMFileImpl& impl, const QString& tag, LCHMParsedEntry& entry, Q
         if (!value.isEmpty())
             entry.name = value;
     } else if (name == QLatin1String("local")) {
-        const QString path = makeAbsolutePath(value);
+        const QString path = resolveSitemapTarget(value, sitemapPath);
         if (!urls.contains(path)) {
             urls.insert(path);
             entry.urls.append(path);
@@ -99,10 +101,10 @@ bool LCHMFileImpl::ParseAndFillTopicsTree(const QString& file, QVector<LCHMParse
         return false;
 
     BusyCursor busy;
-    return parseSitemapText(text, out);
+    return parseSitemapText(text, out, file);
 }
 
-bool LCHMFileImpl::parseSitemapText(const QString& text, QVector<LCHMParsedEntry>* out)
+bool LCHMFileImpl::parseSitemapText(const QString& text, QVector<LCHMParsedEntry>* out, const QString& sitemapPath)
 {
     if (!out)
         return false;
@@ -184,7 +186,7 @@ bool LCHMFileImpl::parseSitemapText(const QString& text, QVector<LCHMParsedEntry
             inObject = false;
         } else if (tagName == QLatin1String("param")) {
             if (inObject)
-                readParam(*this, text.mid(tagStart, tagEnd - tagStart), entry, entryUrls);
+                readParam(*this, text.mid(tagStart, tagEnd - tagStart), sitemapPath, entry, entryUrls);
         } else if (tagName == QLatin1String("ul")) {
             if (depth + 1 >= maxNestDepth)
                 qWarning("LCHMFileImpl::ParseAndFillTopicsTree: max nest depth (%d) is reached, error in help file",
@@ -221,28 +223,31 @@ int LCHMFileImpl::findStringInQuotes(const QString& tag, int start, QString& val
         return int(close + 1);
     }
 
-    // "&name;" is replaced by its text; an unknown entity ends the value there, and an
-    // entity still open at the closing quote is dropped.
-    QString entity;
-    bool inEntity = false;
-    for (qsizetype i = open + 1; i < close; ++i) {
+    // "&name;" and "&#number;" are replaced by their text. An "&" that does not begin an
+    // entity the table knows (no name, no ";" behind the name, an unknown name) stays
+    // literal text, as browsers keep it: "AT&T Syntax" reads as written.
+    const auto isEntityCharacter = [](QChar c) {
+        return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('#');
+    };
+    qsizetype i = open + 1;
+    while (i < close) {
         const QChar c = tag.at(i);
-        if (!inEntity) {
-            if (c == QLatin1Char('&')) {
-                inEntity = true;
-                entity.clear();
-            } else {
-                value.append(c);
+        if (c == QLatin1Char('&')) {
+            qsizetype end = i + 1;
+            while (end < close && isEntityCharacter(tag.at(end)))
+                ++end;
+            if (end > i + 1 && end < close && tag.at(end) == QLatin1Char(';')) {
+                const QString decoded = decodeEntity(tag.mid(i + 1, end - i - 1));
+                if (!decoded.isNull()) {
+                    value.append(decoded);
+                    i = end + 1;
+                    continue;
+                }
             }
-        } else if (c == QLatin1Char(';')) {
-            const QString decoded = decodeEntity(entity);
-            if (decoded.isNull())
-                break;
-            value.append(decoded);
-            inEntity = false;
-        } else {
-            entity.append(c);
         }
+        value.append(c);
+        ++i;
     }
     return int(close + 1);
 }

@@ -1,5 +1,6 @@
 #include "lchmurl.h"
 
+#include <QStringDecoder>
 #include <QStringList>
 
 namespace {
@@ -11,11 +12,15 @@ bool isRemoteScheme(const QString& scheme)
         || scheme == QLatin1String("mailto") || scheme == QLatin1String("news");
 }
 
+// What a ".." with nothing before it to remove does: stay (the plain rule), or vanish, so
+// that the path never climbs above the book's root.
+enum class AboveRoot { Keep, Clamp };
+
 // Backslashes become "/", empty and "." segments go, ".." removes itself and the segment
-// before it (a ".." with nothing removable before it stays), and the result always starts
-// with "/" and never ends with one (unless it is just "/"). The same path written relative
-// or absolute, with either separator, gets the same key.
-QString cleanInBookPath(const QString& path)
+// before it, and the result always starts with "/" and never ends with one (unless it is
+// just "/"). The same path written relative or absolute, with either separator, gets the
+// same key.
+QString cleanInBookPath(const QString& path, AboveRoot aboveRoot = AboveRoot::Keep)
 {
     QString text = path;
     text.replace(QLatin1Char('\\'), QLatin1Char('/'));
@@ -28,7 +33,7 @@ QString cleanInBookPath(const QString& path)
         if (part == QLatin1String("..")) {
             if (!segments.isEmpty() && segments.constLast() != QLatin1String(".."))
                 segments.removeLast();
-            else
+            else if (aboveRoot == AboveRoot::Keep)
                 segments.append(QStringLiteral(".."));
             continue;
         }
@@ -70,4 +75,30 @@ QString makeAbsolutePath(const QString& url)
     if (isRemoteUrl(url) || isJavascriptUrl(url) || isOtherBookUrl(url))
         return url;
     return cleanInBookPath(url);
+}
+
+QString resolveSitemapTarget(const QString& target, const QString& sitemapPath)
+{
+    if (isRemoteUrl(target) || isJavascriptUrl(target) || isOtherBookUrl(target))
+        return target;
+
+    // Escapes such as %20 are decoded once, as UTF-8 (the encoding of the book's object
+    // names). Escapes that do not form UTF-8 leave the text as it was written.
+    QString path = target;
+    if (path.contains(QLatin1Char('%'))) {
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString decoded = utf8(QByteArray::fromPercentEncoding(path.toUtf8()));
+        if (!utf8.hasError())
+            path = decoded;
+    }
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+
+    // A relative target starts in the sitemap's own folder.
+    if (!path.startsWith(QLatin1Char('/'))) {
+        QString folder = sitemapPath;
+        folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        folder.truncate(folder.lastIndexOf(QLatin1Char('/')) + 1);
+        path.prepend(folder);
+    }
+    return cleanInBookPath(path, AboveRoot::Clamp);
 }

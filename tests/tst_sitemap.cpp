@@ -39,6 +39,8 @@ private slots:
     void init();
     void parse_data();
     void parse();
+    void targets_data();
+    void targets();
     void appendsToOutput();
     void missingSitemap();
     void findStringInQuotes_data();
@@ -79,10 +81,12 @@ void TestSitemap::parse_data()
         << QStringList{ "0|Second||-2" } << QStringList();
     QTest::newRow("entities") << item("Tom &amp; Jerry &#65;") << true << QStringList{ "0|Tom & Jerry A||-2" }
                               << QStringList();
-    QTest::newRow("unknown entity empties the title")
-        << item("&bogus; tail") << true << QStringList()
-        << QStringList{ "LCHMFileImpl::decodeEntity: could not decode HTML entity 'bogus'",
-                        "LCHMFileImpl::ParseAndFillTopicsTree: <object> tag is parsed, but both name and url are empty." };
+    // An "&" that begins no known entity stays, as browsers show it.
+    QTest::newRow("unknown entity stays literal")
+        << item("&bogus; tail") << true << QStringList{ "0|&bogus; tail||-2" }
+        << QStringList{ "LCHMFileImpl::decodeEntity: could not decode HTML entity 'bogus'" };
+    QTest::newRow("ampersand in a name") << item("AT&T Syntax & more &amp; &c") << true
+                                         << QStringList{ "0|AT&T Syntax & more & &c||-2" } << QStringList();
     QTest::newRow("inner quotes") << item("say \"hi\"") << true << QStringList{ "0|say \"hi\"||-2" } << QStringList();
     QTest::newRow("image numbers")
         << object({ { "Name", "A" }, { "ImageNumber", "41" } }) + object({ { "Name", "B" }, { "ImageNumber", "0" } })
@@ -154,6 +158,40 @@ void TestSitemap::parse()
     QCOMPARE(describe(out), entries);
 }
 
+void TestSitemap::targets_data()
+{
+    QTest::addColumn<QString>("sitemap");  // the sitemap's own in-book path
+    QTest::addColumn<QString>("local");
+    QTest::addColumn<QString>("url");
+
+    const QString folder = QStringLiteral("/Documents/Table of Contents.hhc");
+    QTest::newRow("relative, in the sitemap's folder") << folder << "page.htm" << "/Documents/page.htm";
+    QTest::newRow("up one, escaped space") << folder << "../page%201.html" << "/page 1.html";
+    QTest::newRow("absolute") << folder << "/other/x.htm" << "/other/x.htm";
+    QTest::newRow("backslashes") << "/a\\toc.hhc" << "sub\\x.htm#part" << "/a/sub/x.htm#part";
+    QTest::newRow("decoded once") << folder << "100%2541.htm" << "/Documents/100%41.htm";
+    QTest::newRow("escapes that are no UTF-8 stay") << folder << "caf%E9.htm" << "/Documents/caf%E9.htm";
+    QTest::newRow("UTF-8 escapes") << "/toc.hhc" << "%E8%A1%A8.htm" << QString::fromUtf8("/表.htm");
+    QTest::newRow("climbing above the root stops there") << "/a/toc.hhc" << "../../../etc/x.htm" << "/etc/x.htm";
+    QTest::newRow("escaped climb stops there too") << "/a/toc.hhc" << "%2e%2e/%2E%2E/x.htm" << "/x.htm";
+    QTest::newRow("absolute climb") << "/toc.hhc" << "/../x.htm" << "/x.htm";
+    QTest::newRow("web link") << folder << "http://example.com/a%20b" << "http://example.com/a%20b";
+    QTest::newRow("other book") << folder << "ms-its:other.chm::/p.htm" << "ms-its:other.chm::/p.htm";
+}
+
+void TestSitemap::targets()
+{
+    QFETCH(QString, sitemap);
+    QFETCH(QString, local);
+    QFETCH(QString, url);
+
+    LCHMFileImpl impl;
+    QVector<LCHMParsedEntry> out;
+    QVERIFY(impl.parseSitemapText(object({ { "Name", "A" }, { "Local", local } }), &out, sitemap));
+    QCOMPARE(out.size(), 1);
+    QCOMPARE(out.constFirst().urls, QStringList{ url });
+}
+
 void TestSitemap::appendsToOutput()
 {
     LCHMFileImpl impl;
@@ -197,8 +235,9 @@ void TestSitemap::findStringInQuotes_data()
         const QString tag = QStringLiteral("value=\"%1\"").arg(QLatin1String(inner));
         QTest::newRow(name) << tag << 0 << false << value << int(tag.size()) << warning;
     };
-    row("open entity dropped", "a &amp b", "a ", QString());
-    row("empty entity", "a&;b", "a", "LCHMFileImpl::decodeEntity: could not decode HTML entity ''");
+    row("entity without semicolon stays", "a &amp b", "a &amp b", QString());
+    row("empty entity stays", "a&;b", "a&;b", QString());
+    row("entity open at the closing quote", "a &#65", "a &#65", QString());
 }
 
 void TestSitemap::findStringInQuotes()
