@@ -31,15 +31,6 @@ namespace {
 
 const char* const kDefaultNoteColor = "#a4e16f";
 
-// Words nearly every book's full-text index holds; a book whose index finds none of them has
-// no index worth offering.
-const char* const kProbeWords[] = {
-    QT_TRANSLATE_NOOP("MainWindow", "of"), QT_TRANSLATE_NOOP("MainWindow", "the"),
-    QT_TRANSLATE_NOOP("MainWindow", "de"), QT_TRANSLATE_NOOP("MainWindow", "zu"),
-    QT_TRANSLATE_NOOP("MainWindow", "la"), QT_TRANSLATE_NOOP("MainWindow", "le"),
-};
-constexpr int kProbeLimit = 700;
-
 // Tabs with less room beside their titles: the panel dock is at most 231 pixels wide, and the
 // titles "Contents", "Search" and "Bookmarks" should all stay readable in it, without scroll
 // arrows.
@@ -301,16 +292,13 @@ void MainWindow::loadContents()
     emit homeUrlChanged(homePage);
     emit contentChanged(&contents);
 
-    // Only whether the index answers matters, so the probing stops at the first word found.
-    QStringList probeResults;
-    for (const char* word : kProbeWords) {
-        book.fullTextSearch(tr(word), &probeResults, kProbeLimit);
-        if (!probeResults.isEmpty())
-            break;
-    }
+    // The Search tab stays when the book's full-text index lists words, whatever their
+    // language: probing with common words of a few languages would hide it from every
+    // Chinese, Japanese or Russian book.
+    const bool searchable = book.hasSearchWords();
     book.closeBook();
 
-    if (probeResults.isEmpty())
+    if (!searchable)
         panelTabs->removeTab(panelTabs->indexOf(searchWidget));
     if (contents.isEmpty())
         panelTabs->removeTab(panelTabs->indexOf(contentsWidget));

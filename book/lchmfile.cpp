@@ -21,3 +21,4 @@ bool LCHMFile::fullTextSearch(const QString& query, QStringList* results, int li
 {
     return m_impl->fullTextSearch(query, results, limit);
 }
+bool LCHMFile::hasSearchWords() { return m_impl->searchIndexHasWords(); }

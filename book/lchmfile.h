@@ -29,6 +29,8 @@ public:
     bool listFiles(QStringList* out);
     QString topicTitleForUrl(const QString& url) const;
     bool fullTextSearch(const QString& query, QStringList* results, int limit);
+    // Whether the book has a full-text index that lists words, in any script.
+    bool hasSearchWords();
 
     LCHMFileImpl* impl() { return m_impl.get(); }
 

@@ -70,6 +70,9 @@ public:
     // Full-text search
     bool fullTextSearch(const QString& query, QStringList* results, int limit);
     bool lookupWord(const QString& word, bool phraseMode, SearchHitList* hits);
+    // Whether the full-text index lists at least one word in at least one topic, whatever
+    // the script of its words. Reads the header, one descent and at most a few leaves.
+    bool searchIndexHasWords();
     quint32 findLeafNode(const QByteArray& key, quint32 rootOffset, quint32 nodeSize, quint16 depth);
     bool readLocationList(quint32 count, quint32 size, quint32 offset,
                           quint8 docScale, quint8 docRoot, quint8 codeScale, quint8 codeRoot,

@@ -515,6 +515,45 @@ bool LCHMFileImpl::lookupWord(const QString& word, bool phraseMode, SearchHitLis
     return true;
 }
 
+bool LCHMFileImpl::searchIndexHasWords()
+{
+    if (!hasSearchIndex)
+        return false;
+    IndexHeader h;
+    if (!readHeader(*this, &h))
+        return false;
+    // An empty key sorts before every word, so the descent ends in the first leaf. Its
+    // entries, and those of a few leaves behind it, are enough to tell an index that lists
+    // words in topics from an empty or unusable one.
+    quint32 leafOffset = findLeafNode(QByteArray(), h.rootOffset, h.nodeSize, h.depth);
+    if (h.nodeSize < kLeafEntriesStart)
+        return false;
+    QSet<quint32> visited;
+    for (int leaves = 0; leaves <= kMaxFollowingLeaves && leafOffset != 0; ++leaves) {
+        if (visited.contains(leafOffset))
+            break;
+        visited.insert(leafOffset);
+        const QByteArray leaf = readRange(*this, searchUnit, leafOffset, h.nodeSize);
+        if (size_t(leaf.size()) < kLeafEntriesStart)
+            break;
+        const unsigned char* data = bytesOf(leaf);
+        const size_t size = size_t(leaf.size());
+        const size_t end = entriesEnd(h.nodeSize, le16(data + kLeafFreeSpaceField), size);
+        QByteArray word;
+        for (size_t pos = kLeafEntriesStart; pos < end;) {
+            LeafEntry entry;
+            size_t next = 0;
+            if (!parseLeafEntry(data, size, pos, &word, &entry, &next))
+                return false;
+            if (entry.count > 0 && entry.listSize > 0)
+                return true;
+            pos = next;
+        }
+        leafOffset = le32(data);
+    }
+    return false;
+}
+
 quint32 LCHMFileImpl::findLeafNode(const QByteArray& key, quint32 rootOffset, quint32 nodeSize, quint16 depth)
 {
     // Every level of a real tree holds at least one node of its own, so a tree deeper than

@@ -9,6 +9,7 @@
 #include "chmwriter.h"
 #include "contentswidget.h"
 #include "favoriteswidget.h"
+#include "indexwriter.h"
 #include "mainwindow.h"
 #include "searchwidget.h"
 #include "lchmfile.h"
@@ -28,6 +29,7 @@
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -345,7 +347,7 @@ void TestMainWindow::contextMenu()
 
 void TestMainWindow::loadBook_data()
 {
-    QTest::addColumn<QString>("book");           // a path, or "bare" / "text" for a book made here
+    QTest::addColumn<QString>("book");           // a path, or "bare" / "text" / "japanese" for a book made here
     QTest::addColumn<QString>("fileName");       // the name the copy gets
     QTest::addColumn<QStringList>("tabs");
     QTest::addColumn<QString>("shownPage");
@@ -363,6 +365,9 @@ void TestMainWindow::loadBook_data()
                                                     "loaded.</p><p>close another application and reload again please</p>";
     QTest::newRow("the reader's own help book") << QStringLiteral(PAGEWICK_HELP_BOOK) << "Help.chm" << all
                                                 << "/index.htm" << "";
+    // An index whose words are all Japanese characters: no probe in a Latin script finds
+    // anything in it, and the Search tab stays all the same.
+    QTest::newRow("index of Japanese words only") << "japanese" << "japanese.chm" << all << "/index.htm" << "";
     const QString real = sharedBookPath("halibut-puzzles.chm");
     if (!real.isEmpty())
         QTest::newRow("real book without an index") << real << "puzzles.CHM" << QStringList({"Contents", "Bookmarks"})
@@ -378,10 +383,13 @@ void TestMainWindow::loadBook()
     QFETCH(QString, message);
 
     QString path;
-    if (book == QLatin1String("bare") || book == QLatin1String("text")) {
+    if (book == QLatin1String("bare") || book == QLatin1String("text") || book == QLatin1String("japanese")) {
         path = m_books.filePath(QStringLiteral("%1/%2").arg(++m_copies).arg(fileName));
         QDir().mkpath(QFileInfo(path).path());
-        if (book == QLatin1String("bare")) {
+        if (book == QLatin1String("japanese")) {
+            QVERIFY(rebuildWithCharacterIndex(testBookPath(QStringLiteral("japanese.chm")), path,
+                                              QTextCodec::codecForName("windows-31j")));
+        } else if (book == QLatin1String("bare")) {
             QByteArray system;
             appendLe32(system, 3);
             appendLe16(system, 2);  // default topic
