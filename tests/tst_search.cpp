@@ -2,6 +2,7 @@
 // chmcmd compiles at build time, and real books made by Microsoft's and Free Pascal's
 // compilers. The broadest check compares the search with a plain scan of the pages' text.
 
+#include "indexwriter.h"
 #include "lchmfile.h"
 #include "lchmfileimpl.h"
 #include "testbooks.h"
@@ -12,7 +13,9 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextCodec>
 
 namespace {
 
@@ -261,6 +264,8 @@ private slots:
     void scanAgreesWithIndex();
     void phrasesAgreeWithScan_data();
     void phrasesAgreeWithScan();
+    void bookInItsScript_data();
+    void bookInItsScript();
 };
 
 void TestSearch::words_data()
@@ -489,6 +494,80 @@ void TestSearch::phrasesAgreeWithScan()
     QVERIFY2(mismatches.isEmpty(),
              qPrintable(QStringLiteral("%1 of %2 phrases differ:\n").arg(mismatches.size()).arg(compared)
                         + mismatches.mid(0, 20).join(QLatin1Char('\n'))));
+}
+
+// Books compiled in the Windows code page of their language (the sources are UTF-8 and are
+// converted when the books are built): title, contents and topic titles must read exactly as
+// written. chmcmd indexes none of these scripts, so the search runs on a copy of each book
+// with an index of one word per character in the book's code page, as such books carry.
+void TestSearch::bookInItsScript_data()
+{
+    QTest::addColumn<QString>("book");
+    QTest::addColumn<QByteArray>("codePage");   // for the index of the copy
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QStringList>("contents");
+    QTest::addColumn<QStringList>("topicTitles");   // of /index.htm and /second.htm
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QStringList>("found");
+
+    const auto u = [](const char* text) { return QString::fromUtf8(text); };
+    const auto list = [](std::initializer_list<const char*> texts) {
+        QStringList out;
+        for (const char* text : texts)
+            out << QString::fromUtf8(text);
+        return out;
+    };
+    // 構 (8D 5C), 表 (95 5C), ソ (83 5C), 申 (90 5C) and ポ (83 7C) end in "\" or "|".
+    QTest::newRow("Japanese, 932") << "japanese.chm" << QByteArray("windows-31j") << u("ソフトの表示と構造")
+                                   << list({"表示の予定", "構造と能力", "ポイント申請"})
+                                   << list({"表示の予定", "ポイント申請"}) << u("構造") << QStringList{"/index.htm"};
+    // 功 (A5 5C) and 許 (B3 5C) end in "\".
+    QTest::newRow("Chinese, Taiwan, 950") << "chinese-tw.chm" << QByteArray("Big5") << u("功能說明書")
+                                          << list({"許可與功能", "說明", "搜尋檔案"})
+                                          << list({"許可與功能", "搜尋檔案"}) << u("功能說明")
+                                          << QStringList{"/index.htm"};
+    // 똠 is in code page 949 only, not in EUC-KR.
+    QTest::newRow("Korean, 949") << "korean.chm" << QByteArray("windows-949") << u("도움말 파일")
+                                 << list({"시작 페이지", "기능", "검색 기능"}) << list({"시작 페이지", "검색 기능"})
+                                 << u("똠방") << QStringList{"/second.htm"};
+    QTest::newRow("Chinese, PRC, GBK") << "chinese-cn.chm" << QByteArray("GBK") << u("帮助文件")
+                                       << list({"欢迎使用", "功能", "搜索功能"}) << list({"欢迎使用", "搜索功能"})
+                                       << u("查找") << QStringList{"/second.htm"};
+}
+
+void TestSearch::bookInItsScript()
+{
+    QFETCH(QString, book);
+    QFETCH(QByteArray, codePage);
+    QFETCH(QString, title);
+    QFETCH(QStringList, contents);
+    QFETCH(QStringList, topicTitles);
+    QFETCH(QString, query);
+    QFETCH(QStringList, found);
+
+    LCHMFile file;
+    QVERIFY(file.openBook(testBookPath(book)));
+    QCOMPARE(file.bookTitle(), title);
+    QVector<LCHMParsedEntry> entries;
+    QVERIFY(file.parseContents(&entries));
+    QStringList names;
+    for (const LCHMParsedEntry& entry : std::as_const(entries))
+        names << entry.name;
+    QCOMPARE(names, contents);
+    QCOMPARE(QStringList({file.topicTitleForUrl(QStringLiteral("/index.htm")),
+                          file.topicTitleForUrl(QStringLiteral("/second.htm"))}),
+             topicTitles);
+    file.closeBook();
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString indexed = dir.filePath(book);
+    QVERIFY(rebuildWithCharacterIndex(testBookPath(book), indexed, QTextCodec::codecForName(codePage)));
+    QVERIFY(file.openBook(indexed));
+    QVERIFY(file.hasSearchWords());
+    QStringList results;
+    QVERIFY(file.fullTextSearch(query, &results, 700));
+    QCOMPARE(results, found);
 }
 
 QTEST_GUILESS_MAIN(TestSearch)

@@ -220,7 +220,7 @@ bool rebuildWithCharacterIndex(const QString& from, const QString& to, QTextCode
             continue;
         QByteArray data;
         if (!book.readFileBytes(&data, name))
-            return false;
+            data.clear();   // an empty object reads as nothing
         objects.append({name.toUtf8(), data});
     }
 
