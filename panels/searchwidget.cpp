@@ -2,6 +2,7 @@
 
 #include "lchmfile.h"
 
+#include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -72,10 +73,19 @@ void SearchWidget::search()
         return;
     }
 
+    // Topics that share a title (overloads in a reference book, pages named "Overview")
+    // cannot be told apart by it: such items show their in-book path under the title.
+    QHash<QString, int> titleCount;
+    for (const QString& title : std::as_const(m_resultTitles))
+        ++titleCount[title];
+
     m_resultList->clear();
     for (qsizetype i = 0; i < m_resultTitles.size(); ++i) {
-        auto* item = new QListWidgetItem(m_resultTitles.at(i));
-        item->setToolTip(m_resultTitles.at(i));
+        QString text = m_resultTitles.at(i);
+        if (titleCount.value(text) > 1)
+            text += QLatin1Char('\n') + m_resultUrls.at(i);
+        auto* item = new QListWidgetItem(text);
+        item->setToolTip(text);
         item->setData(Qt::UserRole, m_resultUrls.at(i));
         m_resultList->addItem(item);   // the list sorts it into place
     }

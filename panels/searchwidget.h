@@ -11,7 +11,9 @@ class QListWidgetItem;
 class QPushButton;
 
 // Full-text search in the open book: the query, a "Search" button and the titles of the
-// topics found, sorted. A double click on a title asks for that topic with the query.
+// topics found, sorted. A title that several results share is followed by each one's
+// in-book path on a second line. Every item keeps its in-book path under Qt::UserRole; a
+// double click on a title asks for that topic with the query.
 class SearchWidget : public QWidget
 {
     Q_OBJECT
