@@ -133,6 +133,8 @@ private slots:
     void folding_data();
     void folding();
     void noIndex();
+    void indexHoldsWords_data();
+    void indexHoldsWords();
     void titleAndBodyEntries_data();
     void titleAndBodyEntries();
     void ideographicBook_data();
@@ -565,6 +567,37 @@ void TestSearchIndex::noIndex()
     QVERIFY(!closed.fullTextSearch(QStringLiteral("apple"), &results, 700));
     SearchHitList hits;
     QVERIFY(!closed.impl()->lookupWord(QStringLiteral("apple"), false, &hits));
+}
+
+// Whether a book offers search depends on its index listing words at all, in any script.
+void TestSearchIndex::indexHoldsWords_data()
+{
+    QTest::addColumn<QByteArray>("fifti");   // null: no index
+    QTest::addColumn<bool>("holdsWords");
+
+    QTest::newRow("words in topics") << buildIndex(queryIndex()).data << true;
+    QTest::newRow("no index") << QByteArray() << false;
+    QTest::newRow("empty index object") << QByteArray("") << false;
+    QTest::newRow("header cut") << buildIndex(queryIndex()).data.left(40) << false;
+    QTest::newRow("no words") << buildIndex(IndexShape()).data << false;
+
+    IndexShape unlisted;
+    for (const char* word : {"a", "b", "c", "d", "e"})
+        unlisted.words[word] = {};
+    QTest::newRow("words listed in no topic") << buildIndex(unlisted).data << false;
+    unlisted.words["f"] = onTopics({3});
+    unlisted.leafCapacity = 2;
+    QTest::newRow("a listed word in the third leaf") << buildIndex(unlisted).data << true;
+}
+
+void TestSearchIndex::indexHoldsWords()
+{
+    QFETCH(QByteArray, fifti);
+    QFETCH(bool, holdsWords);
+
+    LCHMFile file;
+    QVERIFY(openBook(file, fifti));
+    QCOMPARE(file.hasSearchWords(), holdsWords);
 }
 
 void TestSearchIndex::titleAndBodyEntries_data()
