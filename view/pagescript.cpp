@@ -73,7 +73,28 @@ if (!window.__pagewick) {
       return !(noBlankSpanParents.has(parent.localName) && /^\s*$/.test(node.data));
     }
 
+    // The link of the reader's last click, from events the browser made for real input only
+    // (a page's scripts can click, but their clicks are never "trusted"). Seen first, at the
+    // window, before any handler of the page.
+    const kClickLifetimeMs = 2000;
+    let clicked = null;
+    function noteClick(event) {
+      clicked = null;
+      if (!event.isTrusted || !(event.target instanceof Element))
+        return;
+      const link = event.target.closest('a[href], area[href]');
+      if (link && typeof link.href === 'string')
+        clicked = { href: link.href, at: performance.now() };
+    }
+    window.addEventListener('click', noteClick, true);
+    window.addEventListener('auxclick', noteClick, true);
+
     return {
+      takeClickedLink() {
+        const link = clicked;
+        clicked = null;
+        return link && performance.now() - link.at < kClickLifetimeMs ? link.href : '';
+      },
       capture() {
         const nodes = textNodes();
         let text = '';
