@@ -13,9 +13,15 @@
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 
+#include <algorithm>
+#include <iterator>
+
 #include <unistd.h>
 
 namespace {
+
+// The schemes of the book URLs pages write.
+const QLatin1String kBookUrlSchemes[] = {QLatin1String("mk"), QLatin1String("ms-its"), QLatin1String("its")};
 
 // Books a page may hold open at once; a page that links into many books does not keep them
 // all open.
@@ -79,17 +85,25 @@ void registerBookScheme()
     // book load as usual. (As a local scheme, pages could only load their own images with
     // LocalAccessAllowed, which also opens file:// to them.) Page addresses have a host, which
     // makes each book an origin of its own.
-    QWebEngineUrlScheme pages(pageScheme().toLatin1());
-    pages.setSyntax(QWebEngineUrlScheme::Syntax::Host);
-    pages.setDefaultPort(QWebEngineUrlScheme::PortUnspecified);
-    pages.setFlags({});
-    QWebEngineUrlScheme::registerScheme(pages);
-    for (const QByteArray& name : {QByteArrayLiteral("mk"), QByteArrayLiteral("ms-its"), QByteArrayLiteral("its")}) {
+    for (const QByteArray& name : handledSchemes()) {
         QWebEngineUrlScheme scheme(name);
-        scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+        if (isPageScheme(QString::fromLatin1(name))) {
+            scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
+            scheme.setDefaultPort(QWebEngineUrlScheme::PortUnspecified);
+        } else {
+            scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+        }
         scheme.setFlags({});
         QWebEngineUrlScheme::registerScheme(scheme);
     }
+}
+
+QList<QByteArray> handledSchemes()
+{
+    QList<QByteArray> schemes = {pageScheme().toLatin1()};
+    for (const QLatin1String name : kBookUrlSchemes)
+        schemes << QByteArray(name.data(), name.size());
+    return schemes;
 }
 
 void disableSandboxWhenRoot()
@@ -121,8 +135,8 @@ void prepareBrowserControl()
 
 bool isBookScheme(const QString& scheme)
 {
-    const QString s = scheme.toLower();
-    return s == QLatin1String("mk") || s == QLatin1String("ms-its") || s == QLatin1String("its");
+    return std::any_of(std::begin(kBookUrlSchemes), std::end(kBookUrlSchemes),
+                       [&](QLatin1String name) { return scheme.compare(name, Qt::CaseInsensitive) == 0; });
 }
 
 bool isWebScheme(const QString& scheme)

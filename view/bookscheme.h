@@ -3,7 +3,9 @@
 #include "bookorigin.h"
 
 #include <QDateTime>
+#include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QUrl>
 #include <QString>
 #include <QWebEngineUrlRequestInterceptor>
@@ -20,6 +22,8 @@ class LCHMFile;
 // bookorigin.h), one origin per book, and the book URL forms pages write, "mk"
 // (mk:@MSITStore:book::/page.htm), "ms-its" and "its".
 void registerBookScheme();
+// Every scheme the handler below serves, page addresses first.
+QList<QByteArray> handledSchemes();
 // Chromium refuses to start as root with its sandbox on: as root, switch it off.
 void disableSandboxWhenRoot();
 // Both of the above, and one renderer process per book: otherwise the engine starts a fresh

@@ -119,8 +119,7 @@ BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
     settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
 
     m_schemeHandler = new BookSchemeHandler(this);
-    for (const QByteArray& scheme : {pageScheme().toLatin1(), QByteArrayLiteral("mk"), QByteArrayLiteral("ms-its"),
-                                     QByteArrayLiteral("its")})
+    for (const QByteArray& scheme : handledSchemes())
         m_profile->installUrlSchemeHandler(scheme, m_schemeHandler);
     m_interceptor = new BookRequestInterceptor(&m_schemeHandler->origins(), this);
     m_profile->setUrlRequestInterceptor(m_interceptor);
