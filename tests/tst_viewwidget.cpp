@@ -168,8 +168,9 @@ private:
     bool loads(const std::function<void()>& action);
     // Evaluates a script as the page's own scripts would.
     QVariant pageValue(const QString& script);
-    // Clicks the element as the reader would; false when it is not found.
-    bool clickOn(const QString& selector);
+    // Clicks the element as the reader would, in the page or in the frame that frameSelector
+    // finds; false when it is not found.
+    bool clickOn(const QString& selector, const QString& frameSelector = QString());
     // Clicks a link and waits for the page it leads to.
     bool clickLink(const QString& selector);
     QString writeBook(const QString& name, const QVector<ChmWriterObject>& objects);
@@ -235,14 +236,16 @@ QVariant TestViewWidget::pageValue(const QString& script)
     return answer->second;
 }
 
-bool TestViewWidget::clickOn(const QString& selector)
+bool TestViewWidget::clickOn(const QString& selector, const QString& frameSelector)
 {
     // A click of the mouse, as the reader makes it: history entries made by scripts alone
     // are passed over by back and forward, and only the reader's clicks lead out of a book.
     const QVariantList point = pageValue(QStringLiteral(
-        "(function () { var a = document.querySelector('%1'); a.scrollIntoView();"
-        " var r = a.getClientRects()[0]; return [r.left + Math.min(4, r.width / 2), r.top + r.height / 2]; })()")
-        .arg(selector)).toList();
+        "(function () { var f = %2 ? document.querySelector(%2) : null; var d = f ? f.contentDocument : document;"
+        " var a = d.querySelector(%1); a.scrollIntoView(); var r = a.getClientRects()[0];"
+        " var o = f ? f.getBoundingClientRect() : {left: 0, top: 0};"
+        " return [o.left + r.left + Math.min(4, r.width / 2), o.top + r.top + r.height / 2]; })()")
+        .arg(jsText(selector), jsText(frameSelector))).toList();
     QWidget* surface = browser()->webView()->focusProxy();
     if (point.size() != 2 || !surface)
         return false;
@@ -876,6 +879,23 @@ void TestViewWidget::readerFollowsLinksToOtherBooksAndTheWeb()
     QTest::qWait(1000);
     QCOMPARE(opened.size(), 1);
     QCOMPARE(m_view->currentPath, QStringLiteral("/probe.htm"));
+
+    // The same links in a frame: the other book's page opens in the view, the web link in the
+    // desktop's browser.
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/framed.htm")); }));
+    QTRY_VERIFY(pageValue(QStringLiteral("document.getElementById('frame').contentDocument.getElementById('other') !== null")).toBool());
+    bool clicked = false;
+    QVERIFY(loads([&] { clicked = clickOn(QStringLiteral("#other"), QStringLiteral("#frame")); }));
+    QVERIFY(clicked);
+    QCOMPARE(m_view->currentPath, QStringLiteral("mk:@MSITStore:%1::/secret.htm").arg(m_secret));
+    QVERIFY(loads([&] { m_view->back(); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/framed.htm"));
+    QTRY_VERIFY(pageValue(QStringLiteral("document.getElementById('frame').contentDocument.getElementById('web') !== null")).toBool());
+    pageValue(QStringLiteral("document.getElementById('frame').contentDocument.getElementById('web').href = %1").arg(jsText(web)));
+    QVERIFY(clickOn(QStringLiteral("#web"), QStringLiteral("#frame")));
+    QTRY_COMPARE(opened.size(), 2);
+    QCOMPARE(opened.constLast(), QUrl(web));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/framed.htm"));
     QCOMPARE(server.connections, 0);
 }
 

@@ -131,7 +131,8 @@ BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
     script.setSourceCode(PageScript::definition());
     script.setWorldId(kWorld);
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    script.setRunsOnSubFrames(false);
+    // In frames too, where it notes the reader's clicks for the top page to take.
+    script.setRunsOnSubFrames(true);
     m_profile->scripts()->insert(script);
 
     m_page = new BookPage(m_profile, this);
@@ -250,6 +251,12 @@ void BrowserControl::ifReaderClicked(const QUrl& url, std::function<void()> foll
     }, Qt::QueuedConnection);
 }
 
+bool BrowserControl::isOwnBookUrl(const QUrl& url) const
+{
+    const QUrl shown = m_page->url();
+    return origins().isOwnBook(shown.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment), url);
+}
+
 bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame,
                                       bool newWindow)
 {
@@ -261,6 +268,11 @@ bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::Navigatio
     bool allowed = true;
     if (scheme == QLatin1String("file")) {
         allowed = false;
+    } else if (!isMainFrame && !onWebPage && type == QWebEnginePage::NavigationTypeLinkClicked
+               && (isWebScheme(scheme) || (isBookScheme(scheme) && !isOwnBookUrl(url)))) {
+        // The reader's click in a frame on a link to the web or another book leads there as
+        // from the top page, and the frame stays.
+        return acceptNavigation(url, type, true, true);
     } else if (!isMainFrame) {
         // What a frame may show is the request interceptor's to say; never the web in a book.
         allowed = onWebPage || !isWebScheme(scheme);
@@ -280,7 +292,7 @@ bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::Navigatio
         const QString shownBook = origins().bookOf(shown);
         const QString relativeTo = shownBook.isEmpty() ? m_bookPath : shownBook;
         const QString target = BookOrigins::bookNamedBy(url, relativeTo);
-        if (!target.isEmpty() && (viewsOwn || (!shownBook.isEmpty() && bookHost(target) == shown.host())))
+        if (!target.isEmpty() && (viewsOwn || isOwnBookUrl(url)))
             loadLater(origins().pageUrl(url, relativeTo));
         else if (!target.isEmpty() && type == QWebEnginePage::NavigationTypeLinkClicked)
             ifReaderClicked(url, [this, url, relativeTo] { m_page->load(origins().pageUrl(url, relativeTo)); });

@@ -117,6 +117,8 @@ private:
     bool acceptNavigation(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame, bool newWindow);
     // Runs follow when the reader's last click, just now, was on a link to url; else refuses it.
     void ifReaderClicked(const QUrl& url, std::function<void()> follow);
+    // Whether a book URL names the book of the page shown.
+    bool isOwnBookUrl(const QUrl& url) const;
     void refuse(const QUrl& url);
     void loadLater(const QUrl& url);
     BookOrigins& origins() const;
