@@ -69,11 +69,12 @@ const QString kCharsText = QStringLiteral("Count\u00A0me") + QStringLiteral("One
                          + QStringLiteral("A&B") + QString::fromUtf8("café ☺😀") + QStringLiteral("Last line\n\n");
 
 // A web server on the loopback interface that counts the connections it gets and answers
-// every request with one small page.
+// every request with one small page, or "/redirect" with a redirect to redirectTo.
 class LoopbackServer : public QTcpServer
 {
 public:
     QByteArray page = "<html><body>web</body></html>";
+    QByteArray redirectTo;
     int connections = 0;
     QList<QByteArray> requests;
 
@@ -86,8 +87,11 @@ public:
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
                     const QByteArray request = socket->readAll();
                     requests << request.left(request.indexOf('\r'));
-                    socket->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
-                                  + QByteArray::number(page.size()) + "\r\n\r\n" + page);
+                    if (!redirectTo.isEmpty() && request.startsWith("GET /redirect "))
+                        socket->write("HTTP/1.0 302 Found\r\nLocation: " + redirectTo + "\r\nContent-Length: 0\r\n\r\n");
+                    else
+                        socket->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
+                                      + QByteArray::number(page.size()) + "\r\n\r\n" + page);
                     socket->disconnectFromHost();
                 });
             }
@@ -771,6 +775,8 @@ void TestViewWidget::pagesReachOnlyTheirOwnBook_data()
     QTest::newRow("web page sets location, page address") << web << "location" << "%HOST" << "";
     QTest::newRow("web page opens a window") << web << "open" << "ms-its:%SECRET::" << "";
     QTest::newRow("reader clicks a web page's link") << web << "reader click" << "its:%SECRET::" << "";
+    QTest::newRow("web server redirects") << web << "redirect" << "mk:@MSITStore:%SECRET::" << "";
+    QTest::newRow("web server redirects, page address") << web << "redirect" << "%HOST" << "";
 }
 
 void TestViewWidget::pagesReachOnlyTheirOwnBook()
@@ -828,6 +834,9 @@ void TestViewWidget::pagesReachOnlyTheirOwnBook()
             QCOMPARE(QUrl::fromPercentEncoding(opened.constFirst().query(QUrl::FullyEncoded).toUtf8()), seen);
             opened.clear();
         }
+    } else if (action == QLatin1String("redirect")) {
+        server.redirectTo = (target + QStringLiteral("/secret.htm")).toUtf8();
+        pageValue(QStringLiteral("location.href = '/redirect'"));
     } else if (action == QLatin1String("location")) {
         pageValue(QStringLiteral("location.href = %1").arg(secretPage));
     } else if (action == QLatin1String("open")) {
@@ -842,7 +851,7 @@ void TestViewWidget::pagesReachOnlyTheirOwnBook()
     QTest::qWait(1000);
     QCOMPARE(m_view->currentPath, start);
     QCOMPARE(opened, QList<QUrl>());
-    QCOMPARE(server.requests.size(), requests);
+    QCOMPARE(server.requests.size(), requests + (action == QLatin1String("redirect") ? 1 : 0));
     if (!seen.contains(QLatin1String("OWN")))
         QVERIFY(!watch.touched());
     QVERIFY(!notBookWatch.touched());

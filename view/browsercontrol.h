@@ -35,7 +35,8 @@ class QWebEngineView;
 // book ("ms-its:other.chm::/page.htm", a book file without a folder lying beside its own) only
 // when the reader clicks that link; it then shows in this view, and back returns. A web link
 // the reader clicks in a book page goes to the web link handler (the desktop's browser), never
-// into this view. A click counts only when it is the reader's own, on that very link: scripts,
+// into this view. The same holds for links clicked in frames of the book; the frame stays. A
+// click counts only when it is the reader's own, on that very link, a moment ago: scripts,
 // forms and new windows reach neither another book nor the web. A web page never takes the
 // view into a book. What the view is sent to itself (navigate, back, forward) is always loaded.
 //
