@@ -1,9 +1,11 @@
 // The page view on a real web view, offscreen, over compiled test books and books written
 // by the tests: navigation and its events, book paths, missing pages, the zoom, the saved
 // scroll position, the page's characters, what book pages may reach, and the page commands.
+#include "bookorigin.h"
 #include "bookscheme.h"
 #include "browsercontrol.h"
 #include "chmwriter.h"
+#include "lchmfile.h"
 #include "testbooks.h"
 #include "textrange.h"
 #include "viewwidget.h"
@@ -12,6 +14,8 @@
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QPrinter>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -43,6 +47,21 @@ QString exact(double value)
     return QString::number(value, 'g', 17);
 }
 
+// A text as a JavaScript string literal.
+QString jsText(const QString& text)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+}
+
+// What origins.chm's probe sees of secret.htm, secret.js and images/secret.gif of its own book
+// (by path, and named by a book URL, which XHR will not follow to the page's address), and of
+// any book, file or address that is not its own (the same whatever lies there).
+const QString kSeenOwn = QStringLiteral(
+    R"({"frame":"OWN-PAGE, global OWN-SCRIPT","xhr":"read OWN-PAGE","fetch":"error","script":"ran, global OWN-SCRIPT","image":"loaded 16x16"})");
+const QString kSeenOwnByBookUrl = QString(kSeenOwn).replace(QStringLiteral("read OWN-PAGE"), QStringLiteral("error"));
+const QString kSeenNothing = QStringLiteral(
+    R"({"frame":"no document, global denied","xhr":"error","fetch":"error","script":"error","image":"error"})");
+
 // The characters of viewpages.chm's chars.htm: body text only, script, style, noscript and
 // template text left out, entities as the characters they stand for, the emoji as two UTF-16
 // units, and the line breaks behind </body> and </html>, which belong to the body.
@@ -50,11 +69,12 @@ const QString kCharsText = QStringLiteral("Count\u00A0me") + QStringLiteral("One
                          + QStringLiteral("A&B") + QString::fromUtf8("café ☺😀") + QStringLiteral("Last line\n\n");
 
 // A web server on the loopback interface that counts the connections it gets and answers
-// every request with one small page.
+// every request with one small page, or "/redirect" with a redirect to redirectTo.
 class LoopbackServer : public QTcpServer
 {
 public:
     QByteArray page = "<html><body>web</body></html>";
+    QByteArray redirectTo;
     int connections = 0;
     QList<QByteArray> requests;
 
@@ -67,8 +87,11 @@ public:
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
                     const QByteArray request = socket->readAll();
                     requests << request.left(request.indexOf('\r'));
-                    socket->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
-                                  + QByteArray::number(page.size()) + "\r\n\r\n" + page);
+                    if (!redirectTo.isEmpty() && request.startsWith("GET /redirect "))
+                        socket->write("HTTP/1.0 302 Found\r\nLocation: " + redirectTo + "\r\nContent-Length: 0\r\n\r\n");
+                    else
+                        socket->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
+                                      + QByteArray::number(page.size()) + "\r\n\r\n" + page);
                     socket->disconnectFromHost();
                 });
             }
@@ -137,6 +160,9 @@ private slots:
     void selectionAndPaintingCountCharacters();
     void pagesWithoutCharsetUseTheBookCodePage();
     void bookPagesStayOnTheMachine();
+    void pagesReachOnlyTheirOwnBook_data();
+    void pagesReachOnlyTheirOwnBook();
+    void readerFollowsLinksToOtherBooksAndTheWeb();
     void pageCommandsWithoutDialogs();
 
 private:
@@ -146,12 +172,20 @@ private:
     bool loads(const std::function<void()>& action);
     // Evaluates a script as the page's own scripts would.
     QVariant pageValue(const QString& script);
+    // Clicks the element as the reader would, in the page or in the frame that frameSelector
+    // finds; false when it is not found.
+    bool clickOn(const QString& selector, const QString& frameSelector = QString());
+    // Clicks a link and waits for the page it leads to.
     bool clickLink(const QString& selector);
     QString writeBook(const QString& name, const QVector<ChmWriterObject>& objects);
+    // A file of these bytes in the temporary folder: its path, empty when it cannot be written.
+    QString writeFile(const QString& name, const QByteArray& bytes);
 
     QTemporaryDir m_dir;
     QString m_english;
     QString m_viewPages;
+    QString m_origins;
+    QString m_secret;
     ViewWidget* m_view = nullptr;
     QStringList m_firstReports;   // urlToFavorites of the view's first load
 };
@@ -163,6 +197,10 @@ void TestViewWidget::initTestCase()
     m_viewPages = testBookPath(QStringLiteral("viewpages.chm"));
     QVERIFY2(QFile::exists(m_english), qPrintable(m_english));
     QVERIFY2(QFile::exists(m_viewPages), qPrintable(m_viewPages));
+    m_origins = testBookPath(QStringLiteral("origins.chm"));
+    m_secret = testBookPath(QStringLiteral("secret.chm"));
+    QVERIFY2(QFile::exists(m_origins), qPrintable(m_origins));
+    QVERIFY2(QFile::exists(m_secret), qPrintable(m_secret));
 }
 
 void TestViewWidget::init()
@@ -202,19 +240,33 @@ QVariant TestViewWidget::pageValue(const QString& script)
     return answer->second;
 }
 
-bool TestViewWidget::clickLink(const QString& selector)
+bool TestViewWidget::clickOn(const QString& selector, const QString& frameSelector)
 {
     // A click of the mouse, as the reader makes it: history entries made by scripts alone
-    // are passed over by back and forward.
+    // are passed over by back and forward, and only the reader's clicks lead out of a book.
     const QVariantList point = pageValue(QStringLiteral(
-        "(function () { var a = document.querySelector('%1'); a.scrollIntoView();"
-        " var r = a.getClientRects()[0]; return [r.left + Math.min(4, r.width / 2), r.top + r.height / 2]; })()")
-        .arg(selector)).toList();
+        "(function () { var f = %2 ? document.querySelector(%2) : null; var d = f ? f.contentDocument : document;"
+        " var a = d.querySelector(%1); a.scrollIntoView(); var r = a.getClientRects()[0];"
+        " var o = f ? f.getBoundingClientRect() : {left: 0, top: 0};"
+        " return [o.left + r.left + Math.min(4, r.width / 2), o.top + r.top + r.height / 2]; })()")
+        .arg(jsText(selector), jsText(frameSelector))).toList();
     QWidget* surface = browser()->webView()->focusProxy();
     if (point.size() != 2 || !surface)
         return false;
-    const QPoint at(qRound(point.at(0).toDouble()), qRound(point.at(1).toDouble()));
-    return loads([&] { QTest::mouseClick(surface, Qt::LeftButton, {}, at); });
+    QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(qRound(point.at(0).toDouble()), qRound(point.at(1).toDouble())));
+    return true;
+}
+
+bool TestViewWidget::clickLink(const QString& selector)
+{
+    bool clicked = false;
+    return loads([&] { clicked = clickOn(selector); }) && clicked;
+}
+
+QString TestViewWidget::writeFile(const QString& name, const QByteArray& bytes)
+{
+    QFile file(m_dir.filePath(name));
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName() : QString();
 }
 
 QString TestViewWidget::writeBook(const QString& name, const QVector<ChmWriterObject>& objects)
@@ -420,10 +472,15 @@ void TestViewWidget::missingPageSaysSo()
     QVERIFY(browser()->pageText().contains(QStringLiteral("/<b>bold</b>.htm")));
     QCOMPARE(pageValue(QStringLiteral("document.querySelectorAll('b').length")).toInt(), 0);
 
-    // A book that cannot be opened says so too.
-    m_view->setBookPath(m_dir.filePath(QStringLiteral("absent.chm")));
-    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/index.htm")); }));
-    QVERIFY(browser()->pageText().contains(QStringLiteral("This book cannot be opened")));
+    // A book that cannot be opened says so too, in the same words for a missing file and for
+    // a file that is no book.
+    const QString notBook = writeFile(QStringLiteral("notabook.chm"), "<html><body>Not a book</body></html>");
+    QVERIFY(!notBook.isEmpty());
+    for (const QString& book : {m_dir.filePath(QStringLiteral("absent.chm")), notBook}) {
+        m_view->setBookPath(book);
+        QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/index.htm")); }));
+        QCOMPARE(browser()->pageText().trimmed(), QStringLiteral("This book cannot be opened: ") + book);
+    }
 }
 
 void TestViewWidget::loadWithoutDocumentDisablesPageCommands()
@@ -642,12 +699,8 @@ void TestViewWidget::bookPagesStayOnTheMachine()
 {
     LoopbackServer server;
     QVERIFY(server.isListening());
-    const QString secret = m_dir.filePath(QStringLiteral("secret.htm"));
-    {
-        QFile file(secret);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("<html><body>secret</body></html>");
-    }
+    const QString secret = writeFile(QStringLiteral("secret.htm"), "<html><body>secret</body></html>");
+    QVERIFY(!secret.isEmpty());
     const QString html = QStringLiteral(
         "<html><head><title>Reaching out</title><link rel='stylesheet' href='%1'><script src='%2'></script></head>"
         "<body><p>Page</p><img src='%3'><iframe src='file://%4'></iframe><img src='file://%4'>"
@@ -676,22 +729,183 @@ void TestViewWidget::bookPagesStayOnTheMachine()
     QVERIFY2(blockedUrls.contains(server.url(QStringLiteral("/image.png"))), qPrintable(blockedUrls.join(' ')));
     QVERIFY2(blockedUrls.contains(server.url(QStringLiteral("/by-script"))), qPrintable(blockedUrls.join(' ')));
 
-    // The reader's own click on a web link goes to the web; the web page cannot reach into books.
-    server.page = QStringLiteral("<html><body><img src='mk:@MSITStore:%1::/page.htm'></body></html>").arg(book).toUtf8();
-    const QVariantList box = pageValue(QStringLiteral(
-        "var r = document.getElementById('web').getBoundingClientRect(); [r.left + 10, r.top + r.height / 2]")).toList();
-    QCOMPARE(box.size(), 2);
-    QWidget* surface = browser()->webView()->focusProxy();
-    QVERIFY(surface);
-    blocked.clear();
-    QVERIFY(loads([&] {
-        QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(box.at(0).toInt(), box.at(1).toInt()));
-    }));
-    QCOMPARE(m_view->currentPath, server.url(QStringLiteral("/clicked")));
-    QCOMPARE(server.requests.value(0), QByteArray("GET /clicked HTTP/1.1"));
-    QTRY_VERIFY(!blocked.isEmpty());
-    QVERIFY(blocked.constFirst().at(0).toUrl().scheme() == QLatin1String("mk"));
+    // The reader's own click on a web link opens it in the desktop's browser; the view stays.
+    QList<QUrl> opened;
+    browser()->setWebLinkHandler([&](const QUrl& url) { opened << url; });
+    QVERIFY(clickOn(QStringLiteral("#web")));
+    QTRY_COMPARE(opened, QList<QUrl>{QUrl(server.url(QStringLiteral("/clicked")))});
+    QCOMPARE(m_view->currentPath, QStringLiteral("/page.htm"));
+    QCOMPARE(server.connections, 0);
     QVERIFY(!watch.touched());
+}
+
+void TestViewWidget::pagesReachOnlyTheirOwnBook_data()
+{
+    // Where the probing page comes from, what it does, the address it aims at (%SECRET: the
+    // other book's file, %HOST: its page address, %MISSING and %NOTBOOK: a missing file and
+    // one that is no book, %WEB: the local web server), and what a probe saw.
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("seen");
+
+    const QString book = QStringLiteral("book");
+    const QString web = QStringLiteral("web");
+    const QString probe = QStringLiteral("probe");
+    QTest::newRow("own book, by path") << book << probe << "" << kSeenOwn;
+    QTest::newRow("own book, as ms-its:") << book << probe << "ms-its:origins.chm::" << kSeenOwnByBookUrl;
+    QTest::newRow("mk:, absolute") << book << probe << "mk:@MSITStore:%SECRET::" << kSeenNothing;
+    QTest::newRow("ms-its:, absolute") << book << probe << "ms-its:%SECRET::" << kSeenNothing;
+    QTest::newRow("its:, absolute") << book << probe << "its:%SECRET::" << kSeenNothing;
+    QTest::newRow("mk:, relative") << book << probe << "mk:@MSITStore:secret.chm::" << kSeenNothing;
+    QTest::newRow("ms-its:, relative") << book << probe << "ms-its:secret.chm::" << kSeenNothing;
+    QTest::newRow("its:, relative") << book << probe << "its:secret.chm::" << kSeenNothing;
+    QTest::newRow("page address") << book << probe << "%HOST" << kSeenNothing;
+    QTest::newRow("missing file") << book << probe << "ms-its:%MISSING::" << kSeenNothing;
+    QTest::newRow("file that is no book") << book << probe << "ms-its:%NOTBOOK::" << kSeenNothing;
+    QTest::newRow("script sets location") << book << "location" << "ms-its:secret.chm::" << "";
+    QTest::newRow("script sets location, page address") << book << "location" << "%HOST" << "";
+    QTest::newRow("script opens a window") << book << "open" << "mk:@MSITStore:%SECRET::" << "";
+    QTest::newRow("script clicks a link") << book << "script click" << "ms-its:secret.chm::" << "";
+    QTest::newRow("script clicks a web link") << book << "script click" << "%WEB" << "";
+    QTest::newRow("script opens a web window") << book << "open" << "%WEB" << "";
+    QTest::newRow("web page probes") << web << probe << "mk:@MSITStore:%SECRET::" << kSeenNothing;
+    QTest::newRow("web page probes a page address") << web << probe << "%HOST" << kSeenNothing;
+    QTest::newRow("web page sets location") << web << "location" << "mk:@MSITStore:%SECRET::" << "";
+    QTest::newRow("web page sets location, page address") << web << "location" << "%HOST" << "";
+    QTest::newRow("web page opens a window") << web << "open" << "ms-its:%SECRET::" << "";
+    QTest::newRow("reader clicks a web page's link") << web << "reader click" << "its:%SECRET::" << "";
+    QTest::newRow("web server redirects") << web << "redirect" << "mk:@MSITStore:%SECRET::" << "";
+    QTest::newRow("web server redirects, page address") << web << "redirect" << "%HOST" << "";
+}
+
+void TestViewWidget::pagesReachOnlyTheirOwnBook()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, action);
+    QFETCH(QString, target);
+    QFETCH(QString, seen);
+
+    LoopbackServer server;
+    QVERIFY(server.isListening());
+    const QString notBook = writeFile(QStringLiteral("notabook.chm"), "<html><body>SECRET-PAGE</body></html>");
+    QVERIFY(!notBook.isEmpty());
+    target.replace(QStringLiteral("%SECRET"), m_secret)
+        .replace(QStringLiteral("%HOST"), pageScheme() + QStringLiteral("://") + bookHost(m_secret))
+        .replace(QStringLiteral("%MISSING"), m_dir.filePath(QStringLiteral("missing.chm")))
+        .replace(QStringLiteral("%NOTBOOK"), notBook)
+        .replace(QStringLiteral("%WEB"), server.url(QString()));
+
+    // The other book was open in this view before, so its page address is known to it.
+    m_view->setBookPath(m_secret);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/secret.htm")); }));
+    QCOMPARE(browser()->pageText().trimmed(), QStringLiteral("SECRET-PAGE"));
+    FileOpenWatch watch(m_secret);
+    FileOpenWatch notBookWatch(notBook);
+    QVERIFY(watch.valid() && notBookWatch.valid());
+    QList<QUrl> opened;
+    browser()->setWebLinkHandler([&](const QUrl& url) { opened << url; });
+
+    QString start;
+    if (from == QLatin1String("book")) {
+        m_view->setBookPath(m_origins);
+        start = QStringLiteral("/probe.htm");
+    } else {
+        LCHMFile origins;
+        QByteArray probeScript;
+        QVERIFY(origins.openBook(m_origins) && origins.readFileBytes(&probeScript, QStringLiteral("/probe.js")));
+        server.page = "<html><head><title>Web</title><style>a { display: block; font-size: 40px; }</style><script>"
+                    + probeScript + "</script></head><body><a id='web' href='about:blank'>Web</a>"
+                    "<a id='other' href='about:blank'>Other</a></body></html>";
+        start = server.url(QStringLiteral("/web.htm"));
+    }
+    QVERIFY(loads([&] { m_view->setCurrentPage(start); }));
+    const int requests = int(server.requests.size());
+
+    const QString secretPage = jsText(target + QStringLiteral("/secret.htm"));
+    if (action == QLatin1String("probe")) {
+        pageValue(QStringLiteral("probe(%1, %2)").arg(jsText(target), jsText(server.url(QString()))));
+        QTRY_VERIFY_WITH_TIMEOUT(!pageValue(QStringLiteral("probed")).toString().isEmpty(), kLoadTimeoutMs);
+        QCOMPARE(pageValue(QStringLiteral("probed")).toString(), seen);
+        if (from == QLatin1String("book")) {
+            // The reader's click on the page's web link carries what the page saw, and no more.
+            QVERIFY(clickOn(QStringLiteral("#web")));
+            QTRY_COMPARE(opened.size(), 1);
+            QCOMPARE(QUrl::fromPercentEncoding(opened.constFirst().query(QUrl::FullyEncoded).toUtf8()), seen);
+            opened.clear();
+        }
+    } else if (action == QLatin1String("redirect")) {
+        server.redirectTo = (target + QStringLiteral("/secret.htm")).toUtf8();
+        pageValue(QStringLiteral("location.href = '/redirect'"));
+    } else if (action == QLatin1String("location")) {
+        pageValue(QStringLiteral("location.href = %1").arg(secretPage));
+    } else if (action == QLatin1String("open")) {
+        pageValue(QStringLiteral("window.open(%1)").arg(secretPage));
+    } else {
+        pageValue(QStringLiteral("document.getElementById('other').href = %1").arg(secretPage));
+        if (action == QLatin1String("script click"))
+            pageValue(QStringLiteral("document.getElementById('other').click()"));
+        else
+            QVERIFY(clickOn(QStringLiteral("#other")));
+    }
+    QTest::qWait(1000);
+    QCOMPARE(m_view->currentPath, start);
+    QCOMPARE(opened, QList<QUrl>());
+    QCOMPARE(server.requests.size(), requests + (action == QLatin1String("redirect") ? 1 : 0));
+    if (!seen.contains(QLatin1String("OWN")))
+        QVERIFY(!watch.touched());
+    QVERIFY(!notBookWatch.touched());
+}
+
+void TestViewWidget::readerFollowsLinksToOtherBooksAndTheWeb()
+{
+    LoopbackServer server;
+    QVERIFY(server.isListening());
+    QList<QUrl> opened;
+    browser()->setWebLinkHandler([&](const QUrl& url) { opened << url; });
+    m_view->setBookPath(m_origins);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/probe.htm")); }));
+    const QString ownOrigin = pageValue(QStringLiteral("location.origin")).toString();
+
+    // ms-its:secret.chm::/secret.htm, the other book lying in the same folder.
+    QVERIFY(clickLink(QStringLiteral("#other")));
+    QCOMPARE(m_view->currentPath, QStringLiteral("mk:@MSITStore:%1::/secret.htm").arg(m_secret));
+    QCOMPARE(browser()->pageTitle(), QStringLiteral("The Other Book"));
+    QCOMPARE(pageValue(QStringLiteral("secretOfTheBook")).toString(), QStringLiteral("SECRET-SCRIPT"));
+    QVERIFY(pageValue(QStringLiteral("location.origin")).toString() != ownOrigin);
+    QVERIFY(loads([&] { m_view->back(); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/probe.htm"));
+
+    // A web link: the reader's click hands its address to the desktop's browser, once.
+    const QString web = server.url(QStringLiteral("/a page?q=1#part"));
+    pageValue(QStringLiteral("document.getElementById('web').href = %1").arg(jsText(web)));
+    QVERIFY(clickOn(QStringLiteral("#web")));
+    QTRY_COMPARE(opened, QList<QUrl>{QUrl(web)});
+    // A click elsewhere, after which the page's script follows the link itself: nothing.
+    pageValue(QStringLiteral("document.getElementById('text').onclick = function () {"
+                             " document.getElementById('web').click(); location.href = %1; }").arg(jsText(web)));
+    QVERIFY(clickOn(QStringLiteral("#text")));
+    QTest::qWait(1000);
+    QCOMPARE(opened.size(), 1);
+    QCOMPARE(m_view->currentPath, QStringLiteral("/probe.htm"));
+
+    // The same links in a frame: the other book's page opens in the view, the web link in the
+    // desktop's browser.
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/framed.htm")); }));
+    QTRY_VERIFY(pageValue(QStringLiteral("document.getElementById('frame').contentDocument.getElementById('other') !== null")).toBool());
+    bool clicked = false;
+    QVERIFY(loads([&] { clicked = clickOn(QStringLiteral("#other"), QStringLiteral("#frame")); }));
+    QVERIFY(clicked);
+    QCOMPARE(m_view->currentPath, QStringLiteral("mk:@MSITStore:%1::/secret.htm").arg(m_secret));
+    QVERIFY(loads([&] { m_view->back(); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/framed.htm"));
+    QTRY_VERIFY(pageValue(QStringLiteral("document.getElementById('frame').contentDocument.getElementById('web') !== null")).toBool());
+    pageValue(QStringLiteral("document.getElementById('frame').contentDocument.getElementById('web').href = %1").arg(jsText(web)));
+    QVERIFY(clickOn(QStringLiteral("#web"), QStringLiteral("#frame")));
+    QTRY_COMPARE(opened.size(), 2);
+    QCOMPARE(opened.constLast(), QUrl(web));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/framed.htm"));
+    QCOMPARE(server.connections, 0);
 }
 
 void TestViewWidget::pageCommandsWithoutDialogs()

@@ -1,11 +1,9 @@
 #include "bookscheme.h"
 
-#include "bookurl.h"
 #include "lchmfile.h"
 #include "lchmfileimpl.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QMimeDatabase>
@@ -15,9 +13,15 @@
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 
+#include <algorithm>
+#include <iterator>
+
 #include <unistd.h>
 
 namespace {
+
+// The schemes of the book URLs pages write.
+const QLatin1String kBookUrlSchemes[] = {QLatin1String("mk"), QLatin1String("ms-its"), QLatin1String("its")};
 
 // Books a page may hold open at once; a page that links into many books does not keep them
 // all open.
@@ -79,13 +83,27 @@ void registerBookScheme()
     // No "local" flags: Chromium then treats book pages like web content and refuses them
     // every file:// URL by itself, while links, images, style sheets and scripts inside the
     // book load as usual. (As a local scheme, pages could only load their own images with
-    // LocalAccessAllowed, which also opens file:// to them.)
-    for (const QByteArray& name : {QByteArrayLiteral("mk"), QByteArrayLiteral("ms-its"), QByteArrayLiteral("its")}) {
+    // LocalAccessAllowed, which also opens file:// to them.) Page addresses have a host, which
+    // makes each book an origin of its own.
+    for (const QByteArray& name : handledSchemes()) {
         QWebEngineUrlScheme scheme(name);
-        scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+        if (isPageScheme(QString::fromLatin1(name))) {
+            scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
+            scheme.setDefaultPort(QWebEngineUrlScheme::PortUnspecified);
+        } else {
+            scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+        }
         scheme.setFlags({});
         QWebEngineUrlScheme::registerScheme(scheme);
     }
+}
+
+QList<QByteArray> handledSchemes()
+{
+    QList<QByteArray> schemes = {pageScheme().toLatin1()};
+    for (const QLatin1String name : kBookUrlSchemes)
+        schemes << QByteArray(name.data(), name.size());
+    return schemes;
 }
 
 void disableSandboxWhenRoot()
@@ -98,8 +116,8 @@ void prepareBrowserControl()
 {
     disableSandboxWhenRoot();
     registerBookScheme();
-    // One renderer for all book pages (a process per page made every page cost a process
-    // start), and no WebRTC over UDP, so a book's script cannot reach the network through
+    // One renderer per book rather than per page (a process per page made every page cost a
+    // process start), and no WebRTC over UDP, so a book's script cannot reach the network through
     // STUN either.
     const QByteArray wanted[] = {QByteArrayLiteral("--process-per-site"),
                                  QByteArrayLiteral("--force-webrtc-ip-handling-policy=disable_non_proxied_udp")};
@@ -117,8 +135,8 @@ void prepareBrowserControl()
 
 bool isBookScheme(const QString& scheme)
 {
-    const QString s = scheme.toLower();
-    return s == QLatin1String("mk") || s == QLatin1String("ms-its") || s == QLatin1String("its");
+    return std::any_of(std::begin(kBookUrlSchemes), std::end(kBookUrlSchemes),
+                       [&](QLatin1String name) { return scheme.compare(name, Qt::CaseInsensitive) == 0; });
 }
 
 bool isWebScheme(const QString& scheme)
@@ -130,11 +148,6 @@ bool isWebScheme(const QString& scheme)
 BookSchemeHandler::BookSchemeHandler(QObject* parent) : QWebEngineUrlSchemeHandler(parent) {}
 
 BookSchemeHandler::~BookSchemeHandler() = default;
-
-void BookSchemeHandler::setCurrentBook(const QString& bookFile)
-{
-    m_currentBook = bookFile;
-}
 
 LCHMFile* BookSchemeHandler::book(const QString& bookFile)
 {
@@ -161,23 +174,21 @@ LCHMFile* BookSchemeHandler::book(const QString& bookFile)
     return entry.file.get();
 }
 
-bool BookSchemeHandler::readFromBook(LCHMFile* file, const QUrl& url, const QString& inBookPath, QByteArray* data)
+bool BookSchemeHandler::readFromBook(LCHMFile* file, const QUrl& url, QByteArray* data)
 {
+    const QString asWritten = url.path(QUrl::FullyEncoded);
+    const QString inBookPath = QUrl::fromPercentEncoding(asWritten.toUtf8());
     if (file->readFileBytes(data, inBookPath))
         return true;
     // A name written with escapes that the book stores as written.
-    const QString asWritten = url.path(QUrl::FullyEncoded).section(QStringLiteral("::"), -1);
     return asWritten != inBookPath && file->readFileBytes(data, asWritten);
 }
 
 bool BookSchemeHandler::readPage(const QUrl& url, QByteArray* data)
 {
-    QString bookFile;
-    QString inBookPath;
-    if (!splitBookUrl(url, &bookFile, &inBookPath) || bookFile.isEmpty() || QFileInfo(bookFile).isRelative())
-        return false;
-    LCHMFile* file = book(bookFile);
-    return file && readFromBook(file, url, inBookPath, data);
+    const QString bookFile = m_origins.bookOf(url);
+    LCHMFile* file = bookFile.isEmpty() ? nullptr : book(bookFile);
+    return file && readFromBook(file, url, data);
 }
 
 void BookSchemeHandler::replyNotice(QWebEngineUrlRequestJob* job, const QString& text)
@@ -193,48 +204,47 @@ void BookSchemeHandler::replyNotice(QWebEngineUrlRequestJob* job, const QString&
 void BookSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job)
 {
     const QUrl url = job->requestUrl();
-    QString bookFile;
-    QString inBookPath;
-    if (!splitBookUrl(url, &bookFile, &inBookPath)) {
-        job->fail(QWebEngineUrlRequestJob::UrlInvalid);
-        return;
-    }
-
-    // Complete what the URL leaves out, then let the browser ask again for the whole URL, so
-    // that the address it shows and resolves links against names the book in full.
-    bool redirect = url.scheme().toLower() != QLatin1String("mk");
-    if (bookFile.isEmpty()) {
-        bookFile = m_currentBook;
-        redirect = true;
-    } else if (QFileInfo(bookFile).isRelative()) {
-        const QString folder = m_currentBook.isEmpty() ? QDir::currentPath() : QFileInfo(m_currentBook).absolutePath();
-        bookFile = QDir::cleanPath(QDir(folder).absoluteFilePath(bookFile));
-        redirect = true;
-    }
-    if (inBookPath.isEmpty() || inBookPath == QLatin1String("/")) {
-        LCHMFile* file = book(bookFile);
-        if (file && !file->homePage().isEmpty()) {
-            inBookPath = file->homePage();
-            redirect = true;
+    const QUrl initiator = job->initiator();
+    if (isPageScheme(url.scheme())) {
+        // The view's own loads have no initiator; a page may ask only for its own book.
+        if (!initiator.isEmpty() && !(isPageScheme(initiator.scheme()) && initiator.host() == url.host())) {
+            job->fail(QWebEngineUrlRequestJob::RequestDenied);
+            return;
         }
-    }
-    if (redirect && !bookFile.isEmpty()) {
-        QUrl target = urlFromText(makeBookUrl(bookFile, QString::fromLatin1(QUrl::toPercentEncoding(inBookPath, "/"))));
-        if (url.hasQuery())
-            target.setQuery(url.query(QUrl::FullyEncoded), QUrl::StrictMode);
-        if (url.hasFragment())
-            target.setFragment(url.fragment(QUrl::FullyEncoded), QUrl::StrictMode);
-        job->redirect(target);
+        servePage(job, url);
         return;
     }
+    // A book URL written in a page of the same book goes on as the page address; nothing else
+    // is looked up.
+    if (!m_origins.isOwnBook(initiator, url)) {
+        job->fail(QWebEngineUrlRequestJob::RequestDenied);
+        return;
+    }
+    job->redirect(m_origins.pageUrl(url, m_origins.bookOf(initiator)));
+}
 
+void BookSchemeHandler::servePage(QWebEngineUrlRequestJob* job, const QUrl& url)
+{
+    const QString bookFile = m_origins.bookOfHost(url.host());
+    if (bookFile.isEmpty()) {
+        job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+        return;
+    }
     LCHMFile* file = book(bookFile);
     if (!file) {
         replyNotice(job, tr("This book cannot be opened: %1").arg(bookFile));
         return;
     }
+    const QString inBookPath = QUrl::fromPercentEncoding(url.path(QUrl::FullyEncoded).toUtf8());
+    if ((inBookPath.isEmpty() || inBookPath == QLatin1String("/")) && !file->homePage().isEmpty()) {
+        QUrl home = url;
+        home.setPath(file->homePage().startsWith(QLatin1Char('/')) ? file->homePage()
+                                                                   : QLatin1Char('/') + file->homePage());
+        job->redirect(home);
+        return;
+    }
     QByteArray data;
-    if (!readFromBook(file, url, inBookPath, &data)) {
+    if (!readFromBook(file, url, &data)) {
         replyNotice(job, tr("This page is not in the book: %1").arg(inBookPath));
         return;
     }
@@ -261,21 +271,25 @@ void BookRequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info)
 {
     const QUrl url = info.requestUrl();
     const QString scheme = url.scheme().toLower();
-    if (isBookScheme(scheme)) {
+    const bool intoBook = isPageScheme(scheme) || isBookScheme(scheme);
+    if (intoBook) {
         if (m_resourceTypes.size() >= kMaxRemembered)
             m_resourceTypes.clear();
         m_resourceTypes.insert(url.adjusted(QUrl::RemoveFragment), int(info.resourceType()));
     }
-    if (info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame)
-        return;
-    const bool onWebPage = isWebScheme(info.firstPartyUrl().scheme());
+    const QUrl initiator = info.initiator();
     bool allowed;
-    if (isBookScheme(scheme))
-        allowed = !onWebPage;
-    else if (onWebPage)
+    if (info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame) {
+        // The view's own loads have no initiator; a page may take the view only through its
+        // own book.
+        allowed = !intoBook || initiator.isEmpty() || (m_origins && m_origins->isOwnBook(initiator, url));
+    } else if (intoBook) {
+        allowed = m_origins && m_origins->isOwnBook(initiator, url);
+    } else if (isWebScheme(info.firstPartyUrl().scheme())) {
         allowed = scheme != QLatin1String("file");
-    else
+    } else {
         allowed = scheme == QLatin1String("data") || scheme == QLatin1String("blob");
+    }
     if (allowed)
         return;
     info.block(true);

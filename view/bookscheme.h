@@ -1,7 +1,11 @@
 #pragma once
 
+#include "bookorigin.h"
+
 #include <QDateTime>
+#include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QUrl>
 #include <QString>
 #include <QWebEngineUrlRequestInterceptor>
@@ -14,19 +18,29 @@ class BookRequestInterceptor;
 class LCHMFile;
 
 // These must run before the QApplication exists.
-// Registers the URL schemes of book pages: "mk" (mk:@MSITStore:book::/page.htm) and the
-// other-book forms "ms-its" and "its".
+// Registers the URL schemes of book pages: the page addresses the browser loads (see
+// bookorigin.h), one origin per book, and the book URL forms pages write, "mk"
+// (mk:@MSITStore:book::/page.htm), "ms-its" and "its".
 void registerBookScheme();
+// Every scheme the handler below serves, page addresses first.
+QList<QByteArray> handledSchemes();
 // Chromium refuses to start as root with its sandbox on: as root, switch it off.
 void disableSandboxWhenRoot();
-// Both of the above, and one renderer process for all book pages: otherwise the engine starts
-// a fresh process for every page the view is sent to, which costs more than the page.
+// Both of the above, and one renderer process per book: otherwise the engine starts a fresh
+// process for every page the view is sent to, which costs more than the page.
 void prepareBrowserControl();
 
-// Serves book URLs from the books themselves. One book stays open per book file, opened on
-// the first request for it. Book names without a folder (ms-its:other.chm::/page.htm) and
-// pages named without a book (mk:/images/logo.gif, from "/"-rooted links) are redirected to
-// the whole URL in the current book's folder or the current book.
+// Serves book pages from the books themselves. One book stays open per book file, opened on
+// the first request for it.
+//
+// Page addresses (pagewick-book://host/path) are served from the book registered for their
+// host, to the view itself and to pages of that same book; a request made by any other page
+// (another book, a web page) is refused. The book's home page stands for "/". A file that is
+// missing and a file that is not a book both answer the same "cannot be opened" page.
+//
+// Book URLs that pages write into their links ("ms-its:other.chm::/page.htm") are never served
+// as such: one that names the requesting page's own book is redirected to its page address;
+// any other is refused without looking at the disk, so a page learns nothing of other files.
 class BookSchemeHandler : public QWebEngineUrlSchemeHandler
 {
     Q_OBJECT
@@ -37,13 +51,12 @@ public:
     // Where to learn what a page asks a file for (a style sheet, a script), for files whose
     // names do not tell their type.
     void setInterceptor(BookRequestInterceptor* interceptor) { m_interceptor = interceptor; }
-    // The book of the page shown; relative book names resolve against its folder.
-    void setCurrentBook(const QString& bookFile);
-    QString currentBook() const { return m_currentBook; }
+    // The books known by their hosts.
+    BookOrigins& origins() { return m_origins; }
 
     void requestStarted(QWebEngineUrlRequestJob* job) override;
 
-    // The bytes of the page a whole book URL names, as the book holds them.
+    // The bytes of the page a page address names, as the book holds them.
     bool readPage(const QUrl& url, QByteArray* data);
 
 private:
@@ -55,22 +68,27 @@ private:
     };
 
     LCHMFile* book(const QString& bookFile);
-    static bool readFromBook(LCHMFile* file, const QUrl& url, const QString& inBookPath, QByteArray* data);
+    static bool readFromBook(LCHMFile* file, const QUrl& url, QByteArray* data);
+    void servePage(QWebEngineUrlRequestJob* job, const QUrl& url);
     void replyNotice(QWebEngineUrlRequestJob* job, const QString& text);
 
-    QString m_currentBook;
+    BookOrigins m_origins;
     std::map<QString, OpenBook> m_books;
     BookRequestInterceptor* m_interceptor = nullptr;
 };
 
-// Keeps book pages on the machine: a page from a book may load only from books (no web
-// addresses, no local files), and a web page may not reach into books. What the top frame
-// shows is decided by the page (BrowserControl), not here.
+// Keeps book pages on the machine and each book to itself: a page of a book may load only
+// objects of its own book (no other book, no web address, no local file; data: and blob:
+// objects it made itself), and a web page may not reach into books. What the top frame shows
+// is decided by the page (BrowserControl), except that a web page never takes it into a book.
 class BookRequestInterceptor : public QWebEngineUrlRequestInterceptor
 {
     Q_OBJECT
 public:
-    using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+    explicit BookRequestInterceptor(const BookOrigins* origins, QObject* parent = nullptr)
+        : QWebEngineUrlRequestInterceptor(parent), m_origins(origins)
+    {
+    }
     void interceptRequest(QWebEngineUrlRequestInfo& info) override;
 
     // What a book file was last asked for as: a QWebEngineUrlRequestInfo::ResourceType, or -1.
@@ -81,8 +99,10 @@ signals:
     void requestBlocked(const QUrl& url);
 
 private:
+    const BookOrigins* m_origins;
     QHash<QUrl, int> m_resourceTypes;
 };
 
+// The book URL forms pages write: "mk", "ms-its", "its" (not page addresses, see isPageScheme).
 bool isBookScheme(const QString& scheme);
 bool isWebScheme(const QString& scheme);

@@ -70,35 +70,31 @@ QUrl urlFromText(const QString& text)
     return QUrl(url, QUrl::TolerantMode);
 }
 
-bool splitBookUrl(const QUrl& url, QString* bookFile, QString* inBookPath)
+bool splitBookUrl(const QUrl& url, QString* bookFile, QString* inBookPath, QString* encodedInBookPath)
 {
     const QString scheme = url.scheme().toLower();
     QString rest = url.path(QUrl::FullyEncoded);
-    if (scheme == QLatin1String("mk")) {
-        if (rest.startsWith(kStoreTag, Qt::CaseInsensitive)) {
+    QString inBook;
+    if (scheme == QLatin1String("mk") && !rest.startsWith(kStoreTag, Qt::CaseInsensitive)) {
+        // A "/"-rooted link resolved against a book URL: no book named.
+        bookFile->clear();
+        inBook = rest;
+    } else {
+        if (scheme == QLatin1String("mk"))
             rest.remove(0, kStoreTag.size());
-        } else {
-            // A "/"-rooted link resolved against a book URL: no book named.
-            bookFile->clear();
-            *inBookPath = decoded(rest);
-            return true;
-        }
-    } else if (scheme != QLatin1String("ms-its") && scheme != QLatin1String("its")) {
-        return false;
+        else if (scheme != QLatin1String("ms-its") && scheme != QLatin1String("its"))
+            return false;
+        // The book part is encoded by urlFromText, so the first "::" ends it. Some requests
+        // repeat the whole head inside the path ("…::/@MSITStore:…::/style.css"): the page is
+        // what follows the last separator.
+        const int separator = int(rest.indexOf(kSeparator));
+        *bookFile = decoded(separator < 0 ? rest : rest.left(separator));
+        if (separator >= 0)
+            inBook = rest.mid(rest.lastIndexOf(kSeparator) + kSeparator.size());
     }
-
-    // The book part is encoded by urlFromText, so the first "::" ends it. Some requests repeat
-    // the whole head inside the path ("…::/@MSITStore:…::/style.css"): the page is what
-    // follows the last separator.
-    const int separator = int(rest.indexOf(kSeparator));
-    if (separator < 0) {
-        *bookFile = decoded(rest);
-        inBookPath->clear();
-        return true;
-    }
-    *bookFile = decoded(rest.left(separator));
-    const int last = int(rest.lastIndexOf(kSeparator));
-    *inBookPath = decoded(rest.mid(last + kSeparator.size()));
+    *inBookPath = decoded(inBook);
+    if (encodedInBookPath)
+        *encodedInBookPath = inBook;
     return true;
 }
 

@@ -21,9 +21,9 @@ QUrl urlFromText(const QString& text);
 
 // Splits a book URL ("mk:@MSITStore:book::path", "ms-its:book::path", "its:book::path") into
 // its decoded book file and in-book path (fragment and query left out). A book URL without
-// a book part ("mk:/images/a.gif", what a page's "/"-rooted link turns into) gives an empty
-// book. False for URLs of other schemes.
-bool splitBookUrl(const QUrl& url, QString* bookFile, QString* inBookPath);
+// a book part ("mk:/images/a.gif") gives an empty book. False for URLs of other schemes.
+// encodedInBookPath, when given, receives the in-book path still percent-encoded, as written.
+bool splitBookUrl(const QUrl& url, QString* bookFile, QString* inBookPath, QString* encodedInBookPath = nullptr);
 
 // The in-book part of a URL the browser reports when it names a page of the book at
 // bookPath, however the browser encoded the book part; otherwise the URL unchanged.

@@ -1,5 +1,6 @@
 #include "browsercontrol.h"
 
+#include "bookorigin.h"
 #include "bookscheme.h"
 #include "bookurl.h"
 #include "pagescript.h"
@@ -7,6 +8,7 @@
 #include <QColor>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QPointer>
@@ -26,14 +28,19 @@ Q_LOGGING_CATEGORY(lcPageConsole, "pagewick.page.console", QtWarningMsg)
 
 namespace {
 
-// A click or key press this recent lets a link leave the book for the web.
-constexpr qint64 kUserActionWindowMs = 1500;
-
 constexpr auto kWorld = QWebEngineScript::ApplicationWorld;
+
+// Navigations the view makes itself (navigate, back and forward, reload), as opposed to those
+// a page's link, form or script starts.
+bool isViewsOwn(QWebEnginePage::NavigationType type)
+{
+    return type == QWebEnginePage::NavigationTypeTyped || type == QWebEnginePage::NavigationTypeBackForward
+        || type == QWebEnginePage::NavigationTypeReload;
+}
 
 } // namespace
 
-// The page under the control: decides which top-level navigations may leave the book.
+// The page under the control: hands every navigation to the control's rules.
 class BookPage : public QWebEnginePage
 {
 public:
@@ -42,40 +49,10 @@ public:
     {
     }
 
-    bool mayNavigate(const QUrl& url, NavigationType type, bool isMainFrame)
-    {
-        const QString scheme = url.scheme().toLower();
-        bool allowed = true;
-        if (scheme == QLatin1String("file")) {
-            allowed = false;
-        } else if (isWebScheme(scheme) && !isWebScheme(this->url().scheme())) {
-            // From a book page the web is reached only by the reader: a link clicked or a form
-            // sent by hand, or the view's own navigation, history and reload.
-            switch (type) {
-            case NavigationTypeTyped:
-            case NavigationTypeBackForward:
-            case NavigationTypeReload:
-                allowed = isMainFrame;
-                break;
-            case NavigationTypeLinkClicked:
-            case NavigationTypeFormSubmitted:
-                allowed = isMainFrame && m_control->userJustActed();
-                break;
-            default:
-                allowed = false;
-                break;
-            }
-        }
-        if (!allowed)
-            QMetaObject::invokeMethod(m_control, [control = m_control, url] { emit control->requestBlocked(url); },
-                                      Qt::QueuedConnection);
-        return allowed;
-    }
-
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
     {
-        return mayNavigate(url, type, isMainFrame);
+        return m_control && m_control->acceptNavigation(url, type, isMainFrame, false);
     }
 
     // Links and scripts that ask for a new window open their page in this one.
@@ -92,11 +69,14 @@ private:
 };
 
 // Stands in for a new window: hands the address it is sent to over to the book page, under
-// the same rules as any navigation there, and goes away.
+// the rules for what a page may start, and goes away.
 class NewWindowPage : public QWebEnginePage
 {
 public:
-    NewWindowPage(QWebEngineProfile* profile, BookPage* owner) : QWebEnginePage(profile, owner), m_owner(owner) {}
+    NewWindowPage(QWebEngineProfile* profile, BookPage* owner, BrowserControl* control)
+        : QWebEnginePage(profile, owner), m_owner(owner), m_control(control)
+    {
+    }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
@@ -104,7 +84,7 @@ protected:
         if (!isMainFrame || m_handedOver)
             return false;
         m_handedOver = true;
-        if (m_owner && m_owner->mayNavigate(url, type, true)) {
+        if (m_owner && m_control && m_control->acceptNavigation(url, type, true, true)) {
             QMetaObject::invokeMethod(m_owner, [owner = m_owner, url] {
                 if (owner)
                     owner->load(url);
@@ -116,12 +96,13 @@ protected:
 
 private:
     QPointer<BookPage> m_owner;
+    QPointer<BrowserControl> m_control;
     bool m_handedOver = false;
 };
 
 QWebEnginePage* BookPage::createWindow(WebWindowType)
 {
-    return new NewWindowPage(profile(), this);
+    return new NewWindowPage(profile(), this, m_control);
 }
 
 BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
@@ -138,9 +119,9 @@ BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
     settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
 
     m_schemeHandler = new BookSchemeHandler(this);
-    for (const QByteArray& scheme : {QByteArrayLiteral("mk"), QByteArrayLiteral("ms-its"), QByteArrayLiteral("its")})
+    for (const QByteArray& scheme : handledSchemes())
         m_profile->installUrlSchemeHandler(scheme, m_schemeHandler);
-    m_interceptor = new BookRequestInterceptor(this);
+    m_interceptor = new BookRequestInterceptor(&m_schemeHandler->origins(), this);
     m_profile->setUrlRequestInterceptor(m_interceptor);
     m_schemeHandler->setInterceptor(m_interceptor);
     connect(m_interceptor, &BookRequestInterceptor::requestBlocked, this, &BrowserControl::requestBlocked);
@@ -150,7 +131,8 @@ BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
     script.setSourceCode(PageScript::definition());
     script.setWorldId(kWorld);
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    script.setRunsOnSubFrames(false);
+    // In frames too, where it notes the reader's clicks for the top page to take.
+    script.setRunsOnSubFrames(true);
     m_profile->scripts()->insert(script);
 
     m_page = new BookPage(m_profile, this);
@@ -162,7 +144,6 @@ BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
         QContextMenuEvent event(QContextMenuEvent::Mouse, m_view->mapTo(this, pos), m_view->mapToGlobal(pos));
         QCoreApplication::sendEvent(this, &event);
     });
-    watchForInput(m_view);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -197,7 +178,12 @@ BrowserControl::~BrowserControl()
 
 void BrowserControl::navigate(const QString& url)
 {
-    const QUrl target = urlFromText(url);
+    QUrl target = urlFromText(url);
+    if (isBookScheme(target.scheme())) {
+        const QUrl page = origins().pageUrl(target, m_bookPath);
+        if (page.isValid())
+            target = page;
+    }
     // The same address with a fragment would only scroll: load the page again instead.
     if (target.hasFragment() && target == m_page->url())
         m_page->triggerAction(QWebEnginePage::Reload);
@@ -217,7 +203,114 @@ void BrowserControl::goForward()
 
 void BrowserControl::setBookPath(const QString& bookPath)
 {
-    m_schemeHandler->setCurrentBook(bookPath);
+    m_bookPath = bookPath;
+    origins().setPreferredName(bookPath);
+}
+
+void BrowserControl::setWebLinkHandler(WebLinkHandler handler)
+{
+    m_webLinkHandler = std::move(handler);
+}
+
+BookOrigins& BrowserControl::origins() const
+{
+    return m_schemeHandler->origins();
+}
+
+QString BrowserControl::reportedUrl() const
+{
+    return origins().reportedUrl(m_page->url());
+}
+
+void BrowserControl::refuse(const QUrl& url)
+{
+    QMetaObject::invokeMethod(this, [this, url] { emit requestBlocked(url); }, Qt::QueuedConnection);
+}
+
+void BrowserControl::loadLater(const QUrl& url)
+{
+    QMetaObject::invokeMethod(this, [this, url] { m_page->load(url); }, Qt::QueuedConnection);
+}
+
+void BrowserControl::ifReaderClicked(const QUrl& url, std::function<void()> follow)
+{
+    // Asked once the page has sent the navigation on: its click handlers have run by then.
+    QPointer<BrowserControl> self(this);
+    QMetaObject::invokeMethod(this, [self, url, follow = std::move(follow)] {
+        if (!self)
+            return;
+        self->m_page->runJavaScript(PageScript::call(QStringLiteral("takeClickedLink()")), kWorld,
+                                    [self, url, follow](const QVariant& clicked) {
+                                        if (!self)
+                                            return;
+                                        if (!clicked.toString().isEmpty() && QUrl(clicked.toString()) == url)
+                                            QMetaObject::invokeMethod(self, follow, Qt::QueuedConnection);
+                                        else
+                                            self->refuse(url);
+                                    });
+    }, Qt::QueuedConnection);
+}
+
+bool BrowserControl::isOwnBookUrl(const QUrl& url) const
+{
+    const QUrl shown = m_page->url();
+    return origins().isOwnBook(shown.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment), url);
+}
+
+bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame,
+                                      bool newWindow)
+{
+    const QString scheme = url.scheme().toLower();
+    const QUrl shown = m_page->url();
+    const bool onWebPage = isWebScheme(shown.scheme());
+    const bool viewsOwn = isViewsOwn(type) && !newWindow;
+    const bool intoBook = isPageScheme(scheme) || isBookScheme(scheme);
+    bool allowed = true;
+    if (scheme == QLatin1String("file")) {
+        allowed = false;
+    } else if (!isMainFrame && !onWebPage && type == QWebEnginePage::NavigationTypeLinkClicked
+               && (isWebScheme(scheme) || (isBookScheme(scheme) && !isOwnBookUrl(url)))) {
+        // The reader's click in a frame on a link to the web or another book leads there as
+        // from the top page, and the frame stays.
+        return acceptNavigation(url, type, true, true);
+    } else if (!isMainFrame) {
+        // What a frame may show is the request interceptor's to say; never the web in a book.
+        allowed = onWebPage || !isWebScheme(scheme);
+    } else if (intoBook && onWebPage) {
+        // A web page never takes the view into a book.
+        allowed = viewsOwn;
+        if (allowed && isBookScheme(scheme)) {
+            loadLater(origins().pageUrl(url, m_bookPath));
+            return false;
+        }
+    } else if (isPageScheme(scheme)) {
+        // Within the book shown anything goes; another book only where the view goes itself.
+        allowed = viewsOwn || url.host() == shown.host();
+    } else if (isBookScheme(scheme)) {
+        // A book URL is loaded as its page address: at once within the book shown, after the
+        // reader's own click into another book, otherwise never.
+        const QString shownBook = origins().bookOf(shown);
+        const QString relativeTo = shownBook.isEmpty() ? m_bookPath : shownBook;
+        const QString target = BookOrigins::bookNamedBy(url, relativeTo);
+        if (!target.isEmpty() && (viewsOwn || isOwnBookUrl(url)))
+            loadLater(origins().pageUrl(url, relativeTo));
+        else if (!target.isEmpty() && type == QWebEnginePage::NavigationTypeLinkClicked)
+            ifReaderClicked(url, [this, url, relativeTo] { m_page->load(origins().pageUrl(url, relativeTo)); });
+        else
+            refuse(url);
+        return false;
+    } else if (isWebScheme(scheme) && !onWebPage && !viewsOwn) {
+        // From a book page the web is reached only by the reader's click on a link, and then in
+        // the desktop's browser.
+        if (type == QWebEnginePage::NavigationTypeLinkClicked)
+            ifReaderClicked(url, [this, url] { m_webLinkHandler ? m_webLinkHandler(url) : void(QDesktopServices::openUrl(url)); });
+        else
+            refuse(url);
+        return false;
+    }
+    if (!allowed)
+        refuse(url);
+    return allowed;
 }
 
 void BrowserControl::onLoadStarted()
@@ -236,15 +329,15 @@ void BrowserControl::newDocument()
 
 void BrowserControl::onUrlChanged(const QUrl& url)
 {
-    QString bookFile;
-    QString inBookPath;
-    if (splitBookUrl(url, &bookFile, &inBookPath) && !bookFile.isEmpty())
-        m_schemeHandler->setCurrentBook(bookFile);
+    // Book names without a folder resolve against the book shown.
+    const QString bookFile = origins().bookOf(url);
+    if (!bookFile.isEmpty())
+        m_bookPath = bookFile;
     // During a load the address changes when the new page replaces the old one; otherwise
     // the page moved within itself (an anchor).
     if (m_loading)
         newDocument();
-    emit navigateComplete(url.toString());
+    emit navigateComplete(origins().reportedUrl(url));
 }
 
 void BrowserControl::onLoadFinished(bool ok)
@@ -258,7 +351,7 @@ void BrowserControl::onLoadFinished(bool ok)
     if (!m_committed) {
         // The page loaded again at the same address, which changes no URL.
         newDocument();
-        emit navigateComplete(m_page->url().toString());
+        emit navigateComplete(reportedUrl());
     }
     if (!ok) {
         m_hasDocument = false;
@@ -433,34 +526,4 @@ void BrowserControl::savePage(const QString& filePath, bool singleFileArchive)
 void BrowserControl::copy()
 {
     m_page->triggerAction(QWebEnginePage::Copy);
-}
-
-bool BrowserControl::userJustActed() const
-{
-    return m_lastInput.isValid() && m_lastInput.elapsed() < kUserActionWindowMs;
-}
-
-void BrowserControl::watchForInput(QObject* object)
-{
-    object->installEventFilter(this);
-    for (QObject* child : object->children())
-        watchForInput(child);
-}
-
-bool BrowserControl::eventFilter(QObject* watched, QEvent* event)
-{
-    switch (event->type()) {
-    case QEvent::ChildAdded:
-        // The web view renders into child widgets it creates as pages come and go.
-        watchForInput(static_cast<QChildEvent*>(event)->child());
-        break;
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::KeyPress:
-        m_lastInput.start();
-        break;
-    default:
-        break;
-    }
-    return QWidget::eventFilter(watched, event);
 }

@@ -2,20 +2,20 @@
 
 #include "textrange.h"
 
-#include <QElapsedTimer>
 #include <QPoint>
 #include <QString>
 #include <QUrl>
 #include <QVariant>
+#include <QWebEnginePage>
 #include <QWidget>
 
 #include <functional>
 #include <optional>
 
+class BookOrigins;
 class BookRequestInterceptor;
 class BookSchemeHandler;
 class QPrinter;
-class QWebEnginePage;
 class QWebEngineProfile;
 class QWebEngineView;
 
@@ -27,7 +27,18 @@ class QWebEngineView;
 // which ends the load. A move to an anchor within the page shown reports navigateComplete
 // alone. A load that ends without a document (a web address that cannot be reached, a page
 // whose process died) reports false. A navigation refused or given up before it replaced the
-// page shown reports nothing: that page stays.
+// page shown reports nothing: that page stays. Pages of books are reported as book URLs,
+// "mk:@MSITStore:" + book file + "::" + in-book path, whatever address the browser loads them
+// under (each book is an origin of its own, see bookorigin.h).
+//
+// What pages may start. A book page may go anywhere in its own book. It opens a page of another
+// book ("ms-its:other.chm::/page.htm", a book file without a folder lying beside its own) only
+// when the reader clicks that link; it then shows in this view, and back returns. A web link
+// the reader clicks in a book page goes to the web link handler (the desktop's browser), never
+// into this view. The same holds for links clicked in frames of the book; the frame stays. A
+// click counts only when it is the reader's own, on that very link, a moment ago: scripts,
+// forms and new windows reach neither another book nor the web. A web page never takes the
+// view into a book. What the view is sent to itself (navigate, back, forward) is always loaded.
 //
 // The characters of a page are the UTF-16 code units of the text nodes under its body, in
 // document order, without the text of script, style, noscript and template elements; element
@@ -49,8 +60,12 @@ public:
     void goBack();
     void goForward();
     // The book file that book names without a folder and "/"-rooted page names resolve against
-    // until a book page is shown.
+    // until a book page is shown; reported book URLs name this book so written.
     void setBookPath(const QString& bookPath);
+    // Where web links the reader clicks in book pages go: by default the desktop's browser
+    // (QDesktopServices::openUrl). An empty handler brings the default back.
+    using WebLinkHandler = std::function<void(const QUrl& url)>;
+    void setWebLinkHandler(WebLinkHandler handler);
 
     // The document of the last completed load
     bool hasDocument() const { return m_hasDocument; }
@@ -90,22 +105,31 @@ public:
 signals:
     void navigateComplete(const QString& url);
     void documentComplete(bool hasDocument);
-    // A request of a page that was refused: a web address or local file asked for by a book page.
+    // A request of a page that was refused: a web address, local file or another book asked
+    // for by a book page, a book asked for by a web page. Queued.
     void requestBlocked(const QUrl& url);
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     friend class BookPage;
+    friend class NewWindowPage;
+
+    // Whether the page (or the stand-in of a new window) may go on to url; loads what goes on
+    // under another address itself.
+    bool acceptNavigation(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame, bool newWindow);
+    // Runs follow when the reader's last click, just now, was on a link to url; else refuses it.
+    void ifReaderClicked(const QUrl& url, std::function<void()> follow);
+    // Whether a book URL names the book of the page shown.
+    bool isOwnBookUrl(const QUrl& url) const;
+    void refuse(const QUrl& url);
+    void loadLater(const QUrl& url);
+    BookOrigins& origins() const;
+    QString reportedUrl() const;
 
     void onLoadStarted();
     void newDocument();
     void onUrlChanged(const QUrl& url);
     void onLoadFinished(bool ok);
     void runOnPage(const QString& call);
-    bool userJustActed() const;
-    void watchForInput(QObject* object);
 
     QWebEngineProfile* m_profile = nullptr;
     BookSchemeHandler* m_schemeHandler = nullptr;
@@ -126,5 +150,6 @@ private:
 
     bool m_waiting = false;      // a call is waiting for the page
     bool m_printing = false;
-    QElapsedTimer m_lastInput;   // the reader's last click or key press on the page
+    QString m_bookPath;          // what book names without a folder resolve against
+    WebLinkHandler m_webLinkHandler;
 };

@@ -73,7 +73,50 @@ if (!window.__pagewick) {
       return !(noBlankSpanParents.has(parent.localName) && /^\s*$/.test(node.data));
     }
 
+    // The link of the reader's last click, from events the browser made for real input only
+    // (a page's scripts can click, but their clicks are never "trusted"). Seen first, at the
+    // window, before any handler of the page. Frames of the page's own book keep their own;
+    // the top page takes the latest of them all (clock time: each frame counts its own
+    // performance time).
+    const kClickLifetimeMs = 2000;
+    let clicked = null;
+    function noteClick(event) {
+      clicked = null;
+      if (!event.isTrusted || !(event.target instanceof Element))
+        return;
+      const link = event.target.closest('a[href], area[href]');
+      if (link && typeof link.href === 'string')
+        clicked = { href: link.href, at: Date.now() };
+    }
+    window.addEventListener('click', noteClick, true);
+    window.addEventListener('auxclick', noteClick, true);
+    // Takes the click records of this window and of its frames of the same origin.
+    function takeClicks(records) {
+      if (clicked)
+        records.push(clicked);
+      clicked = null;
+      for (let i = 0; i < window.frames.length; ++i) {
+        try {
+          const inner = window.frames[i].__pagewick;
+          if (inner)
+            inner.takeClicks(records);
+        } catch (e) {
+          // A frame of another origin: its clicks are not this page's.
+        }
+      }
+      return records;
+    }
+
     return {
+      takeClicks: takeClicks,
+      takeClickedLink() {
+        let latest = null;
+        for (const record of takeClicks([])) {
+          if (!latest || record.at > latest.at)
+            latest = record;
+        }
+        return latest && Date.now() - latest.at < kClickLifetimeMs ? latest.href : '';
+      },
       capture() {
         const nodes = textNodes();
         let text = '';

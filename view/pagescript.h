@@ -5,6 +5,9 @@
 // The script the page view runs inside each page, in a world of its own: the page's scripts
 // can neither see nor change it. It defines window.__pagewick once per document with these
 // calls (offsets count the page's characters, see BrowserControl::pageText):
+//   takeClickedLink()      the address of the link the reader clicked last, in the page or a
+//                          frame of its own book (a real click, not a script's), if it was a
+//                          moment ago, else ''; forgotten once taken
 //   capture()              {title, text}: the document title and every character of the page
 //   selection()            [start, end] of the reader's selection, [] when there is none
 //   paint(start, end, c)   gives the characters [start, end) the background colour c

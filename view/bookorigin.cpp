@@ -1,0 +1,111 @@
+#include "bookorigin.h"
+
+#include "bookurl.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString kPageScheme = QStringLiteral("pagewick-book");
+
+// Hex digits of the digest kept in a host: 128 bits, far below the length a host label may have.
+constexpr int kHostDigits = 32;
+
+} // namespace
+
+QString pageScheme()
+{
+    return kPageScheme;
+}
+
+bool isPageScheme(const QString& scheme)
+{
+    return scheme.compare(kPageScheme, Qt::CaseInsensitive) == 0;
+}
+
+QString bookHost(const QString& bookFile)
+{
+    const QFileInfo info(bookFile);
+    QString identity = info.canonicalFilePath();
+    if (identity.isEmpty())
+        identity = QDir::cleanPath(info.absoluteFilePath());
+    const QByteArray digest = QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha256);
+    return QString::fromLatin1(digest.toHex().left(kHostDigits));
+}
+
+void BookOrigins::setPreferredName(const QString& bookFile)
+{
+    if (!bookFile.isEmpty())
+        m_books.insert(bookHost(bookFile), bookFile);
+}
+
+QString BookOrigins::registered(const QString& bookFile)
+{
+    const QString host = bookHost(bookFile);
+    if (!m_books.contains(host))
+        m_books.insert(host, bookFile);
+    return host;
+}
+
+QString BookOrigins::bookOf(const QUrl& url) const
+{
+    return isPageScheme(url.scheme()) ? m_books.value(url.host()) : QString();
+}
+
+QString BookOrigins::bookNamedBy(const QUrl& bookUrl, const QString& relativeTo)
+{
+    QString bookFile;
+    QString inBookPath;
+    if (!splitBookUrl(bookUrl, &bookFile, &inBookPath))
+        return {};
+    if (bookFile.isEmpty())
+        return relativeTo;
+    if (QFileInfo(bookFile).isRelative()) {
+        if (relativeTo.isEmpty())
+            return {};
+        bookFile = QDir(QFileInfo(relativeTo).absolutePath()).absoluteFilePath(bookFile);
+    }
+    return QDir::cleanPath(bookFile);
+}
+
+QUrl BookOrigins::pageUrl(const QUrl& bookUrl, const QString& relativeTo)
+{
+    const QString bookFile = bookNamedBy(bookUrl, relativeTo);
+    if (bookFile.isEmpty())
+        return {};
+    QString unused;
+    QString inBook;
+    splitBookUrl(bookUrl, &unused, &unused, &inBook);
+    if (!inBook.startsWith(QLatin1Char('/')))
+        inBook.prepend(QLatin1Char('/'));
+    QUrl url;
+    url.setScheme(kPageScheme);
+    url.setHost(registered(bookFile));
+    url.setPath(inBook, QUrl::TolerantMode);
+    if (bookUrl.hasQuery())
+        url.setQuery(bookUrl.query(QUrl::FullyEncoded), QUrl::StrictMode);
+    if (bookUrl.hasFragment())
+        url.setFragment(bookUrl.fragment(QUrl::FullyEncoded), QUrl::StrictMode);
+    return url;
+}
+
+bool BookOrigins::isOwnBook(const QUrl& initiator, const QUrl& target) const
+{
+    const QString ownBook = bookOf(initiator);
+    if (ownBook.isEmpty())
+        return false;
+    if (isPageScheme(target.scheme()))
+        return target.host() == initiator.host();
+    const QString named = bookNamedBy(target, ownBook);
+    return !named.isEmpty() && bookHost(named) == initiator.host();
+}
+
+QString BookOrigins::reportedUrl(const QUrl& url) const
+{
+    const QString bookFile = bookOf(url);
+    if (bookFile.isEmpty())
+        return url.toString();
+    return makeBookUrl(bookFile, url.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority));
+}

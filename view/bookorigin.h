@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QUrl>
+
+// Every book file is a security origin of its own. The browser is never shown a book URL
+// ("mk:@MSITStore:book::/page.htm", "ms-its:…", "its:…"): pages are loaded as
+// "pagewick-book://<host>/<in-book path>", where the host stands for one book file. The engine
+// then keeps books apart by itself: a page cannot read another book's frames, windows or
+// storage, and "/"-rooted and relative links resolve inside the book.
+//
+// The host is a digest of the book's canonical path, so it holds no name from the disk and
+// the same file always gets the same host. Only hosts registered here (books the view was
+// sent to, or the reader followed a link into) are served; what a page sees of other books is
+// decided by the request interceptor and the page (see bookscheme.h, browsercontrol.cpp).
+//
+// The book URL forms stay the view's language: addresses are converted on the way in
+// (pageUrl) and on the way out (reportedUrl), so reported URLs, in-book paths and bookmarks
+// read as before.
+
+// The scheme of the addresses the browser loads book pages under.
+QString pageScheme();
+bool isPageScheme(const QString& scheme);
+
+// The host that stands for a book file: a digest of its canonical path (of its cleaned
+// absolute path while no such file exists). Touches the disk only to resolve links.
+QString bookHost(const QString& bookFile);
+
+class BookOrigins
+{
+public:
+    // Makes host-to-book lookups answer bookFile, written as given here: reported URLs then
+    // name the book exactly so, even when it was first reached under another name.
+    void setPreferredName(const QString& bookFile);
+
+    // The book file behind a host, as first named (or as preferred); empty when unknown.
+    QString bookOfHost(const QString& host) const { return m_books.value(host); }
+    // The book file of a page address (pageScheme), or of an origin such as a request's
+    // initiator; empty for anything else.
+    QString bookOf(const QUrl& url) const;
+
+    // The book file a book URL names, its relative name resolved against the folder of
+    // relativeTo, a URL without a book part ("mk:/a.gif") naming relativeTo itself. Empty when
+    // url is not a book URL or names no book.
+    static QString bookNamedBy(const QUrl& bookUrl, const QString& relativeTo);
+
+    // The page address of a book URL (see bookNamedBy), its query and fragment kept; the book
+    // is registered. Invalid when there is no book to name.
+    QUrl pageUrl(const QUrl& bookUrl, const QString& relativeTo);
+
+    // True when target is an object of the book whose page made the request (the initiator,
+    // an origin): a page address of the same host, or a book URL naming the same file. Any
+    // other initiator (a web page, a blank or sandboxed frame, none) owns no book.
+    bool isOwnBook(const QUrl& initiator, const QUrl& target) const;
+
+    // What the view reports for an address: a page address as "mk:@MSITStore:" + book file +
+    // "::" + in-book part (query and fragment included); anything else as the URL's text.
+    QString reportedUrl(const QUrl& url) const;
+
+private:
+    QString registered(const QString& bookFile);
+
+    QHash<QString, QString> m_books;   // host -> book file
+};
