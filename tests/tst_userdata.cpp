@@ -674,9 +674,9 @@ void TestUserData::damagedInFile()
 }
 
 // Two processes save different records into the same copy of a book, 200 times each, while the
-// test first holds the book's lock itself for a moment: a writer that cannot take the lock fails
-// as busy without writing, and after both loops the book holds exactly one whole record, the
-// last of one of the writers, behind its unchanged container.
+// test reads it again and again: every read finds the unchanged container and one whole record,
+// and in the end the book holds the last record of one of the writers. First the test holds the
+// book's lock itself: a writer that cannot take it fails as busy, having written nothing.
 void TestUserData::concurrentSaves()
 {
     QTemporaryDir dir(fastTempPattern());
@@ -706,8 +706,24 @@ void TestUserData::concurrentSaves()
                  {QStringLiteral("--save-loop"), path, p == &a ? QStringLiteral("a") : QStringLiteral("b"),
                   QString::number(rounds)});
     }
+    // Meanwhile a reader sees, each time, the container and exactly one whole record behind it.
+    int observed = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (!(a.state() == QProcess::NotRunning || a.waitForFinished(1))
+           || !(b.state() == QProcess::NotRunning || b.waitForFinished(1))) {
+        QVERIFY(clock.elapsed() < 120000);
+        BookUserData reader(path);
+        reader.setLockTimeout(30000);
+        NoteStore notes;
+        QStringList bookmarks;
+        QVERIFY2(reader.readUserData(&notes, &bookmarks), qPrintable(QString::number(observed)));
+        QCOMPARE(reader.userDataBytes(), UserDataRecord::encode(notes, bookmarks));
+        QCOMPARE(reader.declaredLength(), qint64(book.size()));
+        ++observed;
+    }
+    qInfo("%d states seen while the writers ran", observed);
     for (QProcess* p : {&a, &b}) {
-        QVERIFY(p->waitForFinished(120000));
         QCOMPARE(p->exitStatus(), QProcess::NormalExit);
         QCOMPARE(p->exitCode(), 0);
     }
