@@ -642,7 +642,7 @@ bool BookUserData::readUserData(NoteStore* notes, QStringList* bookmarks)
     notes->clear();
     bookmarks->clear();
     m_userDataBytes.clear();
-    m_readRecord.clear();
+    m_readPayload = UserDataRecord::encodePayload({}, {});
     m_stored = Stored::Nothing;
     m_errorString.clear();
 
@@ -666,7 +666,7 @@ bool BookUserData::readUserData(NoteStore* notes, QStringList* bookmarks)
         return false;   // not ours: nothing is loaded, silently
     *notes = std::move(tail.notes);
     *bookmarks = std::move(tail.bookmarks);
-    m_readRecord = UserDataRecord::encode(*notes, *bookmarks);
+    m_readPayload = UserDataRecord::encodePayload(*notes, *bookmarks);
     if (tail.error != 0)
         fail(reason("could not read the notes stored in the book", tail.error));
     return tail.stored == Stored::Record;
@@ -674,7 +674,7 @@ bool BookUserData::readUserData(NoteStore* notes, QStringList* bookmarks)
 
 bool BookUserData::sameAsRead(const NoteStore& notes, const QStringList& bookmarks) const
 {
-    return UserDataRecord::encode(notes, bookmarks) == m_readRecord;
+    return UserDataRecord::encodePayload(notes, bookmarks) == m_readPayload;
 }
 
 bool BookUserData::writeUserData(const NoteStore& notes, const QStringList& bookmarks)

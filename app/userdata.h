@@ -188,7 +188,7 @@ private:
     quint64 m_inode = 0;
     QByteArray m_userDataBytes;
     Stored m_stored = Stored::Nothing;
-    QByteArray m_readRecord;  // what was loaded, encoded again
+    QByteArray m_readPayload;  // the payload of what was loaded
     bool m_replaceUnreadable = false;
     QString m_errorString;
     int m_lockTimeoutMs = 2000;
