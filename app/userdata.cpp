@@ -692,7 +692,11 @@ bool BookUserData::writeUserData(const NoteStore& notes, const QStringList& book
     if (!lockFile(file.get(), LOCK_EX, m_lockTimeoutMs)) {
         if (errno == EWOULDBLOCK)
             return fail(tr("the book is busy: another window is saving notes into it"));
-        return fail(reason("could not lock the book", errno));
+        // A file system without flock cannot keep two writers apart; writing goes on alone.
+        if (errno != ENOLCK && errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL)
+            return fail(reason("could not lock the book", errno));
+        qWarning("BookUserData::writeUserData: %s cannot be locked (%s); saving without a lock",
+                 qUtf8Printable(m_path), std::strerror(errno));
     }
 
     // From here on the book is ours alone, and everything is read through this descriptor.
@@ -704,9 +708,9 @@ bool BookUserData::writeUserData(const NoteStore& notes, const QStringList& book
                  qUtf8Printable(m_path));
         return fail(tr("the file is not a book container, so it cannot hold notes"));
     }
-    if (m_detected && (!m_isContainer || now.device != m_device || now.inode != m_inode))
+    if (m_detected && (now.device != m_device || now.inode != m_inode))
         return fail(tr("the book file was replaced by another file since it was opened"));
-    if (m_detected && now.declaredLength != m_declaredLength)
+    if (m_detected && (!m_isContainer || now.declaredLength != m_declaredLength))
         return fail(tr("the book changed since it was opened"));
     const qint64 start = now.declaredLength;
     const qint64 end = now.fileSize;

@@ -118,7 +118,8 @@ public:
     //
     // One writer at a time: the whole read-check-write holds an exclusive lock (flock) on the
     // book; a writer that cannot take it within lockTimeout() fails as busy, having written
-    // nothing. Under the lock, through the locked descriptor, the file must still be the one
+    // nothing (on a file system without flock the writer goes on alone, with a warning).
+    // Under the lock, through the locked descriptor, the file must still be the one
     // detected at load (same device, inode and declared length) and a real container; the
     // record there is read and, when it cannot be read whole, left alone (see
     // setReplaceUnreadable()). The write goes through a descriptor reopened from the locked one
