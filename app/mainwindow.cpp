@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProxyStyle>
+#include <QPushButton>
 #include <QSettings>
 #include <QStringList>
 #include <QTabBar>
@@ -324,13 +325,58 @@ void MainWindow::readUserData()
     userData.readUserData(&notes, &bookmarks);  // a damaged record loads what is sound
     userDataBytes = userData.userDataBytes();
     favoritesWidget->setBookmarks(bookmarks);
+    if (userData.stored() != BookUserData::Stored::Unreadable)
+        return;
+
+    const QString name = QFileInfo(bookPath).fileName();
+    QString text = notes.isEmpty() && bookmarks.isEmpty()
+        ? tr("The notes and bookmarks stored in %1 could not be read.").arg(name)
+        : tr("Some of the notes and bookmarks stored in %1 could not be read; what could be read is shown.").arg(name);
+    if (!userData.errorString().isEmpty())
+        text += QStringLiteral(" (") + userData.errorString() + QStringLiteral(")");
+    text += QStringLiteral("\n\n")
+        + tr("The book keeps them as they are: closing it does not change them unless you choose to replace "
+             "them with the notes and bookmarks of this session.");
+    showMessage(QMessageBox::Warning, tr("Pagewick"), text);
 }
 
-void MainWindow::writeUserData()
+bool MainWindow::writeUserData()
 {
     if (bookPath.isEmpty() || unreadable)
-        return;
-    userData.writeUserData(notes, favoritesWidget->bookmarks());
+        return true;
+    const QStringList bookmarks = favoritesWidget->bookmarks();
+    const QString name = QFileInfo(bookPath).fileName();
+
+    if (userData.stored() == BookUserData::Stored::Unreadable) {
+        if (userData.sameAsRead(notes, bookmarks))
+            return true;   // nothing new: the record stays as it is
+        const QMessageBox::StandardButton answer = askReader(
+            QMessageBox::Warning, tr("Pagewick"),
+            tr("The notes and bookmarks stored in %1 could not be read when it was opened, and the book still "
+               "keeps them.\n\nReplace them with the notes and bookmarks of this session? The old ones are then "
+               "lost for good. Keeping them closes the book without saving this session's notes and bookmarks.")
+                .arg(name),
+            {{QMessageBox::Yes, tr("Replace Them")}, {QMessageBox::No, tr("Keep Them")},
+             {QMessageBox::Cancel, tr("Cancel")}});
+        if (answer == QMessageBox::No)
+            return true;
+        if (answer != QMessageBox::Yes)
+            return false;
+        userData.setReplaceUnreadable(true);
+    }
+
+    while (!userData.writeUserData(notes, bookmarks)) {
+        const QMessageBox::StandardButton answer = askReader(
+            QMessageBox::Critical, tr("Pagewick"),
+            tr("Your notes and bookmarks could not be saved in %1: %2.\n\nTry again, close without saving them "
+               "(they are lost), or cancel to keep the book open.")
+                .arg(name, userData.errorString()),
+            {{QMessageBox::Retry, tr("Try Again")}, {QMessageBox::Discard, tr("Close Without Saving")},
+             {QMessageBox::Cancel, tr("Cancel")}});
+        if (answer != QMessageBox::Retry)
+            return answer == QMessageBox::Discard;
+    }
+    return true;
 }
 
 void MainWindow::extract()
@@ -472,7 +518,10 @@ void MainWindow::resizeEvent(QResizeEvent* event)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    writeUserData();
+    if (!writeUserData()) {
+        event->ignore();   // the reader stays with the notes not yet saved
+        return;
+    }
     writeSettings();
     event->accept();
 }
@@ -491,6 +540,20 @@ void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const
 {
     QMessageBox box(icon, title, text, QMessageBox::Ok, this);
     box.exec();
+}
+
+QMessageBox::StandardButton MainWindow::askReader(QMessageBox::Icon icon, const QString& title, const QString& text,
+                                                  const Choices& choices)
+{
+    QMessageBox box(icon, title, text, QMessageBox::NoButton, this);
+    for (const auto& [button, label] : choices) {
+        box.addButton(button)->setText(label);
+        if (box.defaultButton() == nullptr)
+            box.setDefaultButton(button);
+    }
+    box.exec();
+    const QMessageBox::StandardButton chosen = box.standardButton(box.clickedButton());
+    return chosen == QMessageBox::NoButton ? QMessageBox::Cancel : chosen;
 }
 
 QColor MainWindow::chooseColor(const QColor& initial)

@@ -85,13 +85,21 @@ protected:
     // What the reader is shown and asked through. Each runs a modal dialog; kept apart so the
     // window can be driven without one.
     virtual void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text);
+    // Asks the reader to choose one of `choices`, each a button and its label, the first being
+    // the default; Cancel when the box is closed otherwise.
+    using Choices = QList<QPair<QMessageBox::StandardButton, QString>>;
+    virtual QMessageBox::StandardButton askReader(QMessageBox::Icon icon, const QString& title, const QString& text,
+                                                  const Choices& choices);
     virtual QColor chooseColor(const QColor& initial);
     virtual void popUpMenu(QMenu* menu, const QPoint& globalPos);
 
-    // The notes and bookmarks the reader stored in the book file.
+    // The notes and bookmarks the reader stored in the book file. A record that cannot be read
+    // is reported once, at load, and kept as it is unless the reader chooses to replace it.
+    // writeUserData() asks the reader when the notes cannot be saved (trying again, closing
+    // without saving, or staying) and returns false when the window is to stay open.
     bool hasUserData();
     void readUserData();
-    void writeUserData();
+    bool writeUserData();
 
     void readSettings();
     void writeSettings();

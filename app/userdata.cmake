@@ -6,7 +6,8 @@ add_library(pagewick_userdata STATIC
     extractor.cpp extractor.h
 )
 target_include_directories(pagewick_userdata PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/view)
-target_link_libraries(pagewick_userdata PUBLIC pagewick_book Qt6::Core)
+find_package(ZLIB REQUIRED)
+target_link_libraries(pagewick_userdata PUBLIC pagewick_book Qt6::Core PRIVATE ZLIB::ZLIB)
 
 # The main window's Extract command: folder dialog, progress dialog and messages.
 add_library(pagewick_extractdialog STATIC extractdialog.cpp extractdialog.h)

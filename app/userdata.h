@@ -25,6 +25,14 @@ constexpr int StreamVersion = 8;
 constexpr int HeaderSize = 20;
 constexpr int CompressionLevel = 7;
 
+// The most a record may hold once uncompressed, and the most its contents may cost in memory
+// once read (each page and string is charged for its bookkeeping as well as its bytes). Both are
+// far beyond any reader's notes: 100,000 noted and bookmarked pages are a 15 MB payload costing
+// 40 MB. A record beyond either is treated as one that cannot be read. Inflating is what takes
+// time: 32 MiB of the most compressible data take zlib about 0.15 s on a desktop machine.
+constexpr qint64 MaxPayloadSize = qint64(32) << 20;
+constexpr qint64 MaxDecodedCost = qint64(64) << 20;
+
 // The payload bytes for these notes and bookmarks.
 QByteArray encodePayload(const NoteStore& notes, const QStringList& bookmarks);
 
@@ -43,13 +51,19 @@ enum class Decoded {
 // the bookmarks cannot be found and none are loaded. Bookmarks are taken as whole
 // (title, path) pairs up to the first damaged string. No count is trusted for an
 // allocation, so a count of 2^31 in a few bytes fails at once. Marks with a negative start
-// or length are dropped.
+// or length are dropped. A page that appears twice gets the marks of both (found by hash, so
+// reading takes time in proportion to the payload). Reading stops as damaged when what was read
+// would cost more than MaxDecodedCost in memory.
 Decoded decodePayload(const QByteArray& payload, NoteStore* notes, QStringList* bookmarks);
 
 // Reads the record at the start of `tail`, the bytes behind the declared length. When the
 // record there is damaged and a complete copy of a record ends exactly at the end of `tail`
-// (the copy the writer leaves while it replaces a record), that copy is read instead.
-// A block is uncompressed only when its declared size is one that zlib can reach from it.
+// (the copy the writer leaves while it replaces a record), that copy is read instead; at most
+// a few such copies are tried.
+// Blocks are inflated with zlib in steps, never by the size a block claims: all blocks tried
+// together may produce at most MaxPayloadSize bytes, and a block that would produce more, or
+// not what it claims, is damaged. So any input is read in a fraction of a second and a bounded
+// amount of memory.
 Decoded decode(const QByteArray& tail, NoteStore* notes, QStringList* bookmarks);
 
 } // namespace UserDataRecord
@@ -59,6 +73,10 @@ Decoded decode(const QByteArray& tail, NoteStore* notes, QStringList* bookmarks)
 // Only a real container is written to: the file begins with "ITSF" and its declared length is
 // above 0 and not beyond the file's size. Writing never changes a byte below the declared
 // length, and a failed write leaves the book as it was. See writeUserData().
+//
+// Every step works on one descriptor of the file: the path is looked up once per step, and
+// every check (header, declared length, size, the record there) is made through the descriptor
+// that is then written, so a file renamed over the path meanwhile is never the one changed.
 class BookUserData
 {
 public:
@@ -68,31 +86,65 @@ public:
     QString bookPath() const { return m_path; }
 
     // Reads the declared length (the low 32 bits of the container's length at file offset
-    // 104, sign-extended) and the file size. True when the file is a real container with
-    // bytes behind its declared length.
+    // 104, sign-extended) and the file size, and remembers which file this is (device and
+    // inode). True when the file is a real container with bytes behind its declared length.
     bool hasUserData();
 
     // Reads the record behind the declared length into *notes and *bookmarks (both are
     // cleared first). True when a whole record was read; after a damaged record the outputs
-    // hold what was sound (see UserDataRecord::decodePayload). Foreign trailing bytes load
-    // nothing. Calls hasUserData() first when it has not run yet.
+    // hold what was sound (see UserDataRecord::decodePayload) and stored() says Unreadable.
+    // Foreign trailing bytes load nothing. Detects the file again through its own descriptor
+    // (as hasUserData() does), so the record read is the one of the file detected. Waits
+    // briefly for a writer that holds the book's lock.
     bool readUserData(NoteStore* notes, QStringList* bookmarks);
 
+    // What readUserData() found behind the declared length.
+    enum class Stored {
+        Nothing,     // the file ends at its declared length (or is no container)
+        Foreign,     // bytes that are not a record
+        Record,      // a record, read whole
+        Unreadable,  // a record that could not be read whole: it is kept as it is
+    };
+    Stored stored() const { return m_stored; }
+    // True when these notes and bookmarks are exactly what readUserData() loaded.
+    bool sameAsRead(const NoteStore& notes, const QStringList& bookmarks) const;
+
+    // A record that cannot be read whole is never replaced or removed unless this is set: the
+    // reader's choice to replace it with the notes and bookmarks of this session.
+    void setReplaceUnreadable(bool replace) { m_replaceUnreadable = replace; }
+
     // Replaces the record with one holding these notes and bookmarks, or removes it when both
-    // are empty. True when the file ends in that state. The file is checked again before it is
-    // touched: nothing is written unless it is still the container detected at load.
+    // are empty. True when the file ends in that state; false with errorString() otherwise.
+    //
+    // One writer at a time: the whole read-check-write holds an exclusive lock (flock) on the
+    // book; a writer that cannot take it within lockTimeout() fails as busy, having written
+    // nothing (on a file system without flock the writer goes on alone, with a warning).
+    // Under the lock, through the locked descriptor, the file must still be the one
+    // detected at load (same device, inode and declared length) and a real container; the
+    // record there is read and, when it cannot be read whole, left alone (see
+    // setReplaceUnreadable()). The write goes through a descriptor reopened from the locked one
+    // (/proc/self/fd), so it reaches the same file whatever the path names by then.
     //
     // The new record is built in memory first. When it equals the record already there the
     // file is not touched. Otherwise, when an old record exists, a copy of the new record is
     // first appended behind everything (and synced), then the new record is written over the
     // old one at the declared length (synced), and the file is cut behind it. A process or
     // machine that dies at any moment leaves a file whose record reads as the old or the new
-    // one (decode() finds the copy when the first record is torn). A write that fails puts back
+    // one (decode() finds the copy when the first record is torn); a first record gets its magic
+    // last, so until it is whole the bytes do not read as a record. A write that fails puts back
     // the bytes it replaced and the old size. With nothing to store, the record is removed by
     // cutting the file at the declared length; foreign trailing bytes are then left alone.
-    // A file without owner read and write permission gets them for the write and always gets
-    // its own permissions back.
+    // A file without owner read and write permission gets them (fchmod on the locked
+    // descriptor) for the write and always gets its own mode back.
     bool writeUserData(const NoteStore& notes, const QStringList& bookmarks);
+
+    // Why the last readUserData() or writeUserData() failed, with the system's reason where
+    // there is one; empty after success.
+    QString errorString() const { return m_errorString; }
+
+    // How long a writer waits for another one to finish (2 seconds unless changed).
+    int lockTimeout() const { return m_lockTimeoutMs; }
+    void setLockTimeout(int milliseconds) { m_lockTimeoutMs = milliseconds; }
 
     qint64 declaredLength() const { return m_declaredLength; }
     qint64 userDataLength() const { return m_userDataLength; }
@@ -103,10 +155,11 @@ public:
     const QByteArray& userDataBytes() const { return m_userDataBytes; }
 
     // Fault injection for tests. After `budget` more bytes have been written, FailWrite makes
-    // the write that crosses the budget fail after writing its first bytes (as a full disk or
-    // an I/O error would) while later writes work; Crash makes every later write, resize and
-    // sync do nothing, as if the process had died there.
-    enum class Fault { None, FailWrite, Crash };
+    // the write that crosses the budget fail after writing its first bytes, as a full disk does
+    // (the reason given is ENOSPC), while later writes work; Crash makes every later write,
+    // resize and sync do nothing, as if the process had died there. ReadOnly makes opening the
+    // book for writing fail as on a read-only file system (EROFS).
+    enum class Fault { None, FailWrite, Crash, ReadOnly };
     void setFault(Fault fault, qint64 budget = 0) { m_fault = fault; m_faultBudget = budget; }
     // Bytes written by the last writeUserData().
     qint64 bytesWritten() const { return m_bytesWritten; }
@@ -117,8 +170,12 @@ private:
         qint64 fileSize = -1;
         qint64 declaredLength = 0;
         bool container = false;
+        quint64 device = 0;
+        quint64 inode = 0;
     };
-    Detection detect() const;
+    Detection detect(int fd) const;
+    void remember(const Detection& d);
+    bool fail(const QString& reason);
 
     friend class TailWriter;
 
@@ -128,7 +185,14 @@ private:
     bool m_userDataPresent = false;
     bool m_isContainer = false;
     bool m_detected = false;
+    quint64 m_device = 0;
+    quint64 m_inode = 0;
     QByteArray m_userDataBytes;
+    Stored m_stored = Stored::Nothing;
+    QByteArray m_readPayload;  // the payload of what was loaded
+    bool m_replaceUnreadable = false;
+    QString m_errorString;
+    int m_lockTimeoutMs = 2000;
 
     Fault m_fault = Fault::None;
     qint64 m_faultBudget = 0;

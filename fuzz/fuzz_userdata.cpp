@@ -62,14 +62,24 @@ void fuzzFile(const QByteArray& tail)
     check(data.hasUserData() == !tail.isEmpty());
     NoteStore notes;
     QStringList bookmarks;
-    data.readUserData(&notes, &bookmarks);
+    const bool whole = data.readUserData(&notes, &bookmarks);
     check(bookmarks.size() % 2 == 0);
+    const auto contents = [] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+
+    // A record that cannot be read whole stays byte for byte until replacing it is allowed.
+    const bool unreadable = data.stored() == BookUserData::Stored::Unreadable;
+    check(unreadable == (!whole && tail.startsWith(QByteArray::fromHex("00000000012DFBE1"))));
+    if (unreadable) {
+        check(!data.writeUserData(notes, bookmarks));
+        check(contents() == head + tail);
+        data.setReplaceUnreadable(true);
+    }
     check(data.writeUserData(notes, bookmarks));
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray after = file.readAll();
+    const QByteArray after = contents();
     check(after.startsWith(head));
     const QByteArray record = UserDataRecord::encode(notes, bookmarks);
     if (!record.isEmpty())

@@ -35,6 +35,10 @@
 #include <QTreeView>
 #include <QtTest>
 
+#include <functional>
+#include <sys/mount.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int kLoadTimeoutMs = 30000;
@@ -88,6 +92,21 @@ protected:
     {
         messages.append({icon, title, text});
     }
+    QMessageBox::StandardButton askReader(QMessageBox::Icon icon, const QString& title, const QString& text,
+                                          const Choices& choices) override
+    {
+        questions.append({icon, title, text});
+        questionChoices.append(choices);
+        if (beforeAnswer)
+            beforeAnswer();
+        return answers.isEmpty() ? QMessageBox::Cancel : answers.takeFirst();
+    }
+
+public:
+    QVector<Message> questions;             // each question asked, with its choices
+    QVector<Choices> questionChoices;
+    QList<QMessageBox::StandardButton> answers;   // the reader's answers, in turn; then Cancel
+    std::function<void()> beforeAnswer;
     QColor chooseColor(const QColor& initial) override
     {
         colorDialogStarts.append(initial);
@@ -155,6 +174,10 @@ private slots:
     void bookmarkWithDockHidden();
 
     void userDataCycle();
+    void unreadableRecordKept_data();
+    void unreadableRecordKept();
+    void failedSave_data();
+    void failedSave();
 
     void settingsFirstRun();
     void noteColorKept();
@@ -621,6 +644,209 @@ void TestMainWindow::userDataCycle()
         QVERIFY(w.close());
     }
     QCOMPARE(fileBytes(path), original);
+}
+
+// A record with one bit flipped in its compressed block (300 pages, 15,000 marks) cannot be read:
+// the reader is told once, at load, and the bytes stay as they are through open and close; notes
+// made meanwhile replace them only when the reader says so.
+void TestMainWindow::unreadableRecordKept_data()
+{
+    QTest::addColumn<bool>("bookmarkMade");
+    QTest::addColumn<QList<QMessageBox::StandardButton>>("answers");   // at each close, in turn
+    QTest::addColumn<bool>("replaced");
+
+    using B = QMessageBox::StandardButton;
+    QTest::newRow("nothing made") << false << QList<B>{} << false;
+    QTest::newRow("bookmark made, kept the old ones") << true << QList<B>{B::No} << false;
+    QTest::newRow("bookmark made, cancelled, then kept") << true << QList<B>{B::Cancel, B::No} << false;
+    QTest::newRow("bookmark made, replaced") << true << QList<B>{B::Yes} << true;
+}
+
+void TestMainWindow::unreadableRecordKept()
+{
+    QFETCH(bool, bookmarkMade);
+    QFETCH(QList<QMessageBox::StandardButton>, answers);
+    QFETCH(bool, replaced);
+
+    const QString path = copyBook(testBookPath("english.chm"));
+    const QByteArray original = fileBytes(path);
+    NoteStore stored;
+    for (int page = 0; page < 300; ++page) {
+        for (int mark = 0; mark < 50; ++mark)
+            stored.addMark(QStringLiteral("/page%1.htm").arg(page), NoteMark{mark * 10, 5});
+    }
+    QByteArray record = UserDataRecord::encode(stored, {"Welcome", "/index.htm"});
+    record[record.size() / 2] = char(record.at(record.size() / 2) ^ 0x10);
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append) && file.write(record) == record.size());
+    }
+    const QByteArray damaged = fileBytes(path);
+
+    ProbeWindow w;
+    w.loadBook(path);
+    QCOMPARE(w.messages.size(), 1);
+    QCOMPARE(w.messages.constFirst().icon, QMessageBox::Warning);
+    QCOMPARE(w.messages.constFirst().text,
+             QStringLiteral("The notes and bookmarks stored in english.chm could not be read.\n\nThe book keeps "
+                            "them as they are: closing it does not change them unless you choose to replace them "
+                            "with the notes and bookmarks of this session."));
+    QVERIFY(w.notes.isEmpty());
+    w.show();
+    QVERIFY(w.waitForFirstLoad());
+    const QStringList bookmarks{"Mine", "/intro.htm"};
+    if (bookmarkMade)
+        w.favoritesWidget->setBookmarks(bookmarks);
+
+    w.answers = answers;
+    while (!w.close()) {
+        QVERIFY(w.answers.size() < answers.size());   // only an answer keeps the window open
+        QCOMPARE(w.favoritesWidget->bookmarks(), bookmarks);
+        QCOMPARE(fileBytes(path), damaged);
+    }
+    QCOMPARE(w.questions.size(), answers.size());
+    if (!answers.isEmpty()) {
+        QVERIFY(w.questions.constFirst().text.contains("could not be read when it was opened"));
+        QCOMPARE(w.questionChoices.constFirst().size(), 3);
+    }
+    QCOMPARE(w.messages.size(), 1);   // told once
+    QCOMPARE(fileBytes(path), replaced ? original + UserDataRecord::encode({}, bookmarks) : damaged);
+}
+
+namespace {
+
+// A small tmpfs mounted on a temporary folder while it lives; mounting needs root.
+class TmpfsMount
+{
+public:
+    TmpfsMount()
+    {
+        m_mounted = ::geteuid() == 0
+            && ::mount("tmpfs", QFile::encodeName(m_dir.path()).constData(), "tmpfs", 0, "size=4m") == 0;
+    }
+    ~TmpfsMount()
+    {
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_dir.path()).constData(), MNT_DETACH);
+    }
+    bool mounted() const { return m_mounted; }
+    QString filePath(const QString& name) const { return m_dir.filePath(name); }
+    bool setReadOnly(bool readOnly)
+    {
+        return ::mount(nullptr, QFile::encodeName(m_dir.path()).constData(), nullptr,
+                       MS_REMOUNT | (readOnly ? MS_RDONLY : 0), "size=4m") == 0;
+    }
+    // Fills the file system up with one file; removing that file makes room again.
+    bool fill()
+    {
+        QFile filler(filePath(QStringLiteral("filler")));
+        if (!filler.open(QIODevice::WriteOnly))
+            return false;
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        return true;
+    }
+    void makeRoom() { QFile::remove(filePath(QStringLiteral("filler"))); }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_mounted = false;
+};
+
+} // namespace
+
+void TestMainWindow::failedSave_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QMessageBox::StandardButton>("finally");   // after one Cancel
+
+    QTest::newRow("full disk, then try again") << "no space" << "No space left on device" << QMessageBox::Retry;
+    QTest::newRow("full disk, close without saving") << "no space" << "No space left on device" << QMessageBox::Discard;
+    QTest::newRow("read-only file system, then try again") << "read-only" << "Read-only file system" << QMessageBox::Retry;
+    QTest::newRow("full tmpfs, then try again") << "full tmpfs" << "No space left on device" << QMessageBox::Retry;
+    QTest::newRow("read-only mount, close without saving") << "read-only mount" << "Read-only file system"
+                                                           << QMessageBox::Discard;
+}
+
+// Notes that cannot be saved on close: the reader sees why and chooses; after Cancel the window
+// stays open with the notes in memory and the book as it was; Try Again saves them once the
+// cause is gone; Close Without Saving leaves the book as it was.
+void TestMainWindow::failedSave()
+{
+    QFETCH(QString, failure);
+    QFETCH(QString, reason);
+    QFETCH(QMessageBox::StandardButton, finally);
+
+    TmpfsMount mount;
+    const bool real = failure.contains("tmpfs") || failure.contains("mount");
+    if (real && !mount.mounted())
+        QSKIP("mounting a tmpfs needs root");
+    const QString path = real ? mount.filePath("english.chm") : copyBook(testBookPath("english.chm"));
+    if (real)
+        QVERIFY(QFile::copy(testBookPath("english.chm"), path));
+    const QByteArray original = fileBytes(path);
+
+    // Enough bookmarks that the record cannot hide in the book's last page on a full disk.
+    NoteStore made;
+    made.addMark("/index.htm", {5, 7});
+    QStringList bookmarks;
+    QRandomGenerator random(14);
+    for (int i = 0; i < 400; ++i)
+        bookmarks << QString::number(random.generate64(), 36) << QStringLiteral("/page%1.htm").arg(i);
+
+    ProbeWindow w;
+    w.loadBook(path);
+    w.show();
+    QVERIFY(w.waitForFirstLoad());
+    w.notes = made;
+    w.favoritesWidget->setBookmarks(bookmarks);
+
+    // The failure, set up again before each close (an injected write failure lasts one write).
+    std::function<void()> inject;
+    std::function<void()> cure = [&w] { w.userData.setFault(BookUserData::Fault::None); };
+    if (failure == "no space") {
+        inject = [&w] { w.userData.setFault(BookUserData::Fault::FailWrite, 100); };
+    } else if (failure == "read-only") {
+        inject = [&w] { w.userData.setFault(BookUserData::Fault::ReadOnly); };
+    } else if (failure == "full tmpfs") {
+        QVERIFY(mount.fill());
+        inject = [] {};
+        cure = [&mount] { mount.makeRoom(); };
+    } else {
+        QVERIFY(mount.setReadOnly(true));
+        inject = [] {};
+        cure = [&mount] { mount.setReadOnly(false); };
+    }
+
+    inject();
+    w.answers = {QMessageBox::Cancel};
+    QVERIFY(!w.close());
+    QCOMPARE(w.questions.size(), 1);
+    QCOMPARE(w.questions.constFirst().icon, QMessageBox::Critical);
+    QVERIFY2(w.questions.constFirst().text.contains(reason), qPrintable(w.questions.constFirst().text));
+    QVERIFY(w.questions.constFirst().text.startsWith("Your notes and bookmarks could not be saved in english.chm: "));
+    QStringList labels;
+    for (const auto& choice : std::as_const(w.questionChoices.constFirst()))
+        labels << choice.second;
+    QCOMPARE(labels, (QStringList{"Try Again", "Close Without Saving", "Cancel"}));
+    QVERIFY(w.isVisible());
+    QCOMPARE(static_cast<const QVector<PageNotes>&>(w.notes), static_cast<const QVector<PageNotes>&>(made));
+    QCOMPARE(w.favoritesWidget->bookmarks(), bookmarks);
+    QCOMPARE(fileBytes(path), original);
+
+    inject();
+    w.answers = {finally};
+    if (finally == QMessageBox::Retry)
+        w.beforeAnswer = cure;
+    QVERIFY(w.close());
+    QCOMPARE(w.questions.size(), 2);
+    if (finally == QMessageBox::Retry)
+        QCOMPARE(fileBytes(path), original + UserDataRecord::encode(made, bookmarks));
+    else
+        QCOMPARE(fileBytes(path), original);
+    cure();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -2,18 +2,24 @@
 // real books, files that are not containers, damaged records and writes that fail midway.
 
 #include "chmwriter.h"
+#include "hostilerecords.h"
 #include "lchmfile.h"
 #include "testbooks.h"
 #include "userdata.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
 
+#include <atomic>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <zlib.h>
 
 using Decoded = UserDataRecord::Decoded;
@@ -193,6 +199,44 @@ QMap<QString, QByteArray> objectsOf(const QString& bookPath)
     return objects;
 }
 
+// What one of two writers saves on its i-th round: records of changing length, so that each
+// writer both extends and cuts the file the other wrote.
+NoteStore roundNotes(const QString& writer, int round)
+{
+    NoteStore notes;
+    for (int m = 0; m <= round % 7; ++m)
+        notes.addMark(QStringLiteral("/%1/%2.htm").arg(writer).arg(m), NoteMark{round, m});
+    return notes;
+}
+
+QStringList roundBookmarks(const QString& writer, int round)
+{
+    return {QStringLiteral("%1 %2").arg(writer).arg(round), QStringLiteral("/%1.htm").arg(writer)};
+}
+
+// The child process of concurrentSaves: saves `rounds` records into the book, one after another.
+int saveLoop(const QString& path, const QString& writer, int rounds)
+{
+    BookUserData data(path);
+    data.hasUserData();
+    data.setLockTimeout(30000);
+    for (int round = 0; round < rounds; ++round) {
+        if (!data.writeUserData(roundNotes(writer, round), roundBookmarks(writer, round))) {
+            fprintf(stderr, "round %d: %s\n", round, qPrintable(data.errorString()));
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// A folder for tests that write a lot: in memory when the machine has one, where syncing costs
+// nothing.
+QString fastTempPattern()
+{
+    return QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm/pagewick-XXXXXX")
+                                                               : QDir::tempPath() + QStringLiteral("/pagewick-XXXXXX");
+}
+
 } // namespace
 
 class TestUserData : public QObject
@@ -213,9 +257,13 @@ private slots:
     void damaged_data();
     void damaged();
     void damagedInFile();
+    void concurrentSaves();
+    void renamedDuringSave();
+    void hostile_data();
+    void hostile();
 
 private:
-    QTemporaryDir m_dir;
+    QTemporaryDir m_dir{fastTempPattern()};
     int m_serial = 0;
     QString copyOf(const QString& source, const QByteArray& bytes = {});
 };
@@ -598,7 +646,8 @@ void TestUserData::damaged()
 
 void TestUserData::damagedInFile()
 {
-    // A damaged record loads what is sound; the next close replaces it with one whole record.
+    // A damaged record loads what is sound and stays byte for byte until the reader agrees to
+    // replace it; then the next close replaces it with one whole record.
     const QByteArray book = fileBytes(testBookPath(QStringLiteral("english.chm")));
     const QByteArray one = pageEntry(QStringLiteral("/a.htm"), {{1, 2}});
     const QString path = copyOf(QString(), book + recordOfPayload(be32(1) + one + be32(3) + beString("t") + beString("/p")));
@@ -611,9 +660,186 @@ void TestUserData::damagedInFile()
     expected.addMark(QStringLiteral("/a.htm"), NoteMark{1, 2});
     QCOMPARE(notes, expected);
     QCOMPARE(bookmarks, (QStringList{"t", "/p"}));
+    QCOMPARE(data.stored(), BookUserData::Stored::Unreadable);
+    const QByteArray damaged = fileBytes(path);
+    QVERIFY(data.sameAsRead(notes, bookmarks));
+    for (const QStringList& marks : {bookmarks, QStringList()}) {
+        QVERIFY(!data.writeUserData(notes, marks));
+        QVERIFY(data.errorString().contains("could not be read"));
+        QCOMPARE(fileBytes(path), damaged);
+    }
+    data.setReplaceUnreadable(true);
     QVERIFY(data.writeUserData(notes, bookmarks));
     QCOMPARE(fileBytes(path), book + UserDataRecord::encode(notes, bookmarks));
 }
 
-QTEST_GUILESS_MAIN(TestUserData)
+// Two processes save different records into the same copy of a book, 200 times each, while the
+// test reads it again and again: every read finds the unchanged container and one whole record,
+// and in the end the book holds the last record of one of the writers. First the test holds the
+// book's lock itself: a writer that cannot take it fails as busy, having written nothing.
+void TestUserData::concurrentSaves()
+{
+    QTemporaryDir dir(fastTempPattern());
+    const QByteArray book = fileBytes(testBookPath(QStringLiteral("english.chm")));
+    const QString path = dir.filePath(QStringLiteral("shared.chm"));
+    QVERIFY(putFile(path, book + UserDataRecord::encode(sampleNotes(), sampleBookmarks)));
+    const QByteArray before = fileBytes(path);
+
+    {
+        const int held = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+        BookUserData data(path);
+        QVERIFY(data.hasUserData());
+        data.setLockTimeout(100);
+        QVERIFY(!data.writeUserData({}, {QStringLiteral("t"), QStringLiteral("/p")}));
+        QCOMPARE(data.errorString(), QStringLiteral("the book is busy: another window is saving notes into it"));
+        QCOMPARE(data.bytesWritten(), qint64(0));
+        ::close(held);
+        QCOMPARE(fileBytes(path), before);
+    }
+
+    constexpr int rounds = 200;
+    QProcess a, b;
+    for (QProcess* p : {&a, &b}) {
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--save-loop"), path, p == &a ? QStringLiteral("a") : QStringLiteral("b"),
+                  QString::number(rounds)});
+    }
+    // Meanwhile a reader sees, each time, the container and exactly one whole record behind it.
+    int observed = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (!(a.state() == QProcess::NotRunning || a.waitForFinished(1))
+           || !(b.state() == QProcess::NotRunning || b.waitForFinished(1))) {
+        QVERIFY(clock.elapsed() < 120000);
+        BookUserData reader(path);
+        reader.setLockTimeout(30000);
+        NoteStore notes;
+        QStringList bookmarks;
+        QVERIFY2(reader.readUserData(&notes, &bookmarks), qPrintable(QString::number(observed)));
+        QCOMPARE(reader.userDataBytes(), UserDataRecord::encode(notes, bookmarks));
+        QCOMPARE(reader.declaredLength(), qint64(book.size()));
+        ++observed;
+    }
+    qInfo("%d states seen while the writers ran", observed);
+    for (QProcess* p : {&a, &b}) {
+        QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p->exitCode(), 0);
+    }
+
+    const QByteArray after = fileBytes(path);
+    QCOMPARE(after.left(book.size()), book);
+    const QByteArray record = after.mid(book.size());
+    const QByteArray lastA = UserDataRecord::encode(roundNotes("a", rounds - 1), roundBookmarks("a", rounds - 1));
+    const QByteArray lastB = UserDataRecord::encode(roundNotes("b", rounds - 1), roundBookmarks("b", rounds - 1));
+    QVERIFY2(record == lastA || record == lastB, qPrintable(record.toHex()));
+}
+
+// While one book is being saved again and again, the path is flipped between it and another book
+// by renames. Every save fails, or lands in the book that was opened; the other book never
+// changes by a byte.
+void TestUserData::renamedDuringSave()
+{
+    QTemporaryDir dir(fastTempPattern());
+    const QByteArray bookA = fileBytes(testBookPath(QStringLiteral("english.chm")));
+    const QByteArray bookB = fileBytes(testBookPath(QStringLiteral("russian.chm")));
+    QVERIFY(!bookA.isEmpty() && !bookB.isEmpty());
+    const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("book.chm")));
+    const QByteArray keepA = QFile::encodeName(dir.filePath(QStringLiteral("a.keep")));
+    const QByteArray keepB = QFile::encodeName(dir.filePath(QStringLiteral("b.keep")));
+    const QByteArray swap = QFile::encodeName(dir.filePath(QStringLiteral("swap.chm")));
+    QVERIFY(putFile(QFile::decodeName(path), bookA));
+    QVERIFY(putFile(QFile::decodeName(keepB), bookB));
+    QCOMPARE(::link(path.constData(), keepA.constData()), 0);
+
+    BookUserData data(QFile::decodeName(path));
+    QVERIFY(!data.hasUserData());
+
+    std::atomic<bool> stop{false};
+    std::thread flipper([&] {
+        for (int i = 0; !stop; ++i) {
+            ::link(i % 2 ? keepA.constData() : keepB.constData(), swap.constData());
+            ::rename(swap.constData(), path.constData());
+            ::unlink(swap.constData());   // left when both names were the same file already
+        }
+    });
+    QByteArray landed;   // the last record a save reported
+    int saved = 0, refused = 0;
+    for (int round = 0; round < 200; ++round) {
+        const NoteStore notes = roundNotes(QStringLiteral("a"), round);
+        const QStringList bookmarks = roundBookmarks(QStringLiteral("a"), round);
+        if (data.writeUserData(notes, bookmarks)) {
+            landed = UserDataRecord::encode(notes, bookmarks);
+            ++saved;
+        } else {
+            QVERIFY2(data.errorString().contains(QLatin1String("replaced")), qPrintable(data.errorString()));
+            ++refused;
+        }
+    }
+    stop = true;
+    flipper.join();
+    qInfo("%d saves landed in the opened book, %d were refused", saved, refused);
+
+    QCOMPARE(fileBytes(QFile::decodeName(keepB)), bookB);
+    QCOMPARE(fileBytes(QFile::decodeName(keepA)), bookA + landed);
+}
+
+void TestUserData::hostile_data()
+{
+    QTest::addColumn<QByteArray>("tail");
+    QTest::addColumn<Decoded>("decoded");
+    QTest::addColumn<int>("pages");
+    QTest::addColumn<int>("marks");
+
+    constexpr qint64 MiB = qint64(1) << 20;
+    const QByteArray gibOfZeros = HostileRecords::zeroBlock({}, 1024 * MiB, {});
+    const QByteArray gibClaiming30 = HostileRecords::zeroBlock({}, 1024 * MiB, {}, 30 * MiB);
+    QTest::newRow("1 GiB of zeros") << HostileRecords::record(gibOfZeros) << Decoded::Damaged << 0 << 0;
+    QTest::newRow("1 GiB of zeros claiming 30 MiB")
+        << HostileRecords::record(gibClaiming30) << Decoded::Damaged << 0 << 0;
+    QTest::newRow("eight nested copies") << HostileRecords::nested(gibClaiming30, 8) << Decoded::Damaged << 0 << 0;
+    QTest::newRow("50 million marks") << HostileRecords::record(HostileRecords::marksBlock(50000000))
+                                      << Decoded::Damaged << 0 << 0;
+    QTest::newRow("50 million marks claiming 30 MiB")
+        << HostileRecords::record(HostileRecords::marksBlock(50000000, 30 * MiB)) << Decoded::Damaged << 0 << 0;
+    QTest::newRow("2 million marks, within the cap")
+        << HostileRecords::record(HostileRecords::marksBlock(2000000)) << Decoded::Complete << 1 << 2000000;
+    QTest::newRow("100,000 pages") << HostileRecords::manyPages(100000) << Decoded::Complete << 100000 << 100000;
+}
+
+// Records made to cost time and memory read within the cap, in under a second each.
+void TestUserData::hostile()
+{
+    QFETCH(QByteArray, tail);
+    QFETCH(Decoded, decoded);
+    QFETCH(int, pages);
+    QFETCH(int, marks);
+
+    QElapsedTimer clock;
+    clock.start();
+    NoteStore notes;
+    QStringList bookmarks;
+    QCOMPARE(UserDataRecord::decode(tail, &notes, &bookmarks), decoded);
+    const qint64 elapsed = clock.elapsed();
+    qInfo("%s: %lld ms", QTest::currentDataTag(), elapsed);
+    QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
+    QCOMPARE(notes.size(), pages);
+    qsizetype markCount = 0;
+    for (const PageNotes& page : std::as_const(notes))
+        markCount += page.marks.size();
+    QCOMPARE(markCount, qsizetype(marks));
+    QCOMPARE(bookmarks.size(), pages == 100000 ? 2 * pages : 0);
+}
+
+// Run with "--save-loop <book> <writer> <rounds>", the program is one of concurrentSaves' writers.
+int main(int argc, char** argv)
+{
+    if (argc == 5 && qstrcmp(argv[1], "--save-loop") == 0)
+        return saveLoop(QFile::decodeName(argv[2]), QString::fromLocal8Bit(argv[3]), QByteArray(argv[4]).toInt());
+    QCoreApplication app(argc, argv);
+    TestUserData test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_userdata.moc"
