@@ -41,8 +41,14 @@ public:
     QString nextBookFile;            // the file dialog's answer
     QVector<QStringList> started;    // program, then arguments, of each process started
     QStringList messages;
+    int dragsSeen = 0;
 
 protected:
+    void dragEnterEvent(QDragEnterEvent* event) override
+    {
+        ++dragsSeen;
+        MainWindow::dragEnterEvent(event);
+    }
     void showMessage(QMessageBox::Icon, const QString&, const QString& text) override { messages.append(text); }
     void popUpMenu(QMenu*, const QPoint&) override {}
     QString chooseBookFile() override { return nextBookFile; }
@@ -217,6 +223,25 @@ void TestReaderWindow::dropStartsReaders()
     QVERIFY(w.started.isEmpty());
     QVERIFY(drag({QUrl::fromLocalFile(text), QUrl::fromLocalFile(book)}));
     QCOMPARE(w.started, (QVector<QStringList>{{QCoreApplication::applicationFilePath(), book}}));
+
+    // Over the page the web view's widgets, which take drops of their own, pass a dragged
+    // file on to the window.
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QWidget* page = nullptr;
+    QVERIFY(QTest::qWaitFor([&] {
+        for (QWidget* child : w.view->findChildren<QWidget*>()) {
+            if (child->acceptDrops() && child->findChildren<QWidget*>().isEmpty())
+                page = child;
+        }
+        return page != nullptr;
+    }, 10000));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(book)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(page, &enter);
+    QVERIFY(enter.isAccepted());
+    QCOMPARE(w.dragsSeen, 3);
 }
 
 // The last ten books, newest first and each once, kept across runs; the Open menu offers them

@@ -7,8 +7,10 @@
 #include <QColor>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
 #include <QEventLoop>
 #include <QLoggingCategory>
+#include <QMimeData>
 #include <QPointer>
 #include <QSaveFile>
 #include <QTimer>
@@ -458,6 +460,14 @@ bool BrowserControl::eventFilter(QObject* watched, QEvent* event)
     case QEvent::MouseButtonRelease:
     case QEvent::KeyPress:
         m_lastInput.start();
+        break;
+    case QEvent::DragEnter:
+        // Files dropped on a page are not for the page (the web view would load them): left
+        // unaccepted, the drag goes on to the window, which opens dropped books.
+        if (const QMimeData* data = static_cast<QDragEnterEvent*>(event)->mimeData(); data && data->hasUrls()) {
+            event->ignore();
+            return true;
+        }
         break;
     default:
         break;
