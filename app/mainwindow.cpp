@@ -4,7 +4,10 @@
 
 #include "contentswidget.h"
 #include "favoriteswidget.h"
+#include "indexwidget.h"
 #include "lchmfile.h"
+#include "recentbooks.h"
+#include "startup.h"
 #include "searchwidget.h"
 #include "viewwidget.h"
 
@@ -12,19 +15,28 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDockWidget>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QSettings>
 #include <QStringList>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QShortcut>
 #include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -50,6 +62,19 @@ QSettings openSettings()
     return QSettings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"));
 }
 
+// The local books among dropped URLs.
+QStringList droppedBooks(const QMimeData* data)
+{
+    QStringList books;
+    if (!data || !data->hasUrls())
+        return books;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile() && isBookName(url.toLocalFile()))
+            books.append(url.toLocalFile());
+    }
+    return books;
+}
+
 } // namespace
 
 MainWindow::MainWindow() : QMainWindow(nullptr), noteColor(QString::fromLatin1(kDefaultNoteColor))
@@ -57,6 +82,8 @@ MainWindow::MainWindow() : QMainWindow(nullptr), noteColor(QString::fromLatin1(k
     contentsWidget = new ContentsWidget(this);
     searchWidget = new SearchWidget(this);
     favoritesWidget = new FavoritesWidget(this);
+    indexWidget = new IndexWidget(this);
+    indexWidget->hide();
 
     panelDock = new QDockWidget(tr("Navigation Panels"), this);
     panelDock->setObjectName(QStringLiteral("panelDock"));
@@ -81,10 +108,16 @@ MainWindow::MainWindow() : QMainWindow(nullptr), noteColor(QString::fromLatin1(k
     connect(favoritesWidget, &FavoritesWidget::currentUrlChanged, view, &ViewWidget::setCurrentPage);
     connect(view, &ViewWidget::urlToFavorites, favoritesWidget, &FavoritesWidget::setViewURL);
     connect(view, &ViewWidget::topicToFavorites, favoritesWidget, &FavoritesWidget::setViewTopic);
+    connect(indexWidget, &IndexWidget::currentUrlChanged, view, &ViewWidget::setCurrentPage);
+    connect(indexWidget, &IndexWidget::indexLoaded, this, &MainWindow::showIndex);
 
     readSettings();
     createActions();
     createToolBar();
+
+    auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(helpKey, &QShortcut::activated, this, &MainWindow::help);
+    setAcceptDrops(true);
 
     setWindowIcon(QIcon(QStringLiteral(":/images/Icon.png")));
     setWindowTitle(tr("Pagewick 1.0"));
@@ -160,6 +193,16 @@ void MainWindow::createActions()
 
     aboutAction = makeAction("About.png", tr("About Pagewick..."), QStringLiteral(" About "), QString());
     connect(aboutAction, &QAction::triggered, this, &MainWindow::about);
+
+    openAction = makeAction("Open.png", tr("Open"), QStringLiteral("  Open  "), tr("Open another book in a new window"));
+    connect(openAction, &QAction::triggered, this, &MainWindow::openBook);
+    openMenu = new QMenu(this);
+    openMenu->setToolTipsVisible(true);
+    connect(openMenu, &QMenu::aboutToShow, this, &MainWindow::fillOpenMenu);
+    openAction->setMenu(openMenu);
+
+    helpAction = makeAction("Help.png", tr("Help"), QStringLiteral("  Help  "), tr("Open the user guide (F1)"));
+    connect(helpAction, &QAction::triggered, this, &MainWindow::help);
 }
 
 void MainWindow::createPanels()
@@ -206,6 +249,12 @@ void MainWindow::createToolBar()
     toolBar->addSeparator();
     toolBar->addAction(noteColorAction);
     toolBar->addAction(aboutAction);
+    toolBar->addSeparator();
+    toolBar->addAction(openAction);
+    toolBar->addAction(helpAction);
+    // A click opens the file dialog; the arrow beside it lists the recent books.
+    if (auto* button = qobject_cast<QToolButton*>(toolBar->widgetForAction(openAction)))
+        button->setPopupMode(QToolButton::MenuButtonPopup);
 }
 
 void MainWindow::fillContextMenu(QMenu* menu) const
@@ -228,6 +277,9 @@ void MainWindow::fillContextMenu(QMenu* menu) const
     menu->addSeparator();
     menu->addAction(fullScreenAction);
     menu->addAction(quitAction);
+    menu->addSeparator();
+    menu->addAction(openAction);
+    menu->addAction(helpAction);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -276,6 +328,7 @@ void MainWindow::loadContents()
         }
         return;
     }
+    bookOpened();
 
     // The contents are read before the home page is chosen: a book that names no default
     // topic opens on its first contents entry that leads somewhere, not on a page saying
@@ -303,6 +356,87 @@ void MainWindow::loadContents()
         panelTabs->removeTab(panelTabs->indexOf(searchWidget));
     if (contents.isEmpty())
         panelTabs->removeTab(panelTabs->indexOf(contentsWidget));
+}
+
+// The book opened: it joins the recent books, and its keyword index is read on a worker.
+void MainWindow::bookOpened()
+{
+    QSettings settings = openSettings();
+    RecentBooks::remember(settings, bookPath);
+    indexWidget->loadBook(bookPath);
+}
+
+// The Index tab comes after Bookmarks, and only for a book whose index holds keywords.
+void MainWindow::showIndex(int keywords)
+{
+    if (keywords > 0 && panelTabs->indexOf(indexWidget) < 0)
+        panelTabs->addTab(indexWidget, tr("Index"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Other books: each opens in a process of its own.
+
+void MainWindow::openBook()
+{
+    const QString path = chooseBookFile();
+    if (!path.isEmpty())
+        openInNewWindow(path);
+}
+
+void MainWindow::help()
+{
+    const QString guide = defaultBookPath(installedHelpBook(QCoreApplication::applicationDirPath()));
+    if (!QFileInfo::exists(guide)) {
+        showMessage(QMessageBox::Warning, tr("Pagewick"),
+                    tr("The user guide (Help.chm) is not installed with this reader."));
+        return;
+    }
+    openInNewWindow(guide);
+}
+
+void MainWindow::fillOpenMenu()
+{
+    openMenu->clear();
+    QSettings settings = openSettings();
+    const QStringList books = RecentBooks::load(settings);
+    int number = 0;
+    for (const QString& path : books) {
+        QString name = QFileInfo(path).fileName();
+        name.replace(QLatin1Char('&'), QLatin1String("&&"));
+        QAction* entry = openMenu->addAction(QStringLiteral("&%1  %2").arg(++number % 10).arg(name));
+        entry->setToolTip(path);
+        entry->setData(path);
+        entry->setEnabled(QFileInfo::exists(path));
+        connect(entry, &QAction::triggered, this, [this, path] { openInNewWindow(path); });
+    }
+    if (!books.isEmpty())
+        openMenu->addSeparator();
+    connect(openMenu->addAction(tr("Choose a book...")), &QAction::triggered, this, &MainWindow::openBook);
+}
+
+void MainWindow::openInNewWindow(const QString& path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    QSettings settings = openSettings();
+    RecentBooks::remember(settings, absolute);
+    if (!startProcess(QCoreApplication::applicationFilePath(), {absolute}))
+        showMessage(QMessageBox::Warning, tr("Pagewick"),
+                    tr("<p>A new window for %1 could not be started.</p>").arg(QFileInfo(absolute).fileName().toHtmlEscaped()));
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedBooks(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const QStringList books = droppedBooks(event->mimeData());
+    for (const QString& book : books)
+        openInNewWindow(book);
+    if (!books.isEmpty())
+        event->acceptProposedAction();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -564,4 +698,15 @@ QColor MainWindow::chooseColor(const QColor& initial)
 void MainWindow::popUpMenu(QMenu* menu, const QPoint& globalPos)
 {
     menu->exec(globalPos);
+}
+
+QString MainWindow::chooseBookFile()
+{
+    const QString folder = bookPath.isEmpty() ? QString() : QFileInfo(bookPath).absolutePath();
+    return QFileDialog::getOpenFileName(this, tr("Open a book"), folder, tr("Help books (*.chm *.CHM)"));
+}
+
+bool MainWindow::startProcess(const QString& program, const QStringList& arguments)
+{
+    return QProcess::startDetached(program, arguments);
 }

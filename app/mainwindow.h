@@ -15,6 +15,7 @@
 
 class ContentsWidget;
 class FavoritesWidget;
+class IndexWidget;
 class QAction;
 class QDockWidget;
 class QMenu;
@@ -28,8 +29,9 @@ class ViewWidget;
 // open book for the whole run (its path, its parsed contents, the reader's notes) and wires the
 // panels to the view; panels and view never see each other.
 //
-// Every command is on the tool bar or the context menu; there is no menu bar, status bar or
-// keyboard shortcut.
+// Every command is on the tool bar or the context menu; there is no menu bar or status bar,
+// and F1 (the user guide) is the window's one key. Another book, the user guide, or a book
+// dropped on the window opens in a new process of the reader, so each window keeps one book.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -74,6 +76,8 @@ public slots:
     void about();
     void setNoteDisable(bool b);
     void preference();
+    void openBook();
+    void help();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -81,6 +85,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
     // What the reader is shown and asked through. Each runs a modal dialog; kept apart so the
     // window can be driven without one.
@@ -92,6 +98,10 @@ protected:
                                                   const Choices& choices);
     virtual QColor chooseColor(const QColor& initial);
     virtual void popUpMenu(QMenu* menu, const QPoint& globalPos);
+    // The file dialog for another book; an empty path when cancelled.
+    virtual QString chooseBookFile();
+    // Starts program with arguments as a process of its own, left running when this one ends.
+    virtual bool startProcess(const QString& program, const QStringList& arguments);
 
     // The notes and bookmarks the reader stored in the book file. A record that cannot be read
     // is reported once, at load, and kept as it is unless the reader chooses to replace it.
@@ -106,6 +116,7 @@ protected:
 
 private:
     friend class TestMainWindow;
+    friend class TestReaderWindow;
 
     void createActions();
     void createToolBar();
@@ -113,6 +124,10 @@ private:
     QAction* makeAction(const char* iconName, const QString& text, const QString& iconText,
                         const QString& toolTip);
     void fillContextMenu(QMenu* menu) const;
+    void bookOpened();
+    void showIndex(int keywords);
+    void fillOpenMenu();
+    void openInNewWindow(const QString& path);
 
     QString bookPath;
     bool userDataPresent = false;
@@ -126,6 +141,7 @@ private:
     ContentsWidget* contentsWidget = nullptr;
     SearchWidget* searchWidget = nullptr;
     FavoritesWidget* favoritesWidget = nullptr;
+    IndexWidget* indexWidget = nullptr;  // a tab only once the book's keyword index is read
     ViewWidget* view = nullptr;
     QDockWidget* panelDock = nullptr;
     QTabWidget* panelTabs = nullptr;
@@ -153,4 +169,7 @@ private:
     QAction* quitAction = nullptr;
     QAction* noteColorAction = nullptr;
     QAction* aboutAction = nullptr;
+    QAction* openAction = nullptr;
+    QMenu* openMenu = nullptr;  // the recent books, under openAction
+    QAction* helpAction = nullptr;
 };

@@ -14,6 +14,7 @@ void LCHMFile::closeBook() { m_impl->closeBook(); }
 QString LCHMFile::bookTitle() const { return m_impl->bookTitle(); }
 QString LCHMFile::homePage() const { return m_impl->homePage(); }
 bool LCHMFile::parseContents(QVector<LCHMParsedEntry>* out) { return m_impl->parseContents(out); }
+bool LCHMFile::parseIndex(QVector<LCHMParsedEntry>* out) { return m_impl->parseIndex(out); }
 bool LCHMFile::readFileBytes(QByteArray* out, const QString& path) { return m_impl->readFileBytes(out, path); }
 bool LCHMFile::listFiles(QStringList* out) { return m_impl->listFiles(out); }
 QString LCHMFile::topicTitleForUrl(const QString& url) const { return m_impl->topicTitleForUrl(url); }

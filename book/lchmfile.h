@@ -25,6 +25,9 @@ public:
     QString bookTitle() const;
     QString homePage() const;
     bool parseContents(QVector<LCHMParsedEntry>* out);
+    // The keyword index, in the book's order: one entry per keyword (sub-keywords indented
+    // under theirs), its targets in `urls`. False when the book has none or it cannot be read.
+    bool parseIndex(QVector<LCHMParsedEntry>* out);
     bool readFileBytes(QByteArray* out, const QString& path);
     bool listFiles(QStringList* out);
     QString topicTitleForUrl(const QString& url) const;

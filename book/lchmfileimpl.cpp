@@ -73,21 +73,27 @@ bool LCHMFileImpl::openBook(const QString& path)
 
     if (contentsFile.isEmpty() && resolvePath(QStringLiteral("/toc.hhc"), nullptr))
         contentsFile = "/toc.hhc";
-    if (contentsFile.isEmpty()) {
-        // A book that names no contents file but carries exactly one at its root uses that one.
-        QByteArray found;
-        int count = 0;
-        for (const ItsfUnit& unit : container->units()) {
-            const QByteArray& p = unit.path;
-            if (p.startsWith('/') && p.indexOf('/', 1) < 0 && p.toLower().endsWith(".hhc")) {
-                found = p;
-                ++count;
-            }
-        }
-        if (count == 1)
-            contentsFile = found;
-    }
+    // A book that names no contents file (or keyword index) but carries exactly one at its
+    // root uses that one.
+    if (contentsFile.isEmpty())
+        contentsFile = singleRootFile(".hhc");
+    if (indexFile.isEmpty())
+        indexFile = singleRootFile(".hhk");
     return true;
+}
+
+QByteArray LCHMFileImpl::singleRootFile(const char* extension) const
+{
+    QByteArray found;
+    int count = 0;
+    for (const ItsfUnit& unit : container->units()) {
+        const QByteArray& p = unit.path;
+        if (p.startsWith('/') && p.indexOf('/', 1) < 0 && p.toLower().endsWith(extension)) {
+            found = p;
+            ++count;
+        }
+    }
+    return count == 1 ? found : QByteArray();
 }
 
 void LCHMFileImpl::closeBook()
@@ -98,6 +104,7 @@ void LCHMFileImpl::closeBook()
     fileName.clear();
     homePath.clear();
     contentsFile.clear();
+    indexFile.clear();
     titleBytes.clear();
     entityMap.clear();
     topicTitles.clear();
@@ -169,10 +176,10 @@ void LCHMFileImpl::readWindowsAndStrings()
         return true;
     };
 
-    enum { TitleAt = 0x14, ContentsAt = 0x60, HomeAt = 0x68 };
+    enum { TitleAt = 0x14, ContentsAt = 0x60, IndexAt = 0x64, HomeAt = 0x68 };
     for (quint64 i = 0; i < count && i * entrySize < got; ++i) {
         const quint64 entry = i * entrySize;
-        for (quint64 field : {quint64(TitleAt), quint64(HomeAt), quint64(ContentsAt)}) {
+        for (quint64 field : {quint64(TitleAt), quint64(HomeAt), quint64(ContentsAt), quint64(IndexAt)}) {
             if (field + 4 > entrySize || entry + field + 4 > got)
                 continue;  // an entry too short for this field
             const quint32 offset = le32At(entries, entry + field);
@@ -183,6 +190,8 @@ void LCHMFileImpl::readWindowsAndStrings()
                 titleBytes = text;
             else if (field == HomeAt)
                 homePath = "/" + text;
+            else if (field == IndexAt)
+                indexFile = "/" + text;
             else
                 contentsFile = "/" + text;
         }
@@ -214,6 +223,10 @@ void LCHMFileImpl::readSystem()
             if (contentsFile.isEmpty())
                 contentsFile = "/" + cStringAt(data, quint64(at));
             break;
+        case 1:
+            if (indexFile.isEmpty())
+                indexFile = "/" + cStringAt(data, quint64(at));
+            break;
         case 2:
             if (homePath.isEmpty() || homePath == "/")
                 homePath = "/" + cStringAt(data, quint64(at));
@@ -226,10 +239,12 @@ void LCHMFileImpl::readSystem()
                 lcid = quint16(le16At(data, quint64(at)));
             break;
         case 6:
-            if (contentsFile.isEmpty()) {
-                const QByteArray candidate = "/" + cStringAt(data, quint64(at)) + ".hhc";
+            for (auto [file, extension] : {std::pair{&contentsFile, ".hhc"}, std::pair{&indexFile, ".hhk"}}) {
+                if (!file->isEmpty())
+                    continue;
+                const QByteArray candidate = "/" + cStringAt(data, quint64(at)) + extension;
                 if (container->resolve(candidate, nullptr))
-                    contentsFile = candidate;
+                    *file = candidate;
             }
             break;
         default:
@@ -287,6 +302,19 @@ QString LCHMFileImpl::homePage() const
 bool LCHMFileImpl::parseContents(QVector<LCHMParsedEntry>* out)
 {
     return ParseAndFillTopicsTree(QString::fromLatin1(contentsFile), out);
+}
+
+bool LCHMFileImpl::parseIndex(QVector<LCHMParsedEntry>* out)
+{
+    if (!out || indexFile.isEmpty() || !ParseAndFillTopicsTree(QString::fromLatin1(indexFile), out))
+        return false;
+    // A keyword is the first Name of its entry; later Names only title its targets.
+    for (LCHMParsedEntry& entry : *out) {
+        if (!entry.firstName.isEmpty())
+            entry.name = entry.firstName.trimmed();
+        entry.firstName.clear();
+    }
+    return true;
 }
 
 bool LCHMFileImpl::readFileBytes(QByteArray* out, const QString& path)

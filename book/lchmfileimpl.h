@@ -44,6 +44,7 @@ public:
     QString bookTitle() const;
     QString homePage() const;
     bool parseContents(QVector<LCHMParsedEntry>* out);
+    bool parseIndex(QVector<LCHMParsedEntry>* out);
     bool readFileBytes(QByteArray* out, const QString& path);
     bool readFileText(const QString& path, QString* out);
     bool listFiles(QStringList* out);
@@ -102,6 +103,7 @@ public:
     QString fileName;
     QByteArray homePath;
     QByteArray contentsFile;
+    QByteArray indexFile;  // the keyword index sitemap, e.g. "/index.hhk"; empty when there is none
     QByteArray titleBytes;
     quint16 lcid = 0;
     QTextCodec* codec = nullptr;
@@ -115,6 +117,7 @@ public:
 private:
     void readWindowsAndStrings();
     void readSystem();
+    QByteArray singleRootFile(const char* extension) const;
     void buildTopicTitles();
     void fillEntityMap();
 };

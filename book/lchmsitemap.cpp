@@ -9,6 +9,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QSet>
+#include <QThread>
 #include <QtDebug>
 
 #include <climits>
@@ -18,12 +19,14 @@ namespace {
 // Deeper nesting than this is an error of the book; the level stays one below it.
 constexpr int maxNestDepth = 256;
 
-// Shows the busy cursor for its lifetime, when there is a GUI application to show it.
+// Shows the busy cursor for its lifetime, when there is a GUI application to show it and the
+// parse runs on its thread (a big keyword index is parsed on a worker).
 class BusyCursor
 {
 public:
     BusyCursor()
-        : m_active(qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr)
+        : m_active(qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr
+                   && QThread::currentThread() == QCoreApplication::instance()->thread())
     {
         if (m_active)
             QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
@@ -76,8 +79,11 @@ void readParam(LCHMFileImpl& impl, const QString& tag, const QString& sitemapPat
         return;
 
     if (name == QLatin1String("name")) {
-        if (!value.isEmpty())
+        if (!value.isEmpty()) {
             entry.name = value;
+            if (entry.firstName.isEmpty())
+                entry.firstName = value;
+        }
     } else if (name == QLatin1String("local")) {
         const QString path = resolveSitemapTarget(value, sitemapPath);
         if (!urls.contains(path)) {

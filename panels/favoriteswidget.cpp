@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -25,6 +26,10 @@ FavoritesWidget::FavoritesWidget(QWidget* parent)
     connect(m_clearButton, &QPushButton::clicked, this, &FavoritesWidget::remove);
     connect(m_list, &QListWidget::itemClicked, this, &FavoritesWidget::setCurrentUrl);
     connect(m_list, &QListWidget::itemDoubleClicked, this, &FavoritesWidget::setCurrentUrl);
+    connect(m_list, &QListWidget::itemChanged, this, &FavoritesWidget::titleEdited);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);  // renaming starts from the menu
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list, &QWidget::customContextMenuRequested, this, &FavoritesWidget::showItemMenu);
 }
 
 void FavoritesWidget::appendItem(const QString& title, const QString& path)
@@ -32,7 +37,55 @@ void FavoritesWidget::appendItem(const QString& title, const QString& path)
     auto* item = new QListWidgetItem(title);
     item->setToolTip(title);
     item->setData(Qt::UserRole, path);
+    item->setFlags(item->flags() | Qt::ItemIsEditable);
     m_list->addItem(item);
+}
+
+void FavoritesWidget::showItemMenu(const QPoint& pos)
+{
+    QListWidgetItem* item = m_list->itemAt(pos);
+    if (!item)
+        return;
+    QMenu menu;
+    connect(menu.addAction(tr("Rename")), &QAction::triggered, this, [this, item] { renameItem(item); });
+    connect(menu.addAction(tr("Delete")), &QAction::triggered, this, [this, item] { deleteItem(item); });
+    popUpMenu(&menu, m_list->viewport()->mapToGlobal(pos));
+}
+
+void FavoritesWidget::popUpMenu(QMenu* menu, const QPoint& globalPos)
+{
+    menu->exec(globalPos);
+}
+
+void FavoritesWidget::renameItem(QListWidgetItem* item)
+{
+    if (item && m_list->row(item) >= 0)
+        m_list->editItem(item);
+}
+
+// Item k shows bookmark k, whose title is entry 2k of the list.
+void FavoritesWidget::titleEdited(QListWidgetItem* item)
+{
+    const int row = m_list->row(item);
+    if (row < 0 || 2 * qsizetype(row) + 1 >= m_bookmarks.size())
+        return;
+    QString& title = m_bookmarks[2 * qsizetype(row)];
+    if (item->text() == title && item->toolTip() == title)
+        return;  // the change made below, or one that is not of the title
+    const QString edited = item->text().trimmed();
+    if (!edited.isEmpty())
+        title = edited;
+    item->setText(title);
+    item->setToolTip(title);
+}
+
+void FavoritesWidget::deleteItem(QListWidgetItem* item)
+{
+    const int row = item ? m_list->row(item) : -1;
+    if (row < 0 || 2 * qsizetype(row) + 1 >= m_bookmarks.size())
+        return;
+    m_bookmarks.remove(2 * qsizetype(row), 2);
+    delete m_list->takeItem(row);
 }
 
 void FavoritesWidget::add()

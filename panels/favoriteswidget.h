@@ -6,10 +6,13 @@
 
 class QListWidget;
 class QListWidgetItem;
+class QMenu;
+class QPoint;
 class QPushButton;
 
 // The reader's bookmarks of the open book: titles in a list, each remembering an in-book path.
-// The page view reports every page it shows; "Add" bookmarks that page.
+// The page view reports every page it shows; "Add" bookmarks that page. The list's context
+// menu renames a bookmark (its title is edited in place) or deletes it.
 class FavoritesWidget : public QWidget
 {
     Q_OBJECT
@@ -36,9 +39,20 @@ public slots:
     void remove();
     void setViewURL(const QString& str);
     void setViewTopic(const QString& str);
+    // Starts editing the item's title; the bookmark takes the new title when the edit ends.
+    // An emptied title keeps the old one.
+    void renameItem(QListWidgetItem* item);
+    // Removes the item's bookmark.
+    void deleteItem(QListWidgetItem* item);
+
+protected:
+    // Runs the context menu; kept apart so the panel can be driven without one.
+    virtual void popUpMenu(QMenu* menu, const QPoint& globalPos);
 
 private:
     void appendItem(const QString& title, const QString& path);
+    void showItemMenu(const QPoint& pos);
+    void titleEdited(QListWidgetItem* item);
 
     QString m_viewUrl;
     QString m_viewTopic;

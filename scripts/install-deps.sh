@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config          # build tools
-    qt6-base-dev qt6-5compat-dev       # Qt 6: Core, Gui, Widgets, PrintSupport, Core5Compat
+    qt6-base-dev qt6-5compat-dev       # Qt 6: Core, Gui, Widgets, Concurrent, PrintSupport, Core5Compat
     qt6-webengine-dev                  # the page view
     fp-utils                           # chmcmd compiles the help book and the test books
     libbenchmark-dev                   # benchmarks

@@ -2,7 +2,10 @@
 
 #include "favoriteswidget.h"
 
+#include <QContextMenuEvent>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QtTest>
 
@@ -21,6 +24,27 @@ QStringList itemsOf(const FavoritesWidget& panel)
     return lines;
 }
 
+// A panel whose context menu records what it offers and picks one entry at once.
+class ProbeFavorites : public FavoritesWidget
+{
+public:
+    QString pick;
+    QVector<QStringList> offered;
+
+protected:
+    void popUpMenu(QMenu* menu, const QPoint&) override
+    {
+        QStringList texts;
+        for (QAction* action : menu->actions())
+            texts << action->text();
+        offered << texts;
+        for (QAction* action : menu->actions()) {
+            if (action->text() == pick)
+                action->trigger();
+        }
+    }
+};
+
 } // namespace
 
 class TestFavorites : public QObject
@@ -32,6 +56,7 @@ private slots:
     void setBookmarks_data();
     void setBookmarks();
     void clicksNavigate();
+    void itemMenu();
 };
 
 void TestFavorites::addAndClear()
@@ -130,6 +155,37 @@ void TestFavorites::clicksNavigate()
     QVERIFY(spy.count() >= 2);
     for (const QList<QVariant>& args : std::as_const(spy))
         QCOMPARE(args.at(0).toString(), QStringLiteral("/index.htm"));
+}
+
+// The list's context menu renames or deletes the bookmark under the mouse; there is none on
+// empty space.
+void TestFavorites::itemMenu()
+{
+    ProbeFavorites panel;
+    panel.setBookmarks({"Welcome", "/index.htm", "Leaf", "/leaf.htm", "Last", "/last.htm"});
+    panel.resize(250, 300);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    QListWidget* list = panel.list();
+    const auto rightClick = [list](const QPoint& at) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &event);
+    };
+
+    rightClick(QPoint(5, list->viewport()->height() - 5));
+    QVERIFY(panel.offered.isEmpty());
+
+    panel.pick = QStringLiteral("Delete");
+    rightClick(list->visualItemRect(list->item(1)).center());
+    QCOMPARE(panel.offered, (QVector<QStringList>{{"Rename", "Delete"}}));
+    QCOMPARE(panel.bookmarks(), (QStringList{"Welcome", "/index.htm", "Last", "/last.htm"}));
+    QCOMPARE(itemsOf(panel), (QStringList{"Welcome|/index.htm", "Last|/last.htm"}));
+
+    panel.pick = QStringLiteral("Rename");
+    rightClick(list->visualItemRect(list->item(1)).center());
+    QLineEdit* editor = list->findChild<QLineEdit*>();
+    QVERIFY(editor);
+    QCOMPARE(editor->text(), QStringLiteral("Last"));
 }
 
 QTEST_MAIN(TestFavorites)

@@ -265,6 +265,8 @@ void TestMainWindow::actions_data()
     row("noteColorAction", "Scribe color Preference...", "Colors", "Note Color", "Note colors to choose");
     row("aboutAction", "About Pagewick...", "About", " About ", "About Pagewick");
     row("panel toggle", "Navigation Panels", "TOC", " Panels ", "Navigation Panels");
+    row("openAction", "Open", "Open", "  Open  ", "Open another book in a new window");
+    row("helpAction", "Help", "Help", "  Help  ", "Open the user guide (F1)");
 }
 
 void TestMainWindow::actions()
@@ -285,6 +287,7 @@ void TestMainWindow::actions()
         {"eraseAction", w.eraseAction}, {"bookmarkAction", w.bookmarkAction}, {"quitAction", w.quitAction},
         {"noteColorAction", w.noteColorAction}, {"aboutAction", w.aboutAction},
         {"panel toggle", w.panelDock->toggleViewAction()},
+        {"openAction", w.openAction}, {"helpAction", w.helpAction},
     };
     QAction* action = byName.value(member);
     QVERIFY(action);
@@ -318,7 +321,7 @@ void TestMainWindow::toolBarAndDock()
         w.panelDock->toggleViewAction(), w.backAction, w.forwardAction, w.homeAction, nullptr,
         w.noteAction, w.eraseAction, w.zoomInAction, w.zoomOutAction, w.bookmarkAction, nullptr,
         w.printPreviewAction, w.printAction, w.saveAsAction, w.extractAction, w.fullScreenAction, nullptr,
-        w.noteColorAction, w.aboutAction};
+        w.noteColorAction, w.aboutAction, nullptr, w.openAction, w.helpAction};
     QCOMPARE(toolBarActions(w), expected);
 
     QCOMPARE(w.panelDock->windowTitle(), QStringLiteral("Navigation Panels"));
@@ -356,7 +359,7 @@ void TestMainWindow::contextMenu()
         w.panelDock->toggleViewAction(), w.backAction, w.forwardAction, w.homeAction, nullptr,
         w.copyAction, w.noteAction, w.eraseAction, w.zoomInAction, w.zoomOutAction, nullptr,
         w.bookmarkAction, w.saveAsAction, w.printPreviewAction, w.printAction, nullptr,
-        w.fullScreenAction, w.quitAction};
+        w.fullScreenAction, w.quitAction, nullptr, w.openAction, w.helpAction};
     QCOMPARE(w.menus.constFirst(), expected);
 
     // The page's own context menu request reaches the window too.

@@ -9,8 +9,10 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
 #include <QEventLoop>
 #include <QLoggingCategory>
+#include <QMimeData>
 #include <QPointer>
 #include <QSaveFile>
 #include <QTimer>
@@ -150,6 +152,7 @@ BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
     layout->setSpacing(0);
     layout->addWidget(m_view);
     setFocusProxy(m_view);
+    watchForDrops(m_view);
 
     connect(m_page, &QWebEnginePage::loadStarted, this, &BrowserControl::onLoadStarted);
     connect(m_page, &QWebEnginePage::urlChanged, this, &BrowserControl::onUrlChanged);
@@ -526,4 +529,32 @@ void BrowserControl::savePage(const QString& filePath, bool singleFileArchive)
 void BrowserControl::copy()
 {
     m_page->triggerAction(QWebEnginePage::Copy);
+}
+
+bool BrowserControl::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::ChildAdded:
+        // The web view renders into child widgets it creates as pages come and go.
+        watchForDrops(static_cast<QChildEvent*>(event)->child());
+        break;
+    case QEvent::DragEnter:
+        // Files dropped on a page are not for the page (the web view would load them): left
+        // unaccepted, the drag goes on to the window, which opens dropped books.
+        if (const QMimeData* data = static_cast<QDragEnterEvent*>(event)->mimeData(); data && data->hasUrls()) {
+            event->ignore();
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void BrowserControl::watchForDrops(QObject* object)
+{
+    object->installEventFilter(this);
+    for (QObject* child : object->children())
+        watchForDrops(child);
 }

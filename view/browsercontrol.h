@@ -128,6 +128,9 @@ private:
     void onLoadStarted();
     void newDocument();
     void onUrlChanged(const QUrl& url);
+    // Drops of files pass through the view's widgets to the window, which opens dropped books.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void watchForDrops(QObject* object);
     void onLoadFinished(bool ok);
     void runOnPage(const QString& call);
 
