@@ -83,8 +83,9 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
     // What the reader is shown and asked through. Each runs a modal dialog; kept apart so the
-    // window can be driven without one.
-    virtual void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text);
+    // window can be driven without one. `detail` is a message's detailed text: the reason.
+    virtual void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text,
+                             const QString& detail = QString());
     virtual QColor chooseColor(const QColor& initial);
     virtual void popUpMenu(QMenu* menu, const QPoint& globalPos);
 

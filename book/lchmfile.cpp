@@ -2,6 +2,8 @@
 
 #include "lchmfileimpl.h"
 
+#include <QTextCodec>
+
 LCHMFile::LCHMFile() : m_impl(std::make_unique<LCHMFileImpl>()) {}
 
 LCHMFile::~LCHMFile()
@@ -15,9 +17,15 @@ QString LCHMFile::bookTitle() const { return m_impl->bookTitle(); }
 QString LCHMFile::homePage() const { return m_impl->homePage(); }
 bool LCHMFile::parseContents(QVector<LCHMParsedEntry>* out) { return m_impl->parseContents(out); }
 bool LCHMFile::readFileBytes(QByteArray* out, const QString& path) { return m_impl->readFileBytes(out, path); }
+bool LCHMFile::readFileChunks(const QString& path, const std::function<bool(const QByteArray&)>& sink)
+{
+    return m_impl->readFileChunks(path, sink);
+}
 bool LCHMFile::listFiles(QStringList* out) { return m_impl->listFiles(out); }
 QString LCHMFile::topicTitleForUrl(const QString& url) const { return m_impl->topicTitleForUrl(url); }
 bool LCHMFile::fullTextSearch(const QString& query, QStringList* results, int limit)
 {
     return m_impl->fullTextSearch(query, results, limit);
 }
+QByteArray LCHMFile::codecName() const { return m_impl->codec ? m_impl->codec->name() : QByteArray(); }
+QString LCHMFile::errorString() const { return m_impl->errorString; }

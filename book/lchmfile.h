@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class LCHMFileImpl;
@@ -20,17 +21,26 @@ public:
     LCHMFile(const LCHMFile&) = delete;
     LCHMFile& operator=(const LCHMFile&) = delete;
 
+    // False when the file is missing, unreadable, not a book or damaged: errorString() says which.
     bool openBook(const QString& path);
     void closeBook();
     QString bookTitle() const;
     QString homePage() const;
     bool parseContents(QVector<LCHMParsedEntry>* out);
+    // The whole object; false (and *out empty) when it is missing, empty, does not read whole or
+    // is too large to hold in memory (errorString() says which).
     bool readFileBytes(QByteArray* out, const QString& path);
+    // The whole object handed to `sink` in order, in pieces of at most 1 MiB, so objects of any
+    // size pass with little memory. False when it is missing, does not read whole or `sink`
+    // returns false.
+    bool readFileChunks(const QString& path, const std::function<bool(const QByteArray&)>& sink);
     bool listFiles(QStringList* out);
     QString topicTitleForUrl(const QString& url) const;
     bool fullTextSearch(const QString& query, QStringList* results, int limit);
-
-    LCHMFileImpl* impl() { return m_impl.get(); }
+    // The name of the codec the book's text is decoded with; empty when none was found.
+    QByteArray codecName() const;
+    // Why the last openBook or read failed, in words for the reader.
+    QString errorString() const;
 
 private:
     std::unique_ptr<LCHMFileImpl> m_impl;
