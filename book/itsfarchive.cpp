@@ -66,7 +66,8 @@ bool ItsfArchive::open(const QString& path)
 {
     m_error.clear();
     // The reason a file cannot be opened lies in errno, which QFile does not keep apart.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a named pipe in the book's place must not wait for a writer.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
