@@ -429,7 +429,7 @@ void TestExtractor::summary()
     };
     const qint64 before = peakMemoryKiB();
     const auto result = extractBookInteractively(nullptr, book, hooks);
-    QVERIFY2(peakMemoryKiB() - before < 32 * 1024, qPrintable(QString::number(peakMemoryKiB() - before)));
+    QVERIFY2(peakMemoryKiB() - before < 64 * 1024, qPrintable(QString::number(peakMemoryKiB() - before)));
     QCOMPARE(result->status, ExtractionResult::Finished);
     QCOMPARE(result->written, written);
     QCOMPARE(messages, QStringList{message});
