@@ -34,7 +34,8 @@ public:
 
     // Opens the container at `path` and reads its directory. False when the file is missing,
     // cannot be read, is not an ITSF container or its header or directory is damaged;
-    // errorString() then says which, in words for the reader. Call once per object.
+    // errorString() then says which, in words for the reader. Call it once, on a
+    // fresh archive.
     bool open(const QString& path);
     // Why the last open() or read() failed; empty after a success.
     QString errorString() const { return m_error; }
@@ -42,8 +43,9 @@ public:
     // Looks an object up by its path: exact match first, then ignoring ASCII case.
     bool resolve(const QByteArray& path, ItsfUnit* unit) const;
 
-    // Copies up to `length` bytes of the object from `offset` into `buffer`;
-    // returns the count copied, 0 past the end or on failure.
+    // Copies up to `length` bytes of the object from `offset` into `buffer`, a caller's buffer
+    // of a fixed size (a record); returns the count copied, 0 past the end or on failure.
+    // Anything whose size the book gives is read with read().
     quint64 retrieve(const ItsfUnit& unit, char* buffer, quint64 offset, quint64 length);
 
     // Appends up to `length` bytes of the object, from `offset` on, to `out` and returns the
