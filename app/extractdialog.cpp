@@ -15,16 +15,29 @@ QString tr(const char* text)
     return QCoreApplication::translate("MainWindow", text);
 }
 
-void showMessage(QWidget* parent, const ExtractDialogHooks& hooks, bool warning, const QString& text)
+void showMessage(QWidget* parent, const ExtractDialogHooks& hooks, bool warning, const QString& text,
+                 const QString& detail = QString())
 {
     if (hooks.showMessage) {
-        hooks.showMessage(parent, warning, text);
+        hooks.showMessage(parent, warning, text, detail);
         return;
     }
-    if (warning)
-        QMessageBox::warning(parent, tr("Pagewick"), text, QMessageBox::Ok);
-    else
-        QMessageBox::information(parent, tr("Pagewick"), text, QMessageBox::Ok);
+    QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Information, tr("Pagewick"), text,
+                    QMessageBox::Ok, parent);
+    box.setDetailedText(detail);
+    box.exec();
+}
+
+// What the reader is told when objects failed: how many, and the first few by name.
+QString failureSummary(const ExtractionResult& result)
+{
+    QString text = result.failed == 1 ? tr("1 file of the book could not be extracted:")
+                                      : tr("%1 files of the book could not be extracted:").arg(result.failed);
+    for (const QString& name : result.failedNames)
+        text += QLatin1Char('\n') + name;
+    if (result.failed > result.failedNames.size())
+        text += QLatin1Char('\n') + tr("and %1 more.").arg(result.failed - result.failedNames.size());
+    return text;
 }
 
 } // namespace
@@ -59,11 +72,14 @@ std::optional<ExtractionResult> extractBookInteractively(QWidget* parent, const 
     });
 
     if (result.status == ExtractionResult::BookNotOpened || result.status == ExtractionResult::NoTarget) {
-        showMessage(parent, hooks, true, tr("can not extract current file"));
+        showMessage(parent, hooks, true, tr("can not extract current file"), result.errorString);
         return result;
     }
     if (dialog)
         dialog->setValue(dialog->maximum());
-    showMessage(parent, hooks, false, tr("Extract accomplished"));
+    if (result.failed > 0)
+        showMessage(parent, hooks, true, failureSummary(result));
+    else
+        showMessage(parent, hooks, false, tr("Extract accomplished"));
     return result;
 }

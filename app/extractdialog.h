@@ -16,15 +16,18 @@ struct ExtractDialogHooks
 {
     // In place of QFileDialog::getExistingDirectory(parent, caption, ...).
     std::function<QString(QWidget* parent, const QString& caption)> chooseDirectory;
-    // In place of the message boxes: a warning box when `warning`, an information box otherwise.
-    std::function<void(QWidget* parent, bool warning, const QString& text)> showMessage;
+    // In place of the message boxes: a warning box when `warning`, an information box otherwise;
+    // `detail` is the box's detailed text (empty for none).
+    std::function<void(QWidget* parent, bool warning, const QString& text, const QString& detail)> showMessage;
     // Called with the progress dialog before each object, after its value is set.
     std::function<void(QProgressDialog* dialog, int index)> onProgress;
 };
 
 // The Extract command of the main window: asks for a folder, extracts the book at `bookPath`
 // into it behind a modal progress dialog "Extract <file name>" that can cancel, and tells the
-// user how it went ("Extract accomplished" also after a cancellation). Nothing happens to the
-// book when no folder is chosen; the result is then empty.
+// user how it went: "Extract accomplished" when every object was written (also after a
+// cancellation), otherwise a warning with the count of objects that failed and the first few
+// of their names. When the book or the folder cannot be opened, the reason is the message's
+// detailed text. Nothing happens to the book when no folder is chosen; the result is then empty.
 std::optional<ExtractionResult> extractBookInteractively(QWidget* parent, const QString& bookPath,
                                                          const ExtractDialogHooks& hooks = {});

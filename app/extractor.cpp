@@ -1,24 +1,28 @@
 #include "extractor.h"
 
 #include "lchmfile.h"
-#include "lchmfileimpl.h"
 
+#include <QCoreApplication>
 #include <QFile>
-#include <QHash>
+#include <QSet>
 #include <QStringList>
 
 #include <cerrno>
-#include <limits>
-#include <utility>
+#include <cstring>
+#include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Folder handles kept open while extracting; past this many they are all closed and reopened
-// on demand, so a book with thousands of folders does not run out of descriptors.
-constexpr int MaxOpenFolders = 128;
+// Folder handles kept open while extracting. The folders of the path in hand are held as a
+// chain from the chosen folder down; past this many open handles the shallowest are closed
+// (and reopened from the nearest open one when needed again), so any depth works with a
+// fixed number of descriptors.
+constexpr int MaxOpenFolders = 64;
+// Names of objects that failed, kept for the reader; the rest are only counted.
+constexpr int FailureNamesKept = 5;
 
 int retryOnInterrupt(const std::function<int()>& call)
 {
@@ -38,7 +42,7 @@ public:
     FolderTree(int rootFd, const QString& rootName) : m_root(rootFd), m_rootName(rootName) {}
     ~FolderTree()
     {
-        closeAll();
+        truncateChain(0);
         ::close(m_root);
     }
     FolderTree(const FolderTree&) = delete;
@@ -47,43 +51,58 @@ public:
     int foldersCreated() const { return m_created; }
 
     // A handle on the folder made of the first `count` names, creating folders as needed;
-    // -1 when one cannot be made or is not a real folder.
+    // -1 when one cannot be made or is not a real folder. The handle stays valid until the
+    // next call.
     int folder(const QList<QByteArray>& names, int count)
     {
-        if (count == 0)
-            return m_root;
-        QByteArray key;
-        for (int i = 0; i < count; ++i) {
-            key += names[i];
-            key += '/';
+        // Keep the part of the chain this path shares with the one before.
+        int common = 0;
+        while (common < int(m_chain.size()) && common < count && m_chain[common].name == names[common])
+            ++common;
+        truncateChain(common);
+        for (int i = 0; i < common; ++i) {
+            if (m_chain[i].fd == Failed)
+                return -1;   // already warned about
         }
-        const auto cached = m_open.constFind(key);
-        if (cached != m_open.constEnd())
-            return cached.value();
-        const int parent = folder(names, count - 1);
-        if (parent < 0)
-            return -1;
-        if (m_open.size() >= MaxOpenFolders) {
-            closeAll();
-            return folder(names, count);
+        // Folders whose handles were closed to save descriptors are reopened from the
+        // nearest open one above them; new folders are made below.
+        int from = common;
+        while (from > 0 && m_chain[from - 1].fd == Closed)
+            --from;
+        int parent = from == 0 ? m_root : m_chain[from - 1].fd;
+        for (int i = from; i < count; ++i) {
+            const bool isNew = i >= common;
+            if (isNew && !m_failed.isEmpty() && m_failed.contains(key(names, i + 1)))
+                return -1;
+            const QByteArray& name = names[i];
+            if (isNew && ::mkdirat(parent, name.constData(), 0777) == 0)
+                ++m_created;
+            const int fd = retryOnInterrupt([&] {
+                return ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            });
+            if (isNew)
+                m_chain.push_back({name, fd < 0 ? Failed : fd});
+            else
+                m_chain[i].fd = fd < 0 ? Failed : fd;
+            if (fd < 0) {
+                // Remembered, so that each folder is warned about once.
+                const QByteArray failed = key(names, i + 1);
+                m_failed.insert(failed);
+                const QString shown = m_rootName + QLatin1Char('/') + QFile::decodeName(failed.chopped(1));
+                qWarning("Could not create subdir %s\n", shown.toLocal8Bit().constData());
+                return -1;
+            }
+            ++m_open;
+            closeShallowest(i);
+            parent = fd;
         }
-        const QByteArray& name = names[count - 1];
-        if (::mkdirat(parent, name.constData(), 0777) == 0)
-            ++m_created;
-        const int fd = retryOnInterrupt([&] {
-            return ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        });
-        if (fd < 0) {
-            const QString shown = m_rootName + QLatin1Char('/') + QFile::decodeName(key.chopped(1));
-            qWarning("Could not create subdir %s\n", shown.toLocal8Bit().constData());
-        }
-        m_open.insert(key, fd);   // a failure is remembered too: one warning per folder
-        return fd;
+        return count == 0 ? m_root : m_chain[count - 1].fd;
     }
 
-    // Creates the file `name` in the folder `dirFd` with these bytes. An existing file or link
-    // of that name is removed first, so that nothing is written through a link.
-    static bool writeFile(int dirFd, const QByteArray& name, const QByteArray& bytes)
+    // Creates the file `name` in the folder `dirFd` and fills it through `fill`, which gets the
+    // file's handle. An existing file or link of that name is removed first, so that nothing
+    // is written through a link; a file that could not be filled is removed again.
+    static bool writeFile(int dirFd, const QByteArray& name, const std::function<bool(int fd)>& fill)
     {
         const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
         int fd = retryOnInterrupt([&] { return ::openat(dirFd, name.constData(), flags, 0666); });
@@ -96,53 +115,82 @@ public:
         }
         if (fd < 0)
             return false;
+        const bool filled = fill(fd);
+        const bool closed = ::close(fd) == 0;
+        if (filled && closed)
+            return true;
+        ::unlinkat(dirFd, name.constData(), 0);
+        return false;
+    }
+
+    static bool writeAll(int fd, const QByteArray& bytes)
+    {
         qsizetype done = 0;
         while (done < bytes.size()) {
             const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
-                break;
+                return false;
             done += n;
         }
-        const bool closed = ::close(fd) == 0;
-        return closed && done == bytes.size();
+        return true;
     }
 
 private:
-    void closeAll()
+    enum : int { Closed = -1, Failed = -2 };
+    struct Level
     {
-        for (int fd : std::as_const(m_open)) {
-            if (fd >= 0)
-                ::close(fd);
+        QByteArray name;
+        int fd;   // a handle, Closed, or Failed
+    };
+
+    static QByteArray key(const QList<QByteArray>& names, int count)
+    {
+        QByteArray key;
+        for (int i = 0; i < count; ++i) {
+            key += names[i];
+            key += '/';
         }
-        m_open.clear();
+        return key;
+    }
+
+    void truncateChain(int size)
+    {
+        while (int(m_chain.size()) > size) {
+            if (m_chain.back().fd >= 0) {
+                ::close(m_chain.back().fd);
+                --m_open;
+            }
+            m_chain.pop_back();
+        }
+    }
+
+    // Keeps at most MaxOpenFolders handles: closes the shallowest open ones above `keep`.
+    void closeShallowest(int keep)
+    {
+        for (int i = 0; m_open > MaxOpenFolders && i < keep; ++i) {
+            if (m_chain[i].fd >= 0) {
+                ::close(m_chain[i].fd);
+                m_chain[i].fd = Closed;
+                --m_open;
+            }
+        }
     }
 
     int m_root;
     QString m_rootName;
-    QHash<QByteArray, int> m_open;   // "a/b/" -> handle, or -1 when it could not be made
+    std::vector<Level> m_chain;   // the folders of the last path, from the top down
+    int m_open = 0;               // open handles in the chain
+    QSet<QByteArray> m_failed;    // "a/b/" of folders that could not be made
     int m_created = 0;
 };
 
-// The object's bytes as the book access layer reads them. Objects are looked up by the bytes
-// the container stores, so names outside ASCII resolve too. False when it cannot be read; an
-// empty object reads as empty.
-bool readObject(LCHMFileImpl* book, const QByteArray& path, QByteArray* out)
+void noteFailure(ExtractionResult* result, const QByteArray& stored)
 {
-    out->clear();
-    ItsfUnit unit;
-    if (!book->container || !book->container->resolve(path, &unit))
-        return false;
-    if (unit.length == 0)
-        return true;
-    const quint64 size = book->container->readableLength(unit);
-    if (size == 0 || size > quint64(std::numeric_limits<qsizetype>::max() / 2))
-        return false;
-    out->resize(qsizetype(size));
-    const quint64 got = book->readObjectRange(unit, reinterpret_cast<unsigned char*>(out->data()), 0, size);
-    out->truncate(qsizetype(got));
-    return got > 0;
+    ++result->failed;
+    if (result->failedNames.size() < FailureNamesKept)
+        result->failedNames.append(QFile::decodeName(stored));
 }
 
 } // namespace
@@ -174,12 +222,15 @@ ExtractionResult BookExtractor::extract(const QString& bookPath, const QString& 
     LCHMFile book;
     if (!book.openBook(bookPath)) {
         result.status = ExtractionResult::BookNotOpened;
+        result.errorString = book.errorString();
         return result;
     }
     const int rootFd = retryOnInterrupt([&] {
         return ::open(QFile::encodeName(targetDir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     });
     if (rootFd < 0) {
+        result.errorString = QCoreApplication::translate("BookExtractor", "The folder %1 cannot be opened: %2.")
+                                 .arg(targetDir, QString::fromLocal8Bit(std::strerror(errno)));
         book.closeBook();
         result.status = ExtractionResult::NoTarget;
         return result;
@@ -189,7 +240,6 @@ ExtractionResult BookExtractor::extract(const QString& bookPath, const QString& 
     QStringList paths;
     book.listFiles(&paths);
     result.listed = int(paths.size());
-    QByteArray bytes;
     for (int i = 0; i < result.listed; ++i) {
         if (progress && !progress(i, result.listed)) {
             result.status = ExtractionResult::Cancelled;
@@ -205,18 +255,20 @@ ExtractionResult BookExtractor::extract(const QString& bookPath, const QString& 
         }
         if (isFolder) {
             if (tree.folder(parts, int(parts.size())) < 0)
-                ++result.failed;
+                noteFailure(&result, stored);
             else
                 ++result.folderEntries;
             continue;
         }
-        if (!readObject(book.impl(), stored, &bytes)) {
-            ++result.failed;
-            continue;
-        }
+        // Streamed in pieces: memory stays small whatever the object's size, and an object
+        // that does not read whole leaves no file behind.
         const int dirFd = tree.folder(parts, int(parts.size()) - 1);
-        if (dirFd < 0 || !FolderTree::writeFile(dirFd, parts.last(), bytes)) {
-            ++result.failed;
+        const bool written = dirFd >= 0 && FolderTree::writeFile(dirFd, parts.last(), [&](int fd) {
+            return book.readFileChunks(paths.at(i),
+                                       [fd](const QByteArray& chunk) { return FolderTree::writeAll(fd, chunk); });
+        });
+        if (!written) {
+            noteFailure(&result, stored);
             continue;
         }
         ++result.written;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -22,6 +23,8 @@ struct ExtractionResult
     int folderEntries = 0;   // objects that name a folder (their path ends in "/"), made as folders
     int skipped = 0;   // container metadata and objects whose in-book path holds "#" or "$"
     int failed = 0;    // objects that could not be read, or whose file or folder could not be made
+    QStringList failedNames;   // the in-book paths of the first few failed objects, in order
+    QString errorString;       // why the book or the folder could not be opened
 };
 
 // Writes every file of a book into a folder tree, without any user interface.
@@ -31,8 +34,10 @@ struct ExtractionResult
 // system files such as /#SYSTEM and /$FIftiMain) is skipped. The chosen folder's own name may
 // hold anything. Empty, "." and ".." parts of a path are dropped, and folders and files are made
 // through handles on the folders above them that never follow a symbolic link, so nothing is
-// created or written outside the chosen folder. An existing file (or link) of the same name is
-// replaced, never written through. An object that cannot be read or written is counted and the
+// created or written outside the chosen folder. Folders of any depth are made with a fixed
+// number of open handles. An existing file (or link) of the same name is replaced, never
+// written through. Objects are copied in pieces, so memory stays small whatever they claim.
+// An object that cannot be read whole or written is counted (and its file removed), and the
 // extraction goes on.
 class BookExtractor
 {

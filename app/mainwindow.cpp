@@ -291,7 +291,10 @@ void MainWindow::loadBook(const QString& path)
         QFile probe(path);
         if (!probe.open(QIODevice::ReadOnly)) {
             unreadable = true;
-            showMessage(QMessageBox::Warning, tr("Pagewick 1.0"), tr("Unknown error, file can not loading"));
+            LCHMFile book;   // fails as the probe did, and says why
+            book.openBook(path);
+            showMessage(QMessageBox::Warning, tr("Pagewick 1.0"), tr("Unknown error, file can not loading"),
+                        book.errorString());
             return;
         }
     }
@@ -324,7 +327,8 @@ void MainWindow::loadContents()
             showMessage(QMessageBox::Critical, tr("Pagewick"),
                         tr("<p>%1 maybe locked for another application and can not be loaded.</p>"
                            "<p>close another application and reload again please</p>")
-                            .arg(QFileInfo(bookPath).fileName()));
+                            .arg(QFileInfo(bookPath).fileName()),
+                        book.errorString());
         }
         return;
     }
@@ -670,9 +674,11 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event)
 // ---------------------------------------------------------------------------------------------
 // Dialogs
 
-void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const QString& text)
+void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const QString& text,
+                             const QString& detail)
 {
     QMessageBox box(icon, title, text, QMessageBox::Ok, this);
+    box.setDetailedText(detail);
     box.exec();
 }
 

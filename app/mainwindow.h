@@ -89,8 +89,9 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
     // What the reader is shown and asked through. Each runs a modal dialog; kept apart so the
-    // window can be driven without one.
-    virtual void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text);
+    // window can be driven without one. `detail` is a message's detailed text: the reason.
+    virtual void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text,
+                             const QString& detail = QString());
     // Asks the reader to choose one of `choices`, each a button and its label, the first being
     // the default; Cancel when the box is closed otherwise.
     using Choices = QList<QPair<QMessageBox::StandardButton, QString>>;

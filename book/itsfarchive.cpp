@@ -2,10 +2,16 @@
 
 #include "lzxdecoder.h"
 
+#include <QCoreApplication>
 #include <QtEndian>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <limits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -13,11 +19,19 @@ constexpr quint64 FrameSize = LzxDecoder::FrameSize;
 constexpr quint64 MaxDirectorySize = 256ull << 20;   // a sane bound for one read of the directory
 constexpr quint64 MaxResetEntries = 1ull << 24;       // 512 GiB of content in 32 KiB frames
 constexpr int CachedFrames = 64;                      // 2 MiB of decoded frames
+constexpr quint64 FirstReadStep = 64ull << 10;        // reads grow their buffer from here...
+constexpr quint64 MaxReadStep = 4ull << 20;           // ...doubling up to this step
+constexpr qsizetype MaxBufferSize = std::numeric_limits<qsizetype>::max() / 2;
 
 const char ContentName[] = "::DataSpace/Storage/MSCompressed/Content";
 const char ControlDataName[] = "::DataSpace/Storage/MSCompressed/ControlData";
 const char ResetTableName[] =
     "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("ItsfArchive", text);
+}
 
 quint32 le32(const char* p) { return qFromLittleEndian<quint32>(p); }
 quint64 le64(const char* p) { return qFromLittleEndian<quint64>(p); }
@@ -42,12 +56,38 @@ bool readEncInt(const char*& p, const char* end, quint64* value)
 ItsfArchive::ItsfArchive() = default;
 ItsfArchive::~ItsfArchive() = default;
 
-std::unique_ptr<ItsfArchive> ItsfArchive::open(const QString& path)
+bool ItsfArchive::fail(const QString& reason)
 {
-    std::unique_ptr<ItsfArchive> archive(new ItsfArchive());
-    if (!archive->load(path))
-        return nullptr;
-    return archive;
+    m_error = reason;
+    return false;
+}
+
+bool ItsfArchive::open(const QString& path)
+{
+    m_error.clear();
+    // The reason a file cannot be opened lies in errno, which QFile does not keep apart.
+    // O_NONBLOCK: a named pipe in the book's place must not wait for a writer.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            return fail(tr("The file does not exist."));
+        if (error == EACCES || error == EPERM)
+            return fail(tr("You have no permission to read the file."));
+        return fail(tr("The file cannot be read: %1.").arg(QString::fromLocal8Bit(std::strerror(error))));
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const bool folder = S_ISDIR(st.st_mode);
+        ::close(fd);
+        return fail(folder ? tr("This is a folder, not a book.") : tr("This is not a regular file."));
+    }
+    if (!m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(tr("The file cannot be read."));
+    }
+    m_fileSize = quint64(m_file.size());
+    return loadHeader();
 }
 
 quint64 ItsfArchive::readRaw(quint64 offset, char* buffer, quint64 length)
@@ -61,17 +101,14 @@ quint64 ItsfArchive::readRaw(quint64 offset, char* buffer, quint64 length)
     return got > 0 ? quint64(got) : 0;
 }
 
-bool ItsfArchive::load(const QString& path)
+bool ItsfArchive::loadHeader()
 {
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::ReadOnly))
-        return false;
-    m_fileSize = quint64(m_file.size());
-
     char header[0x60] = {};
     const quint64 headerRead = readRaw(0, header, sizeof header);
-    if (headerRead < 0x58 || std::memcmp(header, "ITSF", 4) != 0)
-        return false;
+    if (headerRead < 4 || std::memcmp(header, "ITSF", 4) != 0)
+        return fail(tr("The file is not a Compiled HTML Help (CHM) book."));
+    if (headerRead < 0x58)
+        return fail(tr("The book is damaged: the file ends inside its header."));
     const quint32 version = le32(header + 4);
     const quint64 section0Offset = le64(header + 0x38);
     const quint64 directoryOffset = le64(header + 0x48);
@@ -80,18 +117,22 @@ bool ItsfArchive::load(const QString& path)
         m_contentOffset = le64(header + 0x58);
     else
         m_contentOffset = directoryOffset + directoryLength;
-    if (directoryOffset >= m_fileSize || directoryLength < 0x54 || directoryLength > MaxDirectorySize
-        || directoryLength > m_fileSize - directoryOffset)
-        return false;
+    if (directoryLength < 0x54 || directoryLength > MaxDirectorySize)
+        return fail(tr("The book is damaged: its directory is unreadable."));
+    if (directoryOffset >= m_fileSize || directoryLength > m_fileSize - directoryOffset)
+        return fail(tr("The book is damaged: the file is cut short before the end of its directory."));
 
     char section0[0x10] = {};
     if (readRaw(section0Offset, section0, sizeof section0) == sizeof section0)
         m_declaredLength = le64(section0 + 8);
 
+    // The directory lies within the file (checked above), so this buffer follows real bytes.
     QByteArray dir(qsizetype(directoryLength), Qt::Uninitialized);
     if (readRaw(directoryOffset, dir.data(), directoryLength) != directoryLength)
-        return false;
-    return readDirectory(dir);
+        return fail(tr("The file cannot be read."));
+    if (!readDirectory(dir))
+        return fail(tr("The book is damaged: its directory is unreadable."));
+    return true;
 }
 
 bool ItsfArchive::readDirectory(const QByteArray& dir)
@@ -190,22 +231,31 @@ quint64 ItsfArchive::retrieve(const ItsfUnit& unit, char* buffer, quint64 offset
     return 0;
 }
 
-quint64 ItsfArchive::readableLength(const ItsfUnit& unit)
+quint64 ItsfArchive::read(const ItsfUnit& unit, quint64 offset, quint64 length, QByteArray* out)
 {
-    quint64 available = 0;
-    if (unit.space == 0) {
-        const quint64 base = m_contentOffset + unit.start;
-        if (base >= m_contentOffset && base < m_fileSize)
-            available = m_fileSize - base;
-    } else if (unit.space == 1) {
-        if (!m_compressedTried) {
-            m_compressedTried = true;
-            m_compressedReady = setUpCompressedSection();
-        }
-        if (m_compressedReady && unit.start < m_uncompressedLength)
-            available = m_uncompressedLength - unit.start;
+    if (!out || offset >= unit.length || length == 0)
+        return 0;
+    length = std::min(length, unit.length - offset);
+    // The buffer grows by what has arrived (doubling from a small first step), never by the
+    // length asked for: a claimed gigabyte that decodes to nothing costs one small step.
+    const qsizetype base = out->size();
+    quint64 done = 0;
+    quint64 step = FirstReadStep;
+    while (done < length) {
+        const quint64 want = std::min(step, length - done);
+        if (want > quint64(MaxBufferSize - out->size()))
+            break;
+        out->resize(out->size() + qsizetype(want));
+        const quint64 got = retrieve(unit, out->data() + base + done, offset + done, want);
+        done += got;
+        if (got < want)
+            break;
+        step = std::min(step * 2, MaxReadStep);
     }
-    return std::min(unit.length, available);
+    out->resize(base + qsizetype(done));
+    if (done < length)
+        m_error = tr("The book is damaged: %1 cannot be read whole.").arg(QString::fromLatin1(unit.path));
+    return done;
 }
 
 bool ItsfArchive::setUpCompressedSection()
@@ -251,8 +301,9 @@ bool ItsfArchive::setUpCompressedSection()
     if (framesNeeded > entries)
         m_uncompressedLength = quint64(entries) * FrameSize;  // content the table cannot reach is not readable
 
-    QByteArray raw(qsizetype(quint64(entries) * 8), Qt::Uninitialized);
-    if (retrieve(table, raw.data(), tableOffset, quint64(raw.size())) != quint64(raw.size()))
+    // The table's entries must be in the file before anything is sized by their count.
+    QByteArray raw;
+    if (read(table, tableOffset, quint64(entries) * 8, &raw) != quint64(entries) * 8)
         return false;
     m_resetTable.resize(entries);
     for (quint32 i = 0; i < entries; ++i)

@@ -2,6 +2,8 @@
 
 #include "lchmfileimpl.h"
 
+#include <QTextCodec>
+
 LCHMFile::LCHMFile() : m_impl(std::make_unique<LCHMFileImpl>()) {}
 
 LCHMFile::~LCHMFile()
@@ -16,6 +18,10 @@ QString LCHMFile::homePage() const { return m_impl->homePage(); }
 bool LCHMFile::parseContents(QVector<LCHMParsedEntry>* out) { return m_impl->parseContents(out); }
 bool LCHMFile::parseIndex(QVector<LCHMParsedEntry>* out) { return m_impl->parseIndex(out); }
 bool LCHMFile::readFileBytes(QByteArray* out, const QString& path) { return m_impl->readFileBytes(out, path); }
+bool LCHMFile::readFileChunks(const QString& path, const std::function<bool(const QByteArray&)>& sink)
+{
+    return m_impl->readFileChunks(path, sink);
+}
 bool LCHMFile::listFiles(QStringList* out) { return m_impl->listFiles(out); }
 QString LCHMFile::topicTitleForUrl(const QString& url) const { return m_impl->topicTitleForUrl(url); }
 bool LCHMFile::fullTextSearch(const QString& query, QStringList* results, int limit)
@@ -23,3 +29,5 @@ bool LCHMFile::fullTextSearch(const QString& query, QStringList* results, int li
     return m_impl->fullTextSearch(query, results, limit);
 }
 bool LCHMFile::hasSearchWords() { return m_impl->searchIndexHasWords(); }
+QByteArray LCHMFile::codecName() const { return m_impl->codec ? m_impl->codec->name() : QByteArray(); }
+QString LCHMFile::errorString() const { return m_impl->errorString; }

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class LCHMFileImpl;
@@ -20,6 +21,7 @@ public:
     LCHMFile(const LCHMFile&) = delete;
     LCHMFile& operator=(const LCHMFile&) = delete;
 
+    // False when the file is missing, unreadable, not a book or damaged: errorString() says which.
     bool openBook(const QString& path);
     void closeBook();
     QString bookTitle() const;
@@ -28,14 +30,22 @@ public:
     // The keyword index, in the book's order: one entry per keyword (sub-keywords indented
     // under theirs), its targets in `urls`. False when the book has none or it cannot be read.
     bool parseIndex(QVector<LCHMParsedEntry>* out);
+    // The whole object; false (and *out empty) when it is missing, empty, does not read whole or
+    // is too large to hold in memory (errorString() says which).
     bool readFileBytes(QByteArray* out, const QString& path);
+    // The whole object handed to `sink` in order, in pieces of at most 1 MiB, so objects of any
+    // size pass with little memory. False when it is missing, does not read whole or `sink`
+    // returns false.
+    bool readFileChunks(const QString& path, const std::function<bool(const QByteArray&)>& sink);
     bool listFiles(QStringList* out);
     QString topicTitleForUrl(const QString& url) const;
     bool fullTextSearch(const QString& query, QStringList* results, int limit);
     // Whether the book has a full-text index that lists words, in any script.
     bool hasSearchWords();
-
-    LCHMFileImpl* impl() { return m_impl.get(); }
+    // The name of the codec the book's text is decoded with; empty when none was found.
+    QByteArray codecName() const;
+    // Why the last openBook or read failed, in words for the reader.
+    QString errorString() const;
 
 private:
     std::unique_ptr<LCHMFileImpl> m_impl;

@@ -2,6 +2,7 @@
 
 #include "lchmurl.h"
 
+#include <QCoreApplication>
 #include <QtEndian>
 
 #include <algorithm>
@@ -10,8 +11,19 @@ namespace {
 
 constexpr quint64 StringsPageSize = 4096;
 constexpr quint64 SystemReadSize = 4096;
+// Window definitions are a few hundred bytes each; more than this is not a book's own.
+constexpr quint64 MaxWindowsSize = 1ull << 20;
 // Metadata tables are read whole; a table claiming more than this is damaged, not large.
-constexpr quint64 MaxTableSize = 256ull << 20;
+constexpr quint64 MaxTableSize = 32ull << 20;
+// Objects read whole into memory. Larger ones (possible only in large books, or claimed by a
+// damaged one) are refused rather than held; extraction streams objects of any size.
+constexpr quint64 MinHeldObjectLimit = 32ull << 20;
+constexpr quint64 ChunkSize = 1ull << 20;
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("LCHMFile", text);
+}
 
 // Little-endian numbers inside a buffer; callers check that the bytes lie within it.
 quint32 le16At(const QByteArray& data, quint64 at)
@@ -53,9 +65,13 @@ bool LCHMFileImpl::openBook(const QString& path)
     if (container)
         closeBook();
 
-    container = ItsfArchive::open(bookPath);
-    if (!container)
+    errorString.clear();
+    container = std::make_unique<ItsfArchive>();
+    if (!container->open(bookPath)) {
+        errorString = container->errorString();
+        container.reset();
         return false;
+    }
     fileName = bookPath;
     codec = nullptr;
 
@@ -146,11 +162,9 @@ void LCHMFileImpl::readWindowsAndStrings()
         return;
     const quint64 count = qFromLittleEndian<quint32>(head);
     const quint64 entrySize = qFromLittleEndian<quint32>(head + 4);
-    const quint64 wanted = std::min(count * entrySize, container->readableLength(windows));
-    if (wanted == 0)
-        return;
-    QByteArray entries(qsizetype(wanted), '\0');
-    const quint64 got = readObjectRange(windows, reinterpret_cast<unsigned char*>(entries.data()), 8, wanted);
+    // Both are 32-bit, so the product cannot overflow; only the entries really there are read.
+    QByteArray entries;
+    const quint64 got = container->read(windows, 8, std::min(count * entrySize, MaxWindowsSize), &entries);
     if (got == 0)
         return;
 
@@ -261,14 +275,8 @@ void LCHMFileImpl::buildTopicTitles()
     const std::pair<const ItsfUnit*, QByteArray*> tables[] = {
         {&topicsUnit, &topics}, {&urltblUnit, &urltbl}, {&urlstrUnit, &urlstr}, {&stringsUnit, &strings}};
     for (const auto& [unit, buffer] : tables) {
-        const quint64 size = std::min(container->readableLength(*unit), MaxTableSize);
-        if (size == 0)
+        if (container->read(*unit, 0, MaxTableSize, buffer) == 0)
             return;
-        buffer->resize(qsizetype(size));
-        const quint64 got = readObjectRange(*unit, reinterpret_cast<unsigned char*>(buffer->data()), 0, size);
-        if (got == 0)
-            return;
-        buffer->truncate(qsizetype(got));
     }
 
     const QString untitled = QStringLiteral("Untitled");
@@ -319,27 +327,62 @@ bool LCHMFileImpl::parseIndex(QVector<LCHMParsedEntry>* out)
 
 bool LCHMFileImpl::readFileBytes(QByteArray* out, const QString& path)
 {
-    ItsfUnit unit;
-    if (!out || !resolvePath(path, &unit))
+    if (!out)
         return false;
-    const quint64 size = container->readableLength(unit);
-    if (size == 0 || size > quint64(std::numeric_limits<qsizetype>::max() / 2))
-        return false;
-    // A damaged compressed section can claim far more than it decodes to: large objects grow
-    // the buffer step by step, so memory follows what is actually read.
-    constexpr quint64 Step = 16ull << 20;
-    quint64 got = 0;
     out->clear();
-    while (got < size) {
-        const quint64 want = std::min(Step, size - got);
-        out->resize(qsizetype(got + want));
-        const quint64 n = readObjectRange(unit, reinterpret_cast<unsigned char*>(out->data()) + got, got, want);
-        got += n;
-        if (n < want)
-            break;
+    ItsfUnit unit;
+    if (!resolveForReading(path, &unit))
+        return false;
+    if (unit.length == 0) {
+        errorString = tr("%1 is empty.").arg(path);
+        return false;
     }
-    out->truncate(qsizetype(got));
-    return got > 0;
+    const quint64 limit = std::max(MinHeldObjectLimit, 4 * container->fileSize());
+    if (unit.length > limit) {
+        errorString = tr("%1 is too large to be read into memory.").arg(path);
+        return false;
+    }
+    if (container->read(unit, 0, unit.length, out) != unit.length) {
+        errorString = container->errorString();
+        out->clear();
+        return false;
+    }
+    return true;
+}
+
+bool LCHMFileImpl::readFileChunks(const QString& path, const std::function<bool(const QByteArray&)>& sink)
+{
+    ItsfUnit unit;
+    if (!resolveForReading(path, &unit))
+        return false;
+    QByteArray chunk;
+    for (quint64 offset = 0; offset < unit.length;) {
+        chunk.clear();
+        const quint64 want = std::min(ChunkSize, unit.length - offset);
+        if (container->read(unit, offset, want, &chunk) != want) {
+            errorString = container->errorString();
+            return false;
+        }
+        if (!sink(chunk)) {
+            errorString = tr("%1 could not be written.").arg(path);
+            return false;
+        }
+        offset += want;
+    }
+    return true;
+}
+
+bool LCHMFileImpl::resolveForReading(const QString& path, ItsfUnit* unit)
+{
+    if (!container) {
+        errorString = tr("No book is open.");
+        return false;
+    }
+    if (!resolvePath(path, unit)) {
+        errorString = tr("%1 is not in the book.").arg(path);
+        return false;
+    }
+    return true;
 }
 
 bool LCHMFileImpl::readFileText(const QString& path, QString* out)

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class QTextCodec;
@@ -45,7 +46,12 @@ public:
     QString homePage() const;
     bool parseContents(QVector<LCHMParsedEntry>* out);
     bool parseIndex(QVector<LCHMParsedEntry>* out);
+    // The whole object into *out; false (and *out empty) when it is missing, empty, does not
+    // read whole or is too large to hold in memory.
     bool readFileBytes(QByteArray* out, const QString& path);
+    // The whole object handed to `sink` in pieces of at most 1 MiB; false when it is missing,
+    // does not read whole or `sink` returns false.
+    bool readFileChunks(const QString& path, const std::function<bool(const QByteArray&)>& sink);
     bool readFileText(const QString& path, QString* out);
     bool listFiles(QStringList* out);
     QString topicTitleForUrl(const QString& url) const;
@@ -100,6 +106,7 @@ public:
 
     // Per-book state, fixed at opening (entityMap fills on first use).
     std::unique_ptr<ItsfArchive> container;
+    QString errorString;   // why the last openBook or read failed
     QString fileName;
     QByteArray homePath;
     QByteArray contentsFile;
@@ -115,6 +122,7 @@ public:
     QMap<QString, QString> topicTitles;
 
 private:
+    bool resolveForReading(const QString& path, ItsfUnit* unit);
     void readWindowsAndStrings();
     void readSystem();
     QByteArray singleRootFile(const char* extension) const;

@@ -52,20 +52,13 @@ const unsigned char* bytesOf(const QByteArray& a)
     return reinterpret_cast<const unsigned char*>(a.constData());
 }
 
-// Reads up to `length` bytes of `unit` at `offset`. The buffer never grows beyond what the
-// object holds from `offset` on, and the result is cut to the count actually read (empty
-// when nothing was read).
+// Reads up to `length` bytes of `unit` at `offset`. The buffer follows the bytes actually
+// read, never the length asked for, and is empty when nothing was read.
 QByteArray readRange(LCHMFileImpl& book, const ItsfUnit& unit, quint64 offset, quint64 length)
 {
-    if (!book.container || offset >= unit.length)
-        return {};
-    length = std::min(length, unit.length - offset);
-    if (length == 0 || length > quint64(std::numeric_limits<qsizetype>::max()))
-        return {};
-    QByteArray buffer(qsizetype(length), Qt::Uninitialized);
-    const quint64 got = book.readObjectRange(
-        unit, reinterpret_cast<unsigned char*>(buffer.data()), offset, length);
-    buffer.truncate(qsizetype(std::min(got, length)));
+    QByteArray buffer;
+    if (book.container)
+        book.container->read(unit, offset, length, &buffer);
     return buffer;
 }
 

@@ -12,6 +12,9 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <sys/fsuid.h>
+#include <unistd.h>
+
 namespace {
 
 using Objects = QVector<ChmWriterObject>;
@@ -120,6 +123,7 @@ private Q_SLOTS:
     void compiledPagesMatchSources();
     void realBooks_data();
     void realBooks();
+    void compressedSectionClaimingTooMuch_data();
     void compressedSectionClaimingTooMuch();
     void damagedBooksNeverCrash_data();
     void damagedBooksNeverCrash();
@@ -228,11 +232,11 @@ void TestBookFile::metadata()
 
     const QString path = m_books.write(objects);
     QVERIFY(!path.isEmpty());
-    LCHMFile book;
+    LCHMFileImpl book;
     QVERIFY(book.openBook(path));
     QCOMPARE(book.bookTitle(), title);
     QCOMPARE(book.homePage(), home);
-    QCOMPARE(book.impl()->contentsFile, contents);
+    QCOMPARE(book.contentsFile, contents);
 }
 
 void TestBookFile::systemReadIsCutAt4096()
@@ -242,11 +246,11 @@ void TestBookFile::systemReadIsCutAt4096()
     const QByteArray lead = systemRecord(0x10, QByteArray(4000, 'z'));
     const QByteArray title(500, 'T');
     const QString path = m_books.write({{"/#SYSTEM", systemFile({lead, systemRecord(3, title), lcidRecord(0x419)})}});
-    LCHMFile book;
+    LCHMFileImpl book;
     QVERIFY(book.openBook(path));
     const int fits = 4096 - lead.size() - 4 - 1;
     QCOMPARE(book.bookTitle(), QString(fits, QLatin1Char('T')));
-    QCOMPARE(book.impl()->lcid, quint16(0));  // the language record lies beyond the read
+    QCOMPARE(book.lcid, quint16(0));  // the language record lies beyond the read
 }
 
 namespace {
@@ -289,17 +293,17 @@ void TestBookFile::topicTitles()
     topicsFile += "\x01\x02\x03\x04\x05";
     objects.append({"/$FIftiMain", QByteArray(64, '\0')});
 
-    LCHMFile book;
+    LCHMFileImpl book;
     QVERIFY(book.openBook(m_books.write(objects)));
-    QVERIFY(book.impl()->tablesValid);
-    QVERIFY(book.impl()->hasSearchIndex);
+    QVERIFY(book.tablesValid);
+    QVERIFY(book.hasSearchIndex);
     QCOMPARE(book.topicTitleForUrl("/a.htm"), QStringLiteral("Later"));  // the later record replaces
     QCOMPARE(book.topicTitleForUrl("/dir/b.htm"), QStringLiteral("Untitled"));
     QCOMPARE(book.topicTitleForUrl("/c.htm"), QStringLiteral("Untitled"));
     QCOMPARE(book.topicTitleForUrl("/d.htm"), QStringLiteral("Beta"));
     QVERIFY(book.topicTitleForUrl("/A.htm").isNull());
     QVERIFY(book.topicTitleForUrl("a.htm").isNull());
-    QCOMPARE(book.impl()->topicTitles.size(), 4);
+    QCOMPARE(book.topicTitles.size(), 4);
 }
 
 void TestBookFile::missingTopicTables()
@@ -308,10 +312,10 @@ void TestBookFile::missingTopicTables()
     Objects objects = topicTables({{"a.htm", s.add("Alpha")}}, s);
     objects.removeAt(1);  // no /#URLTBL
     objects.append({"/$FIftiMain", QByteArray(64, '\0')});
-    LCHMFile book;
+    LCHMFileImpl book;
     QVERIFY(book.openBook(m_books.write(objects)));
-    QVERIFY(!book.impl()->tablesValid);
-    QVERIFY(!book.impl()->hasSearchIndex);
+    QVERIFY(!book.tablesValid);
+    QVERIFY(!book.hasSearchIndex);
     QVERIFY(book.topicTitleForUrl("/a.htm").isNull());
 }
 
@@ -348,7 +352,7 @@ void TestBookFile::reading()
 {
     const QString path = m_books.write({{"/empty.htm", QByteArray()}, {"/a.htm", "<p>caf\xe9</p>"},
                                         {"/Mixed.HTM", "mixed"}, {"/caf\xc3\xa9.htm", "utf-8 name"}});
-    LCHMFile book;
+    LCHMFileImpl book;
     QVERIFY(book.openBook(path));
     QByteArray bytes = "untouched";
     QVERIFY(!book.readFileBytes(&bytes, "/empty.htm"));
@@ -366,9 +370,9 @@ void TestBookFile::reading()
     QVERIFY(book.readFileBytes(&bytes, QString::fromLatin1("/caf\xc3\xa9.htm")));
     QCOMPARE(bytes, QByteArray("utf-8 name"));
     QString text;
-    QVERIFY(book.impl()->readFileText("/a.htm", &text));
+    QVERIFY(book.readFileText("/a.htm", &text));
     QCOMPARE(text, QString::fromLatin1("<p>caf\xe9</p>"));  // no codec: Latin-1
-    QVERIFY(!book.impl()->readFileText("/empty.htm", &text));
+    QVERIFY(!book.readFileText("/empty.htm", &text));
 
     book.closeBook();
     QVERIFY(!book.readFileBytes(&bytes, "/a.htm"));
@@ -381,10 +385,10 @@ void TestBookFile::reading()
 void TestBookFile::fileUrlPrefix()
 {
     const QString path = m_books.write({{"/#SYSTEM", systemFile({systemRecord(3, "Prefixed")})}});
-    LCHMFile book;
+    LCHMFileImpl book;
     QVERIFY(book.openBook(QStringLiteral("file://") + path));
     QCOMPARE(book.bookTitle(), QStringLiteral("Prefixed"));
-    QCOMPARE(book.impl()->fileName, path);
+    QCOMPARE(book.fileName, path);
     QVERIFY(!book.openBook(QStringLiteral("FILE://") + path));  // only the lower-case prefix is dropped
     QVERIFY(book.bookTitle().isEmpty());                        // a failed open leaves the object closed
 }
@@ -417,20 +421,20 @@ void TestBookFile::compiledBooks()
     QFETCH(QString, firstEntry);
     QFETCH(bool, searchIndex);
 
-    LCHMFile file;
+    LCHMFileImpl file;
     QVERIFY2(file.openBook(testBookPath(book)), qPrintable(testBookPath(book)));
     QCOMPARE(file.bookTitle(), title);
     QCOMPARE(file.homePage(), home);
-    QCOMPARE(file.impl()->contentsFile, contents);
-    QCOMPARE(int(file.impl()->lcid), lcid);
-    QCOMPARE(file.impl()->hasSearchIndex, searchIndex);
+    QCOMPARE(file.contentsFile, contents);
+    QCOMPARE(int(file.lcid), lcid);
+    QCOMPARE(file.hasSearchIndex, searchIndex);
     QVector<LCHMParsedEntry> entries;
     QVERIFY(file.parseContents(&entries));
     QVERIFY(!entries.isEmpty());
     if (!firstEntry.isEmpty())
         QCOMPARE(entries.first().name, firstEntry);
     if (searchIndex) {
-        QVERIFY(file.impl()->tablesValid);
+        QVERIFY(file.tablesValid);
         QVERIFY(!file.topicTitleForUrl(home).isEmpty());
     }
 }
@@ -495,12 +499,16 @@ void TestBookFile::realBooks()
     QVERIFY(file.listFiles(&files));
     QCOMPARE(files.size(), objects);
 
-    // Every object reads whole; the home page and every contents target that is a file exist.
+    // Every object reads whole, as long as the directory says (an empty one reads as nothing);
+    // the home page and every contents target that is a file exist.
+    LCHMFileImpl listed;
+    QVERIFY(listed.openBook(path));
     for (const QString& name : files) {
-        if (name.endsWith('/'))
-            continue;
+        ItsfUnit unit;
+        QVERIFY2(listed.container->resolve(name.toLatin1(), &unit), qPrintable(name));
         QByteArray bytes;
-        file.readFileBytes(&bytes, name);
+        QCOMPARE(file.readFileBytes(&bytes, name), unit.length > 0);
+        QVERIFY2(quint64(bytes.size()) == unit.length, qPrintable(name));
     }
     QVector<LCHMParsedEntry> entries;
     QCOMPARE(file.parseContents(&entries), hasContents);
@@ -526,49 +534,49 @@ void TestBookFile::realBooks()
     QVERIFY2(file.readFileBytes(&home, homePath), qPrintable(file.homePage()));
 }
 
-// A reset table that claims far more content than its few compressed bytes decode to: reading
-// fails or comes back short, without sizing anything by the claim.
+void TestBookFile::compressedSectionClaimingTooMuch_data()
+{
+    QTest::addColumn<Objects>("objects");
+    QTest::addColumn<QByteArray>("read");   // the object to read after opening; empty: none
+
+    constexpr quint32 frames = 32768;  // 1 GiB of content claimed
+    constexpr quint64 claimed = quint64(frames) * 32768;
+    QByteArray windows;  // 4,096 window entries of 256 KiB each: 1 GiB
+    appendLe32(windows, 4096);
+    appendLe32(windows, 256 << 10);
+    windows += QByteArray(0x200, 'w');
+
+    QTest::newRow("an object over data that decodes to nothing")
+        << (claimingCompressedSection(frames) << ChmWriterObject{"/big.htm", {}, true, 0, claimed})
+        << QByteArray("/big.htm");
+    QTest::newRow("an object over one real frame")
+        << (claimingCompressedSection(frames, "<p>one frame</p>") << ChmWriterObject{"/big.htm", {}, true, 0, claimed})
+        << QByteArray("/big.htm");
+    QTest::newRow("/#WINDOWS claiming 1 GiB of entries at opening")
+        << (claimingCompressedSection(frames, windows) << ChmWriterObject{"/#WINDOWS", {}, true, 0, claimed})
+        << QByteArray();
+}
+
+// A reset table that claims far more content than its compressed data decodes to: opening and
+// reading never size memory by the claim, and an object that does not decode whole fails.
 void TestBookFile::compressedSectionClaimingTooMuch()
 {
-    QByteArray control;
-    appendLe32(control, 6);
-    control += "LZXC";
-    appendLe32(control, 2);  // version
-    appendLe32(control, 2);  // reset interval, in 32 KiB units
-    appendLe32(control, 2);  // window, in 32 KiB units
-    appendLe32(control, 1);
-    appendLe32(control, 0);
-    constexpr quint32 frames = 32768;  // 1 GiB of content claimed
-    QByteArray table;
-    appendLe32(table, 2);
-    appendLe32(table, frames);
-    appendLe32(table, 8);
-    appendLe32(table, 0x28);
-    auto appendLe64 = [](QByteArray& out, quint64 v) {
-        appendLe32(out, quint32(v));
-        appendLe32(out, quint32(v >> 32));
-    };
-    appendLe64(table, quint64(frames) * 32768);  // uncompressed length
-    appendLe64(table, 64);                        // compressed length
-    appendLe64(table, 32768);                     // frame size
-    for (quint32 i = 0; i < frames; ++i)
-        appendLe64(table, 0);
-    const QByteArray garbage = QByteArray::fromHex("0123456789abcdef").repeated(8);
-
-    ChmWriterObject big{"/big.htm", {}, true, 0, quint64(frames) * 32768};
-    const QString path = m_books.write(
-        {{"::DataSpace/Storage/MSCompressed/ControlData", control},
-         {"::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable",
-          table},
-         {"::DataSpace/Storage/MSCompressed/Content", garbage},
-         big});
+    QFETCH(Objects, objects);
+    QFETCH(QByteArray, read);
+    const QString path = m_books.write(objects);
     QVERIFY(!path.isEmpty());
+    QVERIFY(QFileInfo(path).size() < 300 * 1024);
+
+    const qint64 before = peakMemoryKiB();
     LCHMFile book;
-    QVERIFY(book.openBook(path));
-    QByteArray bytes;
-    book.readFileBytes(&bytes, "/big.htm");
-    QVERIFY(bytes.size() <= 32768);  // at most the one frame the garbage might decode to
-    QVERIFY(bytes.capacity() < (64 << 20));
+    QVERIFY2(book.openBook(path), qPrintable(book.errorString()));
+    if (!read.isEmpty()) {
+        QByteArray bytes;
+        QVERIFY(!book.readFileBytes(&bytes, QString::fromLatin1(read)));
+        QVERIFY(bytes.isEmpty());
+        QVERIFY(!book.errorString().isEmpty());
+    }
+    QVERIFY2(peakMemoryKiB() - before < 64 * 1024, qPrintable(QString::number(peakMemoryKiB() - before)));
 }
 
 void TestBookFile::damagedBooksNeverCrash_data()
@@ -627,24 +635,57 @@ void TestBookFile::damagedBooksNeverCrash()
 
 void TestBookFile::notABook_data()
 {
+    QTest::addColumn<QString>("kind");   // "bytes": a file of these bytes; "missing", "unreadable"
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("text") << QByteArray("this is a text file named like a book\n");
-    QTest::newRow("bare signature") << QByteArray("ITSF");
-    QTest::newRow("header without directory") << QByteArray("ITSF") + QByteArray(0x5c, '\0');
+    QTest::addColumn<QString>("reason");
+
+    const QString notABook = QStringLiteral("The file is not a Compiled HTML Help (CHM) book.");
+    QTest::newRow("missing") << "missing" << QByteArray() << "The file does not exist.";
+    QTest::newRow("no permission") << "unreadable" << QByteArray("ITSF") << "You have no permission to read the file.";
+    QTest::newRow("folder") << "folder" << QByteArray() << "This is a folder, not a book.";
+    QTest::newRow("empty") << "bytes" << QByteArray() << notABook;
+    QTest::newRow("text") << "bytes" << QByteArray("this is a text file named like a book\n") << notABook;
+    QTest::newRow("bare signature") << "bytes" << QByteArray("ITSF")
+                                    << "The book is damaged: the file ends inside its header.";
+    QTest::newRow("header without directory") << "bytes" << QByteArray("ITSF") + QByteArray(0x5c, '\0')
+                                              << "The book is damaged: its directory is unreadable.";
+
+    const QByteArray book = buildChmContainer({{"/index.htm", "<p>page</p>"}});
+    QTest::newRow("cut inside its directory") << "bytes" << book.left(0x100)
+                                              << "The book is damaged: the file is cut short before the end of its directory.";
+    QByteArray badDirectory = book;
+    badDirectory.replace(badDirectory.indexOf("ITSP"), 4, "XXXX");
+    QTest::newRow("bad directory") << "bytes" << badDirectory << "The book is damaged: its directory is unreadable.";
 }
 
+// A file that does not open as a book says why: each kind of failure has its own reason.
 void TestBookFile::notABook()
 {
+    QFETCH(QString, kind);
     QFETCH(QByteArray, bytes);
-    const QString path = m_books.path("notabook.chm");
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-    f.close();
+    QFETCH(QString, reason);
+    const QString path = m_books.path(QStringLiteral("notabook-%1.chm").arg(QTest::currentDataTag()));
+    if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkpath(path));
+    } else if (kind != QLatin1String("missing")) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        f.close();
+    }
+    // Root reads any file: for the permission case, file access runs as an ordinary user.
+    if (kind == QLatin1String("unreadable"))
+        QVERIFY(QFile::setPermissions(path, QFile::Permissions()));
+    const bool asUser = kind == QLatin1String("unreadable") && ::geteuid() == 0;
+    if (asUser)
+        ::setfsuid(65534);
     LCHMFile book;
-    QVERIFY(!book.openBook(path));
-    QVERIFY(!book.openBook(m_books.path("missing.chm")));
+    const bool opened = book.openBook(path);
+    if (asUser)
+        ::setfsuid(0);
+    QVERIFY(!opened);
+    QCOMPARE(book.errorString(), reason);
+    QVERIFY(book.bookTitle().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestBookFile)

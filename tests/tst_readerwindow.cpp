@@ -49,7 +49,7 @@ protected:
         ++dragsSeen;
         MainWindow::dragEnterEvent(event);
     }
-    void showMessage(QMessageBox::Icon, const QString&, const QString& text) override { messages.append(text); }
+    void showMessage(QMessageBox::Icon, const QString&, const QString& text, const QString&) override { messages.append(text); }
     void popUpMenu(QMenu*, const QPoint&) override {}
     QString chooseBookFile() override { return nextBookFile; }
     bool startProcess(const QString& program, const QStringList& arguments) override

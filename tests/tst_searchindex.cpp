@@ -146,6 +146,8 @@ private slots:
 private:
     // Writes a book around `fifti` and opens it; the file lives as long as the test dir.
     bool openBook(LCHMFile& file, const QByteArray& fifti, const BookShape& book = {});
+    // The same book's path; empty when it could not be written.
+    QString writeBook(const QByteArray& fifti, const BookShape& book = {});
 
     QTemporaryDir m_dir;
     int m_books = 0;
@@ -156,12 +158,16 @@ void TestSearchIndex::initTestCase()
     QVERIFY(m_dir.isValid());
 }
 
-bool TestSearchIndex::openBook(LCHMFile& file, const QByteArray& fifti, const BookShape& book)
+QString TestSearchIndex::writeBook(const QByteArray& fifti, const BookShape& book)
 {
     const QString path = m_dir.filePath(QStringLiteral("book%1.chm").arg(++m_books));
-    if (!writeChmContainer(path, bookObjects(book, fifti)))
-        return false;
-    return file.openBook(path);
+    return writeChmContainer(path, bookObjects(book, fifti)) ? path : QString();
+}
+
+bool TestSearchIndex::openBook(LCHMFile& file, const QByteArray& fifti, const BookShape& book)
+{
+    const QString path = writeBook(fifti, book);
+    return !path.isEmpty() && file.openBook(path);
 }
 
 void TestSearchIndex::readVarInt_data()
@@ -441,9 +447,9 @@ void TestSearchIndex::query()
 void TestSearchIndex::phraseLocations()
 {
     // lookupPhrase works on the location codes; lookupWord stores them only when asked.
-    LCHMFile file;
-    QVERIFY(openBook(file, buildIndex(queryIndex()).data));
-    LCHMFileImpl* impl = file.impl();
+    LCHMFileImpl book;
+    QVERIFY(book.openBook(writeBook(buildIndex(queryIndex()).data)));
+    LCHMFileImpl* impl = &book;
 
     SearchHitList hits;
     QVERIFY(impl->lookupWord(QStringLiteral("apple"), true, &hits));
@@ -566,7 +572,7 @@ void TestSearchIndex::noIndex()
     LCHMFile closed;
     QVERIFY(!closed.fullTextSearch(QStringLiteral("apple"), &results, 700));
     SearchHitList hits;
-    QVERIFY(!closed.impl()->lookupWord(QStringLiteral("apple"), false, &hits));
+    QVERIFY(!LCHMFileImpl().lookupWord(QStringLiteral("apple"), false, &hits));
 }
 
 // Whether a book offers search depends on its index listing words at all, in any script.

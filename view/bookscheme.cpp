@@ -1,14 +1,13 @@
 #include "bookscheme.h"
 
+#include "bookpage.h"
 #include "lchmfile.h"
-#include "lchmfileimpl.h"
 
 #include <QBuffer>
 #include <QFileInfo>
 #include <QHash>
 #include <QMimeDatabase>
 #include <QMetaObject>
-#include <QTextCodec>
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
@@ -26,9 +25,6 @@ const QLatin1String kBookUrlSchemes[] = {QLatin1String("mk"), QLatin1String("ms-
 // Books a page may hold open at once; a page that links into many books does not keep them
 // all open.
 constexpr int kMaxOpenBooks = 8;
-
-// How much of a page is searched for a declared character set, as browsers do.
-constexpr qsizetype kCharsetScanBytes = 1024;
 
 // Requests whose type is remembered for the scheme handler; more are forgotten at once.
 constexpr qsizetype kMaxRemembered = 512;
@@ -62,14 +58,6 @@ QByteArray mimeTypeFor(const QString& inBookPath, const QByteArray& data, int re
     default:
         return QMimeDatabase().mimeTypeForFileNameAndData(inBookPath, data).name().toLatin1();
     }
-}
-
-bool declaresCharset(const QByteArray& data)
-{
-    if (data.startsWith("\xEF\xBB\xBF") || data.startsWith("\xFF\xFE") || data.startsWith("\xFE\xFF"))
-        return true;
-    const QByteArray head = data.left(kCharsetScanBytes).toLower();
-    return head.contains("charset") || head.contains("encoding=");
 }
 
 } // namespace
@@ -176,12 +164,9 @@ LCHMFile* BookSchemeHandler::book(const QString& bookFile)
 
 bool BookSchemeHandler::readFromBook(LCHMFile* file, const QUrl& url, QByteArray* data)
 {
-    const QString asWritten = url.path(QUrl::FullyEncoded);
-    const QString inBookPath = QUrl::fromPercentEncoding(asWritten.toUtf8());
-    if (file->readFileBytes(data, inBookPath))
-        return true;
-    // A name written with escapes that the book stores as written.
-    return asWritten != inBookPath && file->readFileBytes(data, asWritten);
+    // Decoded once; a name the book stores with escapes as written is tried as well.
+    const QString inBookPath = QUrl::fromPercentEncoding(url.path(QUrl::FullyEncoded).toUtf8());
+    return readBookObject(*file, url, inBookPath, data);
 }
 
 bool BookSchemeHandler::readPage(const QUrl& url, QByteArray* data)
@@ -250,13 +235,8 @@ void BookSchemeHandler::servePage(QWebEngineUrlRequestJob* job, const QUrl& url)
     }
 
     const int resourceType = m_interceptor ? m_interceptor->takeResourceType(url) : -1;
-    QByteArray type = mimeTypeFor(inBookPath, data, resourceType);
-    if (type == "text/html" && !declaresCharset(data)) {
-        // A page that names no character set is written in the book's own code page.
-        const QTextCodec* codec = file->impl() ? file->impl()->codec : nullptr;
-        if (codec)
-            type += "; charset=" + codec->name();
-    }
+    // A page that names no character set is written in the book's own code page.
+    const QByteArray type = contentTypeWithCharset(mimeTypeFor(inBookPath, data, resourceType), data, file->codecName());
     auto* buffer = new QBuffer(job);
     buffer->setData(data);
     job->reply(type, buffer);

@@ -14,12 +14,6 @@ constexpr quint32 kItspHeaderLength = 0x54;
 constexpr quint32 kPmglHeaderLength = 0x14;
 constexpr quint32 kLcidEnglish = 0x409;
 
-void appendLe64(QByteArray& out, quint64 v)
-{
-    appendLe32(out, quint32(v & 0xFFFFFFFFu));
-    appendLe32(out, quint32(v >> 32));
-}
-
 // A GUID in its on-disk form: the first three fields little-endian, the last eight bytes as written.
 void appendGuid(QByteArray& out, quint32 d1, quint16 d2, quint16 d3, const char (&d4)[9])
 {
@@ -74,6 +68,57 @@ void appendLe32(QByteArray& out, quint32 v)
 {
     for (int i = 0; i < 4; ++i)
         out.append(char((v >> (8 * i)) & 0xFF));
+}
+
+void appendLe64(QByteArray& out, quint64 v)
+{
+    appendLe32(out, quint32(v));
+    appendLe32(out, quint32(v >> 32));
+}
+
+QVector<ChmWriterObject> claimingCompressedSection(quint32 frames, const QByteArray& firstFrame)
+{
+    constexpr quint32 FrameSize = 32768;
+    QByteArray content;
+    if (firstFrame.isEmpty()) {
+        content = QByteArray::fromHex("0123456789abcdef").repeated(8);
+    } else {
+        // No E8 translation (1 bit), block type 3 (uncompressed, 3 bits), the block's length
+        // (24 bits) and padding to the next 16-bit word, as two little-endian words; then
+        // R0, R1, R2 and the bytes.
+        const quint32 bits = (3u << 28) | (FrameSize << 4);
+        appendLe16(content, quint16(bits >> 16));
+        appendLe16(content, quint16(bits));
+        for (int r = 0; r < 3; ++r)
+            appendLe32(content, 1);
+        content += firstFrame.left(FrameSize);
+        content += QByteArray(qsizetype(FrameSize) - qMin<qsizetype>(firstFrame.size(), FrameSize), '\0');
+    }
+
+    QByteArray control;
+    appendLe32(control, 6);
+    control += "LZXC";
+    appendLe32(control, 2);  // version
+    appendLe32(control, 2);  // reset interval, in 32 KiB units
+    appendLe32(control, 2);  // window, in 32 KiB units
+    appendLe32(control, 1);
+    appendLe32(control, 0);
+    QByteArray table;
+    appendLe32(table, 2);
+    appendLe32(table, frames);
+    appendLe32(table, 8);
+    appendLe32(table, 0x28);
+    appendLe64(table, quint64(frames) * FrameSize);  // uncompressed length
+    appendLe64(table, quint64(content.size()));   // compressed length
+    appendLe64(table, FrameSize);                 // frame size
+    // The first frame starts at 0; every other one at the end of the data, so holds nothing.
+    appendLe64(table, 0);
+    for (quint32 i = 1; i < frames; ++i)
+        appendLe64(table, quint64(content.size()));
+    return {{"::DataSpace/Storage/MSCompressed/ControlData", control},
+            {"::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable",
+             table},
+            {"::DataSpace/Storage/MSCompressed/Content", content}};
 }
 
 QByteArray buildChmContainer(QVector<ChmWriterObject> objects, const ChmWriterOptions& options)

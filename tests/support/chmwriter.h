@@ -34,3 +34,12 @@ bool writeChmContainer(const QString& fileName, const QVector<ChmWriterObject>& 
 // Little-endian helpers for shaping metadata files.
 void appendLe16(QByteArray& out, quint16 v);
 void appendLe32(QByteArray& out, quint32 v);
+void appendLe64(QByteArray& out, quint64 v);
+
+// The objects of an LZX-compressed section whose reset table claims `frames` frames of 32 KiB
+// while only the first frame, if any, decodes: a damaged book's way of claiming far more
+// content than it holds. With `firstFrame` (at most 32 KiB) the first frame is stored as an
+// uncompressed LZX block of those bytes padded with zeros; without it the section holds 64
+// bytes that decode to nothing. Objects listed in the section (ChmWriterObject::compressed)
+// may claim up to `frames` times 32 KiB. The table itself is 8 bytes a frame.
+QVector<ChmWriterObject> claimingCompressedSection(quint32 frames, const QByteArray& firstFrame = {});
