@@ -6,6 +6,7 @@
 #include "favoriteswidget.h"
 #include "lchmfile.h"
 #include "searchwidget.h"
+#include "textindex.h"
 #include "viewwidget.h"
 
 #include <QAction>
@@ -293,9 +294,8 @@ void MainWindow::loadContents()
     emit contentChanged(&contents);
 
     // The Search tab stays when the book's full-text index lists words, whatever their
-    // language: probing with common words of a few languages would hide it from every
-    // Chinese, Japanese or Russian book.
-    const bool searchable = book.hasSearchWords();
+    // language, or when the book has HTML pages whose text the search panel can index.
+    const bool searchable = book.hasSearchWords() || !TextIndex::htmlPages(book).isEmpty();
     book.closeBook();
 
     if (!searchable)

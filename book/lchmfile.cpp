@@ -22,3 +22,5 @@ bool LCHMFile::fullTextSearch(const QString& query, QStringList* results, int li
     return m_impl->fullTextSearch(query, results, limit);
 }
 bool LCHMFile::hasSearchWords() { return m_impl->searchIndexHasWords(); }
+QVector<QByteArray> LCHMFile::searchKeys(const QString& word) const { return m_impl->searchKeys(word); }
+QString LCHMFile::decodeText(const QByteArray& bytes) const { return m_impl->decodeText(bytes); }

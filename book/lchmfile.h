@@ -31,6 +31,11 @@ public:
     bool fullTextSearch(const QString& query, QStringList* results, int limit);
     // Whether the book has a full-text index that lists words, in any script.
     bool hasSearchWords();
+    // The keys the book's search stores `word` under, folded as its own index folds words;
+    // empty when the word cannot be stored. The reader's text index uses the same keys.
+    QVector<QByteArray> searchKeys(const QString& word) const;
+    // Bytes in the book's code page as text (Latin-1 when the book names no language).
+    QString decodeText(const QByteArray& bytes) const;
 
     LCHMFileImpl* impl() { return m_impl.get(); }
 
