@@ -187,6 +187,8 @@ class TestTextIndex : public QObject
 
 private slots:
     void initTestCase();
+    void pageText_data();
+    void pageText();
     void queries_data();
     void queries();
     void bookIndexCoversPages_data();
@@ -197,6 +199,41 @@ private slots:
 void TestTextIndex::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
+}
+
+// What the index reads of a page: text only, entities decoded, in the declared charset,
+// and never more than its bound however the page is made.
+void TestTextIndex::pageText_data()
+{
+    QTest::addColumn<QByteArray>("html");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("body");   // simplified
+
+    QTest::newRow("tags, entities") << QByteArray("<html><head><title>A &amp; B</title></head>"
+                                                  "<body><p>Caf&eacute;&nbsp;&#x41;&#66;<br>one<b>two</b></p></body></html>")
+                                    << "A & B" << QString::fromUtf8("Café AB one two");
+    QTest::newRow("scripts, styles, comments") << QByteArray("<p>kept<script type=x>if (a<b) hidden()</script>"
+                                                             "<STYLE>p{}</STYLE><!-- <p>gone</p> -->too</p>")
+                                               << "" << "kept too";
+    QTest::newRow("a lone < and & are text") << QByteArray("a < b & c &unknown; d") << ""
+                                              << "a < b & c &unknown; d";
+    QTest::newRow("unterminated comment") << QByteArray("before<!-- after") << "" << "before";
+    QTest::newRow("unterminated script") << QByteArray("before<script>after") << "" << "before";
+    QTest::newRow("declared charset") << QByteArray("<meta http-equiv=Content-Type content=\"text/html; charset=windows-1251\">"
+                                                    "<title>\xC7\xE8\xEC\xE0</title>")
+                                      << QString::fromUtf8("Зима") << "";
+    QTest::newRow("numbers beyond Unicode") << QByteArray("&#x110000;&#0;") << "" << QString(2, QChar(0xFFFD));
+}
+
+void TestTextIndex::pageText()
+{
+    QFETCH(QByteArray, html);
+    QFETCH(QString, title);
+    QFETCH(QString, body);
+    LCHMFile none;   // no book: Latin-1 unless the page says otherwise
+    const PageText text = TextIndex::pageText(none, html);
+    QCOMPARE(text.title, title);
+    QCOMPARE(text.body.simplified(), body);
 }
 
 // Every query gives exactly the pages that the scan finds, in the book's own script.
@@ -300,6 +337,12 @@ void TestTextIndex::cache()
     QVERIFY(QFile::copy(testBookPath(QStringLiteral("russian.chm")), path));
     QVERIFY(TextIndex::cacheFile(path).startsWith(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)));
     QFile::remove(TextIndex::cacheFile(path));
+
+    // A page too long for the index is cut at its bound.
+    LCHMFile none;
+    const PageText longPage = TextIndex::pageText(none, QByteArray("<title>t</title>") + QByteArray(3 << 20, 'a'));
+    const qsizetype kept = longPage.title.size() + longPage.body.size();
+    QVERIFY(kept <= TextIndex::MaxPageText && kept > TextIndex::MaxPageText - 4);
 
     LCHMFile book;
     QVERIFY(book.openBook(path));
