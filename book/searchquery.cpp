@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -26,10 +27,18 @@ void keepFollowers(SearchHitList* working, const SearchHitList& next)
         if (found == nextByTopic.constEnd())
             continue;
         const QVector<quint64>& following = next.at(*found).locations;
-        const QSet<quint64> followingSet(following.cbegin(), following.cend());
+        // Positions usually come in ascending order, and a binary search then needs no set.
+        const bool sorted = std::is_sorted(following.cbegin(), following.cend());
+        QSet<quint64> followingSet;
+        if (!sorted)
+            followingSet = QSet<quint64>(following.cbegin(), following.cend());
         QVector<quint64> positions;
         for (quint64 position : std::as_const(hit.locations)) {
-            if (position != kNoPosition && followingSet.contains(position + 1))
+            if (position == kNoPosition)
+                continue;
+            const bool follows = sorted ? std::binary_search(following.cbegin(), following.cend(), position + 1)
+                                        : followingSet.contains(position + 1);
+            if (follows)
                 positions.append(position + 1);
         }
         if (positions.isEmpty())

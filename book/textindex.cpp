@@ -286,11 +286,11 @@ public:
         const auto found = m_index.m_wordIds.constFind(key);
         if (found == m_index.m_wordIds.constEnd())
             return false;
-        const std::vector<quint32>& data = m_index.m_postings[*found].data;
-        for (size_t i = 0; i + 1 < data.size();) {
+        const auto [data, size] = m_index.postings(*found);
+        for (size_t i = 0; i + 1 < size;) {
             SearchHit hit;
             hit.urlOffset = data[i];
-            const size_t count = std::min<size_t>(data[i + 1], data.size() - i - 2);
+            const size_t count = std::min<size_t>(data[i + 1], size - i - 2);
             if (positions) {
                 hit.locations.reserve(qsizetype(count));
                 for (size_t k = 0; k < count; ++k)
@@ -554,6 +554,14 @@ void TextIndex::addPosition(quint32 word, quint32 page, quint32 position)
     ++m_positions;
 }
 
+std::pair<const quint32*, size_t> TextIndex::postings(quint32 word) const
+{
+    const Postings& p = m_postings[word];
+    if (p.loadedSize)
+        return {m_loaded.data() + p.loadedAt, p.loadedSize};
+    return {p.data.data(), p.data.size()};
+}
+
 void TextIndex::finishBuild()
 {
     m_tokenCache = {};
@@ -599,11 +607,11 @@ bool TextIndex::save(const QString& file, const BookIdentity& identity) const
     for (size_t w = 0; w < m_postings.size(); ++w) {
         payload.append(char(m_keys[w].size()));
         payload.append(m_keys[w]);
-        const std::vector<quint32>& data = m_postings[w].data;
-        putU32(&payload, quint32(data.size()));
+        const auto [data, size] = postings(quint32(w));
+        putU32(&payload, quint32(size));
         const qsizetype at = payload.size();
-        payload.resize(at + qsizetype(data.size()) * 4);
-        qToLittleEndian<quint32>(data.data(), qsizetype(data.size()), payload.data() + at);
+        payload.resize(at + qsizetype(size) * 4);
+        qToLittleEndian<quint32>(data, qsizetype(size), payload.data() + at);
     }
     payload.append(char(m_truncated ? 1 : 0));
     if (kHeaderSize + payload.size() > MaxCacheBytes)
@@ -671,6 +679,7 @@ bool TextIndex::load(const QString& file, const BookIdentity& identity)
     const quint32 words = r.u32();
     bool ok = r.ok() && words <= quint32(MaxDistinctWords) && qint64(words) * 5 <= r.left();
     m_postings.reserve(ok ? words : 0);
+    m_loaded.reserve(size_t(r.left() / 4));
     for (quint32 w = 0; ok && w < words; ++w) {
         const quint8 keySize = r.u8();
         const char* key = r.bytes(keySize);
@@ -681,14 +690,17 @@ bool TextIndex::load(const QString& file, const BookIdentity& identity)
             break;
         }
         Postings p;
-        p.data.resize(size);
-        qFromLittleEndian<quint32>(data, size, p.data.data());
+        p.loadedAt = m_loaded.size();
+        p.loadedSize = size;
+        m_loaded.resize(p.loadedAt + size);
+        quint32* loaded = m_loaded.data() + p.loadedAt;
+        qFromLittleEndian<quint32>(data, size, loaded);
         // Pages ascending and known, each with a count that its positions fill.
         qint64 previous = -1;
-        for (size_t i = 0; ok && i < p.data.size();) {
-            const quint32 page = p.data[i];
-            const quint32 count = i + 1 < p.data.size() ? p.data[i + 1] : 0;
-            ok = page < pages && qint64(page) > previous && count > 0 && count <= p.data.size() - i - 2;
+        for (size_t i = 0; ok && i < size;) {
+            const quint32 page = loaded[i];
+            const quint32 count = i + 1 < size ? loaded[i + 1] : 0;
+            ok = page < pages && qint64(page) > previous && count > 0 && count <= size - i - 2;
             previous = page;
             i += 2 + size_t(count);
             m_positions += count;

@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <utility>
 #include <vector>
 
 class LCHMFile;
@@ -97,13 +98,17 @@ public:
 
 private:
     friend class TextIndexSource;
+    // Per page that holds a word: page number, count n, then n positions. A built index keeps
+    // them per word; a loaded one in one block (m_loaded), which loads much faster.
     struct Postings
     {
-        // Per page that holds the word: page number, count n, then n positions.
         std::vector<quint32> data;
         quint32 lastPage = ~quint32(0);
         size_t countAt = 0;
+        size_t loadedAt = 0;
+        size_t loadedSize = 0;
     };
+    std::pair<const quint32*, size_t> postings(quint32 word) const;
     void clear();
     void addText(quint32 page, const QString& text, quint32* position, LCHMFile& book);
     void addPosition(quint32 word, quint32 page, quint32 position);
@@ -115,6 +120,7 @@ private:
     QHash<QByteArray, quint32> m_wordIds;
     std::vector<QByteArray> m_keys;
     std::vector<Postings> m_postings;
+    std::vector<quint32> m_loaded;
     qint64 m_positions = 0;
     bool m_truncated = false;
     // Tokens already folded during a build, to their word numbers.
