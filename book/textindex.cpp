@@ -176,18 +176,20 @@ bool isHtmlPage(const QString& path)
 }
 
 // ---------------------------------------------------------------------------------------
-// Cache file: a header, then the payload that its size and hash cover.
+// Cache file: a header, the word table, then every word's postings in one block, which
+// loads straight into memory.
 //   "PWTXTIDX", version (4), book size (8), modification time (8), listing hash (20),
-//   payload size (8), payload hash (8)
-//   payload: page count (4), per page path and title (length (4) + UTF-8);
-//            word count (4), per word key (length (1) + bytes), posting length (4) and
-//            postings (4 each); truncated flag (1)
+//   table size (8), block size in 4-byte numbers (8), hash of table and block (8)
+//   table: page count (4), per page path and title (length (4) + UTF-8);
+//          word count (4), per word key (length (1) + bytes) and postings length (4);
+//          truncated flag (1)
+//   block: the postings of every word in table order (4 each)
 // All numbers little-endian.
 
 constexpr char kMagic[8] = {'P', 'W', 'T', 'X', 'T', 'I', 'D', 'X'};
-constexpr quint32 kVersion = 1;
+constexpr quint32 kVersion = 2;
 constexpr int kListingHashSize = 20;
-constexpr qsizetype kHeaderSize = 8 + 4 + 8 + 8 + kListingHashSize + 8 + 8;
+constexpr qsizetype kHeaderSize = 8 + 4 + 8 + 8 + kListingHashSize + 8 + 8 + 8;
 
 quint64 payloadHash(const char* data, qsizetype size)
 {
@@ -202,6 +204,11 @@ quint64 payloadHash(const char* data, qsizetype size)
     for (; i < size; ++i)
         h = (h ^ quint8(data[i])) * 0x100000001B3ull;
     return h;
+}
+
+quint64 cacheHash(const char* table, qsizetype tableSize, const char* block, qsizetype blockSize)
+{
+    return payloadHash(table, tableSize) ^ (payloadHash(block, blockSize) * 0x9E3779B97F4A7C15ull);
 }
 
 void putU32(QByteArray* out, quint32 v)
@@ -558,7 +565,7 @@ std::pair<const quint32*, size_t> TextIndex::postings(quint32 word) const
 {
     const Postings& p = m_postings[word];
     if (p.loadedSize)
-        return {m_loaded.data() + p.loadedAt, p.loadedSize};
+        return {m_loaded.get() + p.loadedAt, p.loadedSize};
     return {p.data.data(), p.data.size()};
 }
 
@@ -597,24 +604,27 @@ bool TextIndex::search(LCHMFile& book, const QString& query, QStringList* result
 
 bool TextIndex::save(const QString& file, const BookIdentity& identity) const
 {
-    QByteArray payload;
-    putU32(&payload, quint32(m_paths.size()));
+    QByteArray table;
+    putU32(&table, quint32(m_paths.size()));
     for (qsizetype i = 0; i < m_paths.size(); ++i) {
-        putString(&payload, m_paths.at(i));
-        putString(&payload, m_titles.at(i));
+        putString(&table, m_paths.at(i));
+        putString(&table, m_titles.at(i));
     }
-    putU32(&payload, quint32(m_postings.size()));
+    putU32(&table, quint32(m_postings.size()));
+    QByteArray block;
     for (size_t w = 0; w < m_postings.size(); ++w) {
-        payload.append(char(m_keys[w].size()));
-        payload.append(m_keys[w]);
+        table.append(char(m_keys[w].size()));
+        table.append(m_keys[w]);
         const auto [data, size] = postings(quint32(w));
-        putU32(&payload, quint32(size));
-        const qsizetype at = payload.size();
-        payload.resize(at + qsizetype(size) * 4);
-        qToLittleEndian<quint32>(data, qsizetype(size), payload.data() + at);
+        putU32(&table, quint32(size));
+        const qsizetype at = block.size();
+        if (kHeaderSize + table.size() + at + qint64(size) * 4 > MaxCacheBytes)
+            return false;
+        block.resize(at + qsizetype(size) * 4);
+        qToLittleEndian<quint32>(data, qsizetype(size), block.data() + at);
     }
-    payload.append(char(m_truncated ? 1 : 0));
-    if (kHeaderSize + payload.size() > MaxCacheBytes)
+    table.append(char(m_truncated ? 1 : 0));
+    if (kHeaderSize + table.size() + block.size() > MaxCacheBytes)
         return false;
 
     QByteArray header(kMagic, 8);
@@ -622,13 +632,14 @@ bool TextIndex::save(const QString& file, const BookIdentity& identity) const
     putU64(&header, quint64(identity.size));
     putU64(&header, quint64(identity.modified));
     header.append(identity.listingHash.leftJustified(kListingHashSize, '\0', true));
-    putU64(&header, quint64(payload.size()));
-    putU64(&header, payloadHash(payload.constData(), payload.size()));
+    putU64(&header, quint64(table.size()));
+    putU64(&header, quint64(block.size() / 4));
+    putU64(&header, cacheHash(table.constData(), table.size(), block.constData(), block.size()));
 
     QDir().mkpath(QFileInfo(file).absolutePath());
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly) || out.write(header) != header.size()
-        || out.write(payload) != payload.size() || !out.commit()) {
+        || out.write(table) != table.size() || out.write(block) != block.size() || !out.commit()) {
         qCWarning(lcTextIndex) << "cannot write the text index cache" << file << out.errorString();
         return false;
     }
@@ -641,12 +652,10 @@ bool TextIndex::load(const QString& file, const BookIdentity& identity)
     QFile in(file);
     if (!in.open(QIODevice::ReadOnly) || in.size() < kHeaderSize || in.size() > MaxCacheBytes)
         return false;
-    const QByteArray bytes = in.readAll();
-    if (bytes.size() < kHeaderSize)
+    const QByteArray headerBytes = in.read(kHeaderSize);
+    if (headerBytes.size() < kHeaderSize || !headerBytes.startsWith(QByteArrayView(kMagic, 8)))
         return false;
-    if (!bytes.startsWith(QByteArrayView(kMagic, 8)))
-        return false;
-    CacheReader header(bytes.constData() + 8, kHeaderSize - 8);
+    CacheReader header(headerBytes.constData() + 8, kHeaderSize - 8);
     if (header.u32() != kVersion)
         return false;
     BookIdentity stamped;
@@ -654,19 +663,32 @@ bool TextIndex::load(const QString& file, const BookIdentity& identity)
     stamped.modified = qint64(header.u64());
     if (const char* listing = header.bytes(kListingHashSize))
         stamped.listingHash = QByteArray(listing, kListingHashSize);
-    const quint64 payloadSize = header.u64();
+    const quint64 tableSize = header.u64();
+    const quint64 blockSize = header.u64();
     const quint64 hash = header.u64();
     const QByteArray expectedHash = identity.listingHash.leftJustified(kListingHashSize, '\0', true);
+    // Both sizes are bounded by the file's size, which is bounded itself.
+    const quint64 rest = quint64(in.size() - kHeaderSize);
     if (!header.ok() || stamped.size != identity.size || stamped.modified != identity.modified
-        || stamped.listingHash != expectedHash || payloadSize != quint64(bytes.size() - kHeaderSize)
-        || payloadHash(bytes.constData() + kHeaderSize, qsizetype(payloadSize)) != hash) {
-        qCDebug(lcTextIndex) << "text index cache does not match the book or is damaged:" << file;
+        || stamped.listingHash != expectedHash || tableSize > rest || blockSize > rest / 4
+        || tableSize + blockSize * 4 != rest) {
+        qCDebug(lcTextIndex) << "text index cache does not match the book:" << file;
         return false;
     }
+    const QByteArray table = in.read(qint64(tableSize));
+    std::unique_ptr<quint32[]> block(new quint32[blockSize ? blockSize : 1]);
+    const qint64 blockBytes = qint64(blockSize) * 4;
+    if (quint64(table.size()) != tableSize
+        || in.read(reinterpret_cast<char*>(block.get()), blockBytes) != blockBytes
+        || cacheHash(table.constData(), table.size(), reinterpret_cast<const char*>(block.get()), blockBytes) != hash) {
+        qCDebug(lcTextIndex) << "text index cache is damaged:" << file;
+        return false;
+    }
+    qFromLittleEndian<quint32>(block.get(), qsizetype(blockSize), block.get());
 
     // The hash guards against damage, the checks below against a file that was written
     // wrong: every count is held against the bytes that are left.
-    CacheReader r(bytes.constData() + kHeaderSize, qsizetype(payloadSize));
+    CacheReader r(table.constData(), table.size());
     const quint32 pages = r.u32();
     if (qint64(pages) * 8 > r.left())
         return false;
@@ -679,22 +701,20 @@ bool TextIndex::load(const QString& file, const BookIdentity& identity)
     const quint32 words = r.u32();
     bool ok = r.ok() && words <= quint32(MaxDistinctWords) && qint64(words) * 5 <= r.left();
     m_postings.reserve(ok ? words : 0);
-    m_loaded.reserve(size_t(r.left() / 4));
+    size_t used = 0;
     for (quint32 w = 0; ok && w < words; ++w) {
         const quint8 keySize = r.u8();
         const char* key = r.bytes(keySize);
         const quint32 size = r.u32();
-        const char* data = r.ok() && qint64(size) * 4 <= r.left() ? r.bytes(qint64(size) * 4) : nullptr;
-        if (!key || keySize == 0 || keySize > MaxKeyBytes || !data) {
+        if (!r.ok() || !key || keySize == 0 || keySize > MaxKeyBytes || size > blockSize - used) {
             ok = false;
             break;
         }
         Postings p;
-        p.loadedAt = m_loaded.size();
+        p.loadedAt = used;
         p.loadedSize = size;
-        m_loaded.resize(p.loadedAt + size);
-        quint32* loaded = m_loaded.data() + p.loadedAt;
-        qFromLittleEndian<quint32>(data, size, loaded);
+        used += size;
+        const quint32* loaded = block.get() + p.loadedAt;
         // Pages ascending and known, each with a count that its positions fill.
         qint64 previous = -1;
         for (size_t i = 0; ok && i < size;) {
@@ -714,11 +734,12 @@ bool TextIndex::load(const QString& file, const BookIdentity& identity)
         m_postings.push_back(std::move(p));
     }
     m_truncated = r.u8() != 0;
-    if (!ok || !r.ok() || r.left() != 0) {
+    if (!ok || !r.ok() || r.left() != 0 || used != blockSize) {
         qCDebug(lcTextIndex) << "text index cache is malformed:" << file;
         clear();
         return false;
     }
+    m_loaded = std::move(block);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -99,7 +100,7 @@ public:
 private:
     friend class TextIndexSource;
     // Per page that holds a word: page number, count n, then n positions. A built index keeps
-    // them per word; a loaded one in one block (m_loaded), which loads much faster.
+    // them per word; a loaded one in one block (m_loaded), read from the cache file as it is.
     struct Postings
     {
         std::vector<quint32> data;
@@ -120,7 +121,7 @@ private:
     QHash<QByteArray, quint32> m_wordIds;
     std::vector<QByteArray> m_keys;
     std::vector<Postings> m_postings;
-    std::vector<quint32> m_loaded;
+    std::unique_ptr<quint32[]> m_loaded;
     qint64 m_positions = 0;
     bool m_truncated = false;
     // Tokens already folded during a build, to their word numbers.
