@@ -497,16 +497,18 @@ void TextIndex::addPageText(const QString& path, const PageText& text, LCHMFile&
     addText(page, text.body, &position, book);
 }
 
-const std::vector<quint32>& TextIndex::wordIds(const QString& token, LCHMFile& book)
+const std::vector<quint32>& TextIndex::wordIds(QStringView token, LCHMFile& book)
 {
-    auto cached = m_tokenCache.find(token);
-    if (cached != m_tokenCache.end())
+    auto cached = m_tokenCache.constFind(token);
+    if (cached != m_tokenCache.constEnd())
         return *cached;
-    if (m_tokenCache.size() > 200000)
+    if (m_tokenCache.size() > 200000) {
         m_tokenCache.clear();
+        m_tokenTexts.clear();
+    }
 
     std::vector<quint32> ids;
-    for (const QByteArray& key : book.searchKeys(token.toLower())) {
+    for (const QByteArray& key : book.searchKeys(token.toString().toLower())) {
         if (key.isEmpty() || key.size() > MaxKeyBytes) {
             ids.push_back(kNoWord);
             continue;
@@ -525,17 +527,16 @@ const std::vector<quint32>& TextIndex::wordIds(const QString& token, LCHMFile& b
             ids.push_back(id);
         }
     }
-    return *m_tokenCache.insert(token, std::move(ids));
+    m_tokenTexts.push_back(token.toString());
+    return *m_tokenCache.insert(QStringView(m_tokenTexts.back()), std::move(ids));
 }
 
 void TextIndex::addText(quint32 page, const QString& text, quint32* position, LCHMFile& book)
 {
-    QString token;
     forEachToken(text, [&](QStringView run) {
         if (m_truncated && m_positions >= MaxPositions)
             return;
-        token = run.toString();
-        for (quint32 id : wordIds(token, book)) {
+        for (quint32 id : wordIds(run, book)) {
             if (id != kNoWord)
                 addPosition(id, page, *position);
             ++*position;
@@ -572,6 +573,7 @@ std::pair<const quint32*, size_t> TextIndex::postings(quint32 word) const
 void TextIndex::finishBuild()
 {
     m_tokenCache = {};
+    m_tokenTexts = {};
     for (Postings& p : m_postings)
         p.data.shrink_to_fit();
 }

@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -113,7 +114,7 @@ private:
     void clear();
     void addText(quint32 page, const QString& text, quint32* position, LCHMFile& book);
     void addPosition(quint32 word, quint32 page, quint32 position);
-    const std::vector<quint32>& wordIds(const QString& token, LCHMFile& book);
+    const std::vector<quint32>& wordIds(QStringView token, LCHMFile& book);
 
     QStringList m_paths;
     QStringList m_titles;
@@ -124,8 +125,10 @@ private:
     std::unique_ptr<quint32[]> m_loaded;
     qint64 m_positions = 0;
     bool m_truncated = false;
-    // Tokens already folded during a build, to their word numbers.
-    QHash<QString, std::vector<quint32>> m_tokenCache;
+    // Tokens already folded during a build, to their word numbers. The keys view the
+    // strings kept in m_tokenTexts, so that a token is looked up without a copy.
+    QHash<QStringView, std::vector<quint32>> m_tokenCache;
+    std::deque<QString> m_tokenTexts;
 };
 
 // One build of a book's text index, shared between the thread that runs it and the one that
