@@ -9,6 +9,7 @@
 #include "recentbooks.h"
 #include "startup.h"
 #include "searchwidget.h"
+#include "textindex.h"
 #include "viewwidget.h"
 
 #include <QAction>
@@ -351,9 +352,8 @@ void MainWindow::loadContents()
     emit contentChanged(&contents);
 
     // The Search tab stays when the book's full-text index lists words, whatever their
-    // language: probing with common words of a few languages would hide it from every
-    // Chinese, Japanese or Russian book.
-    const bool searchable = book.hasSearchWords();
+    // language, or when the book has HTML pages whose text the search panel can index.
+    const bool searchable = book.hasSearchWords() || !TextIndex::htmlPages(book).isEmpty();
     book.closeBook();
 
     if (!searchable)

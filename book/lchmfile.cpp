@@ -31,3 +31,5 @@ bool LCHMFile::fullTextSearch(const QString& query, QStringList* results, int li
 bool LCHMFile::hasSearchWords() { return m_impl->searchIndexHasWords(); }
 QByteArray LCHMFile::codecName() const { return m_impl->codec ? m_impl->codec->name() : QByteArray(); }
 QString LCHMFile::errorString() const { return m_impl->errorString; }
+QVector<QByteArray> LCHMFile::searchKeys(const QString& word) const { return m_impl->searchKeys(word); }
+QString LCHMFile::decodeText(const QByteArray& bytes) const { return m_impl->decodeText(bytes); }

@@ -46,6 +46,11 @@ public:
     QByteArray codecName() const;
     // Why the last openBook or read failed, in words for the reader.
     QString errorString() const;
+    // The keys the book's search stores `word` under, folded as its own index folds words;
+    // empty when the word cannot be stored. The reader's text index uses the same keys.
+    QVector<QByteArray> searchKeys(const QString& word) const;
+    // Bytes in the book's code page as text (Latin-1 when the book names no language).
+    QString decodeText(const QByteArray& bytes) const;
 
 private:
     std::unique_ptr<LCHMFileImpl> m_impl;

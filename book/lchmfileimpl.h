@@ -2,6 +2,7 @@
 
 #include "itsfarchive.h"
 #include "lchmparsedentry.h"
+#include "searchquery.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -21,14 +22,6 @@ struct LCHMTextEncoding
     const char* codecName;  // one name, or two joined by "/"
     const quint16* lcids;   // ended by 0
 };
-
-// One topic that matched a search term.
-struct SearchHit
-{
-    QVector<quint64> locations;  // the word's location codes in the topic (phrase mode only)
-    quint32 urlOffset = 0;       // offset of the topic's /#URLSTR entry; identifies the topic
-};
-using SearchHitList = QVector<SearchHit>;
 
 // The work behind LCHMFile: one open book, its metadata, codec and topic map.
 class LCHMFileImpl
@@ -65,6 +58,9 @@ public:
     QString decodeText(const QByteArray& bytes) const;
     QString decodeText(const char* bytes) const;
     QByteArray searchWordBytes(const QString& word) const;
+    // The keys the full-text index stores `word` under: its folded bytes, or one key per
+    // character for the ideographic scripts. Empty when the word cannot be stored.
+    QVector<QByteArray> searchKeys(const QString& word) const;
 
     // Sitemap parser and HTML entities
     bool ParseAndFillTopicsTree(const QString& file, QVector<LCHMParsedEntry>* out);

@@ -8,6 +8,7 @@
 
 #include "lchmfileimpl.h"
 #include "lchmurl.h"
+#include "searchquery.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -439,73 +440,34 @@ QVector<QByteArray> searchKeys(const LCHMFileImpl& book, const QString& word)
     return keys;
 }
 
-// Keeps, per topic, the positions where the next key directly follows the keys so far.
-void keepFollowers(SearchHitList* working, const SearchHitList& next)
+// The book's own index as a store of words for the query evaluator.
+class BookIndexSource : public SearchWordSource
 {
-    QHash<quint32, qsizetype> nextByTopic;
-    for (qsizetype i = 0; i < next.size(); ++i) {
-        if (!nextByTopic.contains(next.at(i).urlOffset))
-            nextByTopic.insert(next.at(i).urlOffset, i);
+public:
+    explicit BookIndexSource(LCHMFileImpl& book) : m_book(book) {}
+    QVector<QByteArray> searchKeys(const QString& word) const override { return ::searchKeys(m_book, word); }
+    bool lookupKey(const QByteArray& key, bool positions, SearchHitList* hits) override
+    {
+        return ::lookupKey(m_book, key, positions, hits);
     }
-    SearchHitList kept;
-    for (SearchHit& hit : *working) {
-        const auto found = nextByTopic.constFind(hit.urlOffset);
-        if (found == nextByTopic.constEnd())
-            continue;
-        const QVector<quint64>& following = next.at(*found).locations;
-        const QSet<quint64> followingSet(following.cbegin(), following.cend());
-        QVector<quint64> positions;
-        for (quint64 position : std::as_const(hit.locations)) {
-            if (position != kAllBits && followingSet.contains(position + 1))
-                positions.append(position + 1);
-        }
-        if (positions.isEmpty())
-            continue;
-        hit.locations = std::move(positions);
-        kept.append(std::move(hit));
-    }
-    *working = std::move(kept);
-}
 
-// The topics where the keys occur one right after the other; each hit carries the
-// positions of the last key. False when a key is not in the index.
-bool lookupSequence(LCHMFileImpl& book, const QVector<QByteArray>& keys, SearchHitList* result)
-{
-    SearchHitList working;
-    if (keys.isEmpty() || !lookupKey(book, keys.first(), true, &working))
-        return false;
-    for (qsizetype k = 1; k < keys.size() && !working.isEmpty(); ++k) {
-        SearchHitList next;
-        if (!lookupKey(book, keys.at(k), true, &next))
-            return false;
-        keepFollowers(&working, next);
-    }
-    *result = std::move(working);
-    return true;
-}
+private:
+    LCHMFileImpl& m_book;
+};
 
 } // namespace
 
 bool LCHMFileImpl::lookupWord(const QString& word, bool phraseMode, SearchHitList* hits)
 {
-    if (word.isEmpty() || !hasSearchIndex || !hits)
+    if (!hasSearchIndex)
         return false;
-    // Stored words are bytes in the book's code page, case- and accent-folded.
-    const QVector<QByteArray> keys = searchKeys(*this, word);
-    if (keys.isEmpty())
-        return false;
-    if (keys.size() == 1)
-        return lookupKey(*this, keys.first(), phraseMode, hits);
+    BookIndexSource source(*this);
+    return SearchQuery::lookupWord(source, word, phraseMode, hits);
+}
 
-    SearchHitList found;
-    if (!lookupSequence(*this, keys, &found) || found.isEmpty())
-        return false;
-    for (SearchHit& hit : found) {
-        if (!phraseMode)
-            hit.locations.clear();
-        hits->append(std::move(hit));
-    }
-    return true;
+QVector<QByteArray> LCHMFileImpl::searchKeys(const QString& word) const
+{
+    return ::searchKeys(*this, word);
 }
 
 bool LCHMFileImpl::searchIndexHasWords()
@@ -620,31 +582,15 @@ bool LCHMFileImpl::readLocationList(quint32 count, quint32 size, quint32 offset,
 
 bool LCHMFileImpl::lookupPhrase(const QStringList& words, SearchHitList* hits)
 {
-    if (words.isEmpty() || !hits || !hasSearchIndex)
+    if (!hasSearchIndex)
         return false;
-    // A phrase matches where the location codes of its words follow each other one by one.
-    QVector<QByteArray> keys;
-    for (const QString& word : words) {
-        const QVector<QByteArray> wordKeys = searchKeys(*this, word);
-        if (wordKeys.isEmpty())
-            return false;
-        keys += wordKeys;
-    }
-    SearchHitList found;
-    if (!lookupSequence(*this, keys, &found))
-        return false;
-    for (SearchHit& hit : found) {
-        hit.locations.clear();
-        hits->append(std::move(hit));
-    }
-    return !hits->isEmpty();
+    BookIndexSource source(*this);
+    return SearchQuery::lookupPhrase(source, words, hits);
 }
 
 void LCHMFileImpl::cleanSearchWord(QString& word)
 {
-    // Keep letters, digits, marks, "_" and "."; everything else goes.
-    static const QRegularExpression disallowed(QStringLiteral("[^\\p{L}\\p{N}\\p{M}_.]+"));
-    word.remove(disallowed);
+    SearchQuery::cleanWord(word);
 }
 
 void LCHMFileImpl::collectResultPaths(const SearchHitList& hits, QStringList* results, int limit)
@@ -674,77 +620,10 @@ bool LCHMFileImpl::fullTextSearch(const QString& query, QStringList* results, in
 {
     if (!results)
         return false;
-
-    static const QRegularExpression phrasePattern(
-        QStringLiteral("\"(.*?)\""), QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression blanks(
-        QStringLiteral("\\s+"), QRegularExpression::UseUnicodePropertiesOption);
-    static const QRegularExpression wordPattern(
-        QStringLiteral("([^\\s]+)"), QRegularExpression::UseUnicodePropertiesOption);
-
-    // Quoted phrases first; what lies between them is joined and read as words.
-    QVector<QStringList> phrases;
-    QString rest;
-    qsizetype from = 0;
-    for (auto it = phrasePattern.globalMatch(query); it.hasNext();) {
-        const QRegularExpressionMatch match = it.next();
-        rest += QStringView(query).mid(from, match.capturedStart() - from);
-        from = match.capturedEnd();
-        QStringList parts = match.captured(1).split(blanks);   // empty parts stay
-        for (QString& part : parts)
-            cleanSearchWord(part);
-        phrases.append(parts);
-    }
-    rest += QStringView(query).mid(from);
-
-    QStringList includeWords, excludeWords;
-    for (auto it = wordPattern.globalMatch(rest); it.hasNext();) {
-        QString word = it.next().captured(1);
-        const QChar sign = word.at(0);
-        if (sign == QLatin1Char('-') || sign == QLatin1Char('+'))
-            word.remove(0, 1);
-        cleanSearchWord(word);
-        (sign == QLatin1Char('-') ? excludeWords : includeWords).append(word);
-    }
-
-    // Phrases, then include words, narrow the result; exclude words remove from it.
     SearchHitList result;
-    bool first = true;
-    const auto narrow = [&result, &first](const SearchHitList& found) {
-        if (first) {
-            result = found;
-            first = false;
-            return;
-        }
-        QSet<quint32> topics;
-        for (const SearchHit& hit : found)
-            topics.insert(hit.urlOffset);
-        result.removeIf([&topics](const SearchHit& hit) { return !topics.contains(hit.urlOffset); });
-    };
-
-    for (const QStringList& phrase : std::as_const(phrases)) {
-        SearchHitList found;
-        if (!lookupPhrase(phrase, &found))
-            return false;
-        narrow(found);
-    }
-    for (const QString& word : std::as_const(includeWords)) {
-        SearchHitList found;
-        if (!lookupWord(word, false, &found))
-            return false;
-        narrow(found);
-    }
-    for (const QString& word : std::as_const(excludeWords)) {
-        if (result.isEmpty())
-            break;
-        SearchHitList found;
-        lookupWord(word, false, &found);
-        QSet<quint32> topics;
-        for (const SearchHit& hit : std::as_const(found))
-            topics.insert(hit.urlOffset);
-        result.removeIf([&topics](const SearchHit& hit) { return topics.contains(hit.urlOffset); });
-    }
-
+    BookIndexSource source(*this);
+    if (!SearchQuery::evaluate(source, query, &result))
+        return false;
     collectResultPaths(result, results, limit);
     return true;
 }

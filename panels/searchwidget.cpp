@@ -1,13 +1,21 @@
 #include "searchwidget.h"
 
 #include "lchmfile.h"
+#include "textindex.h"
 
+#include <QCheckBox>
+#include <QFileInfo>
 #include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QPushButton>
+#include <QSettings>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -19,6 +27,10 @@ SearchWidget::SearchWidget(QWidget* parent)
     , m_searchButton(new QPushButton(tr("Search"), this))
     , m_resultsLabel(new QLabel(tr("Found Documents:"), this))
     , m_resultList(new QListWidget(this))
+    , m_pageTextCheck(new QCheckBox(tr("Search page text"), this))
+    , m_waitCheck(new QCheckBox(tr("Wait until every page is indexed"), this))
+    , m_indexLabel(new QLabel(this))
+    , m_progressTimer(new QTimer(this))
 {
     m_promptLabel->setBuddy(m_queryEdit);
     // The dock is narrow: the prompt wraps rather than losing its end.
@@ -33,17 +45,149 @@ SearchWidget::SearchWidget(QWidget* parent)
     layout->addWidget(m_promptLabel);
     layout->addWidget(m_queryEdit);
     layout->addLayout(buttonRow);
+    layout->addWidget(m_pageTextCheck);
+    layout->addWidget(m_indexLabel);
+    layout->addWidget(m_waitCheck);
     layout->addWidget(m_resultsLabel);
     layout->addWidget(m_resultList);
 
     connect(m_queryEdit, &QLineEdit::returnPressed, this, &SearchWidget::search);
     connect(m_searchButton, &QPushButton::clicked, this, &SearchWidget::search);
     connect(m_resultList, &QListWidget::itemDoubleClicked, this, &SearchWidget::setCurrentUrl);
+
+    m_pageTextCheck->setToolTip(tr("Search an index of the pages' text that Pagewick builds, "
+                                   "instead of the book's own index"));
+    m_pageTextCheck->setVisible(false);
+    m_indexLabel->setWordWrap(true);
+    m_indexLabel->setVisible(false);
+    m_waitCheck->setVisible(false);
+    connect(m_pageTextCheck, &QCheckBox::clicked, this, [this](bool on) {
+        QSettings settings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"));
+        settings.setValue(pageTextSettingsKey(m_bookPath), on);
+        setPageText(on);
+    });
+    m_progressTimer->setInterval(100);
+    connect(m_progressTimer, &QTimer::timeout, this, &SearchWidget::showIndexProgress);
+}
+
+SearchWidget::~SearchWidget()
+{
+    stopIndexing();
+}
+
+QString SearchWidget::pageTextSettingsKey(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath().isEmpty() ? info.absoluteFilePath()
+                                                                 : info.canonicalFilePath();
+    return QStringLiteral("SearchPageText/") + QString::fromLatin1(QUrl::toPercentEncoding(canonical));
 }
 
 void SearchWidget::setBookPath(const QString& path)
 {
+    stopIndexing();
     m_bookPath = path;
+    m_pageTextCheck->setVisible(false);
+    if (path.isEmpty())
+        return;
+
+    // The book's own index serves when it holds the words of the pages; otherwise only the
+    // pages' text can be searched, and the check box stays on.
+    LCHMFile book;
+    if (!book.openBook(path))
+        return;
+    const bool hasPages = !TextIndex::htmlPages(book).isEmpty();
+    const bool ownIndexServes = TextIndex::bookIndexCoversPages(book);
+    book.closeBook();
+    if (!hasPages)
+        return;
+
+    const QSettings settings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"));
+    const bool on = !ownIndexServes || settings.value(pageTextSettingsKey(path), false).toBool();
+    m_pageTextCheck->setVisible(true);
+    m_pageTextCheck->setEnabled(ownIndexServes);
+    m_pageTextCheck->setChecked(on);
+    setPageText(on);
+}
+
+bool SearchWidget::pageTextIndexed() const
+{
+    return m_job && m_job->isFinished();
+}
+
+void SearchWidget::setPageText(bool on)
+{
+    if (on && !m_job)
+        startIndexing();
+    else if (!on)
+        stopIndexing();
+}
+
+void SearchWidget::startIndexing()
+{
+    m_job = std::make_shared<TextIndexJob>(m_bookPath, TextIndex::cacheFile(m_bookPath));
+    std::shared_ptr<TextIndexJob> job = m_job;
+    m_thread = QThread::create([job]() { job->run(); });
+    // A finish reported after this job was stopped must not end the next one.
+    connect(m_thread, &QThread::finished, this, [this, job]() {
+        if (job == m_job)
+            indexFinished();
+    });
+    m_thread->start(QThread::LowPriority);
+    m_progressTimer->start();
+    showIndexProgress();
+}
+
+void SearchWidget::stopIndexing()
+{
+    m_progressTimer->stop();
+    if (m_thread) {
+        m_job->cancel();
+        m_thread->disconnect(this);
+        m_thread->wait();
+        delete m_thread;
+        m_thread = nullptr;
+    }
+    m_job.reset();
+    m_searchWaiting = false;
+    m_indexLabel->setVisible(false);
+    m_waitCheck->setVisible(false);
+}
+
+void SearchWidget::showIndexProgress()
+{
+    if (!m_job)
+        return;
+    const QLocale locale;
+    const bool done = m_job->isFinished();
+    if (done) {
+        m_indexLabel->setText(tr("%1 pages indexed").arg(locale.toString(m_job->pagesTotal())));
+    } else if (m_searchWaiting) {
+        m_indexLabel->setText(tr("Indexing %1 of %2 pages… The search runs when all are indexed.")
+                                  .arg(locale.toString(m_job->pagesDone()),
+                                       locale.toString(std::max(0, m_job->pagesTotal()))));
+    } else {
+        m_indexLabel->setText(tr("Indexing %1 of %2 pages…")
+                                  .arg(locale.toString(m_job->pagesDone()),
+                                       locale.toString(std::max(0, m_job->pagesTotal()))));
+    }
+    m_indexLabel->setVisible(true);
+    m_waitCheck->setVisible(!done);
+}
+
+void SearchWidget::indexFinished()
+{
+    m_progressTimer->stop();
+    if (m_thread) {
+        m_thread->wait();
+        delete m_thread;
+        m_thread = nullptr;
+    }
+    showIndexProgress();
+    if (m_searchWaiting) {
+        m_searchWaiting = false;
+        search();
+    }
 }
 
 void SearchWidget::search()
@@ -52,6 +196,14 @@ void SearchWidget::search()
     if (query.isEmpty() || m_bookPath.isEmpty())
         return;
 
+    // While the page text is being indexed, the reader may have the search wait for the
+    // whole book: it runs once indexing is done.
+    if (m_job && !m_job->isFinished() && m_waitCheck->isChecked()) {
+        m_searchWaiting = true;
+        showIndexProgress();
+        return;
+    }
+
     m_resultUrls.clear();
     m_resultTitles.clear();
 
@@ -59,12 +211,19 @@ void SearchWidget::search()
     // search below then simply finds nothing.
     LCHMFile book;
     book.openBook(m_bookPath);
-    book.fullTextSearch(query, &m_resultUrls, MaxResults);
+    if (m_job)
+        m_job->search(book, query, &m_resultUrls, MaxResults);
+    else
+        book.fullTextSearch(query, &m_resultUrls, MaxResults);
     if (m_resultUrls.size() > MaxResults)
         m_resultUrls.resize(MaxResults);
 
-    for (const QString& url : std::as_const(m_resultUrls))
-        m_resultTitles.append(book.topicTitleForUrl(url));
+    for (const QString& url : std::as_const(m_resultUrls)) {
+        QString title = book.topicTitleForUrl(url);
+        if (title.isEmpty() && m_job)
+            title = m_job->pageTitle(url);   // a page the book's topic table leaves out
+        m_resultTitles.append(title);
+    }
     book.closeBook();
 
     if (m_resultUrls.isEmpty()) {

@@ -4,7 +4,13 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <memory>
+
+class QCheckBox;
 class QLabel;
+class QThread;
+class QTimer;
+class TextIndexJob;
 class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
@@ -14,6 +20,13 @@ class QPushButton;
 // topics found, sorted. A title that several results share is followed by each one's
 // in-book path on a second line. Every item keeps its in-book path under Qt::UserRole; a
 // double click on a title asks for that topic with the query.
+//
+// Books without a full-text index that holds their pages' words (none at all, titles only,
+// or words the reader cannot type) are searched in a text index the panel builds from the
+// pages on a worker thread, or loads from the user's cache. The "Search page text" check box
+// chooses that index for any book; it is remembered per book in the settings. While the
+// index is being built the panel shows its progress, and a search answers from the pages
+// indexed so far, or waits for all of them when the reader asks so.
 class SearchWidget : public QWidget
 {
     Q_OBJECT
@@ -23,6 +36,7 @@ public:
     static constexpr int MaxResults = 700;
 
     explicit SearchWidget(QWidget* parent = nullptr);
+    ~SearchWidget() override;
 
     // The book every search opens anew. Results, query and lastQuery stay as they are.
     void setBookPath(const QString& path);
@@ -34,6 +48,15 @@ public:
     QLineEdit* queryEdit() const { return m_queryEdit; }
     QPushButton* searchButton() const { return m_searchButton; }
     QListWidget* resultList() const { return m_resultList; }
+    QCheckBox* pageTextCheck() const { return m_pageTextCheck; }
+    QCheckBox* waitCheck() const { return m_waitCheck; }
+    QLabel* indexLabel() const { return m_indexLabel; }
+    // Whether searches use the text index built from the pages, and whether it is complete.
+    bool searchesPageText() const { return m_job != nullptr; }
+    bool pageTextIndexed() const;
+
+    // The settings key that remembers the check box for the book at `path`.
+    static QString pageTextSettingsKey(const QString& path);
 
 signals:
     void noTopicSearched();
@@ -44,6 +67,12 @@ public slots:
     void setCurrentUrl(QListWidgetItem* currentItem);
 
 private:
+    void setPageText(bool on);
+    void startIndexing();
+    void stopIndexing();
+    void showIndexProgress();
+    void indexFinished();
+
     QLabel* m_promptLabel = nullptr;
     QLineEdit* m_queryEdit = nullptr;
     QPushButton* m_searchButton = nullptr;
@@ -53,4 +82,12 @@ private:
     QStringList m_resultTitles;
     QString m_bookPath;
     QString m_lastQuery;
+
+    QCheckBox* m_pageTextCheck = nullptr;
+    QCheckBox* m_waitCheck = nullptr;
+    QLabel* m_indexLabel = nullptr;
+    QTimer* m_progressTimer = nullptr;
+    std::shared_ptr<TextIndexJob> m_job;
+    QThread* m_thread = nullptr;   // runs m_job; owned here, waited for before it goes
+    bool m_searchWaiting = false;
 };

@@ -97,7 +97,7 @@ protected:
     QMessageBox::StandardButton askReader(QMessageBox::Icon icon, const QString& title, const QString& text,
                                           const Choices& choices) override
     {
-        questions.append({icon, title, text});
+        questions.append({icon, title, text, QString()});
         questionChoices.append(choices);
         if (beforeAnswer)
             beforeAnswer();
@@ -384,10 +384,11 @@ void TestMainWindow::loadBook_data()
     const QStringList all = {"Contents", "Search", "Bookmarks"};
     QTest::newRow("contents and index") << testBookPath("english.chm") << "english.chm" << all << "/index.htm" << "";
     // No default topic: the first contents entry that leads somewhere ("Topics" is a heading).
+    // A book without an index keeps its Search tab: the search panel indexes its pages.
     QTest::newRow("no index, no default topic") << testBookPath("nocontents.chm") << "nocontents.chm"
-                                                << QStringList({"Contents", "Bookmarks"}) << "/first.htm" << "";
-    QTest::newRow("neither contents nor index") << "bare" << "bare book.chm" << QStringList({"Bookmarks"})
-                                                << "/page.htm" << "";
+                                                << all << "/first.htm" << "";
+    QTest::newRow("neither contents nor index") << "bare" << "bare book.chm"
+                                                << QStringList({"Search", "Bookmarks"}) << "/page.htm" << "";
     QTest::newRow("text file named like a book") << "text" << "x.chm" << all << "about:blank"
                                                  << "<p>x.chm maybe locked for another application and can not be "
                                                     "loaded.</p><p>close another application and reload again please</p>";
@@ -397,8 +398,8 @@ void TestMainWindow::loadBook_data()
     // anything in it, and the Search tab stays all the same.
     QTest::newRow("index of Japanese words only") << "japanese" << "japanese.chm" << all << "/index.htm" << "";
     // Empty when the real books are absent: the test skips it.
-    QTest::newRow("real book without an index") << sharedBookPath("halibut-puzzles.chm") << "puzzles.CHM"
-                                                << QStringList({"Contents", "Bookmarks"}) << "/index.html" << "";
+    QTest::newRow("real book without an index") << sharedBookPath("halibut-puzzles.chm") << "puzzles.CHM" << all
+                                                << "/index.html" << "";
 }
 
 void TestMainWindow::loadBook()

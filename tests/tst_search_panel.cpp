@@ -8,8 +8,12 @@
 #include "lchmfile.h"
 #include "searchwidget.h"
 #include "testbooks.h"
+#include "textindex.h"
 
+#include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QSettings>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -120,6 +124,7 @@ private slots:
     void searchFindingNothing();
     void untitledAndEqualTitles();
     void doubleClickSendsPathAndQuery();
+    void pageText();
 
 private:
     QString m_english;
@@ -128,6 +133,7 @@ private:
 
 void TestSearchPanel::initTestCase()
 {
+    QStandardPaths::setTestModeEnabled(true);   // settings and the index cache
     m_english = testBookPath(QStringLiteral("english.chm"));
     QVERIFY(QFileInfo::exists(m_english));
     QVERIFY(m_dir.isValid());
@@ -283,6 +289,56 @@ void TestSearchPanel::doubleClickSendsPathAndQuery()
     QCOMPARE(chosen.count(), 1);
     QCOMPARE(chosen.at(0).at(0).toString(), QStringLiteral("/intro.htm"));
     QCOMPARE(chosen.at(0).at(1).toString(), QStringLiteral("Nebula"));
+}
+
+// A book without an index is searched in the text of its pages, indexed on a worker thread;
+// for a book with an index, the "Search page text" check box chooses that, per book.
+void TestSearchPanel::pageText()
+{
+    const QString noIndex = m_dir.filePath(QStringLiteral("noindex.chm"));
+    QVERIFY(QFile::copy(testBookPath(QStringLiteral("english-noindex.chm")), noIndex));
+    QFile::remove(TextIndex::cacheFile(noIndex));
+
+    for (const bool wait : {false, true}) {
+        SearchWidget panel;
+        panel.waitCheck()->setChecked(wait);
+        panel.setBookPath(noIndex);
+        QVERIFY(panel.pageTextCheck()->isChecked());
+        QVERIFY(!panel.pageTextCheck()->isEnabled());   // there is nothing else to search
+        QVERIFY(panel.searchesPageText());
+        panel.queryEdit()->setText(QStringLiteral("miller"));
+        panel.search();   // answers from the pages indexed so far, or runs when all are
+        QTRY_VERIFY(panel.pageTextIndexed());
+        if (!wait)
+            panel.search();
+        QTRY_COMPARE(resultsOf(panel), QStringList{"Chapter One|/chapter1.htm"});
+        QTRY_COMPARE(panel.indexLabel()->text(), QStringLiteral("8 pages indexed"));
+        QVERIFY(!panel.waitCheck()->isVisible());
+    }
+
+    // The book's own index serves until the reader ticks the box; the choice is kept per book.
+    const QString english = m_dir.filePath(QStringLiteral("english.chm"));
+    QVERIFY(QFile::copy(m_english, english));
+    {
+        SearchWidget panel;
+        panel.setBookPath(english);
+        QVERIFY(panel.pageTextCheck()->isEnabled());
+        QVERIFY(!panel.pageTextCheck()->isChecked());
+        QVERIFY(!panel.searchesPageText());
+        panel.pageTextCheck()->click();
+        QVERIFY(panel.searchesPageText());
+        QTRY_VERIFY(panel.pageTextIndexed());
+    }
+    {
+        SearchWidget panel;
+        panel.setBookPath(english);
+        QVERIFY(panel.pageTextCheck()->isChecked());
+        QVERIFY(panel.searchesPageText());
+        panel.setBookPath(m_english);   // another book: its own choice
+        QVERIFY(!panel.searchesPageText());
+    }
+    QVERIFY(QSettings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"))
+                .value(SearchWidget::pageTextSettingsKey(english)).toBool());
 }
 
 QTEST_MAIN(TestSearchPanel)

@@ -111,6 +111,7 @@ QStringList TestStartup::run(const QString& folder, const QStringList& arguments
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"), QStringLiteral("--disable-gpu"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), m_dir.filePath(QStringLiteral("cache")));   // text indexes
     child.setProcessEnvironment(env);
     child.setWorkingDirectory(folder);
     child.setProcessChannelMode(QProcess::SeparateChannels);

@@ -1,0 +1,201 @@
+// Query evaluation over any store of words: words, "phrases", +word and -word.
+
+#include "searchquery.h"
+
+#include <QHash>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+constexpr quint64 kNoPosition = std::numeric_limits<quint64>::max();
+
+// Keeps, per topic, the positions where the next key directly follows the keys so far.
+void keepFollowers(SearchHitList* working, const SearchHitList& next)
+{
+    QHash<quint32, qsizetype> nextByTopic;
+    for (qsizetype i = 0; i < next.size(); ++i) {
+        if (!nextByTopic.contains(next.at(i).urlOffset))
+            nextByTopic.insert(next.at(i).urlOffset, i);
+    }
+    SearchHitList kept;
+    for (SearchHit& hit : *working) {
+        const auto found = nextByTopic.constFind(hit.urlOffset);
+        if (found == nextByTopic.constEnd())
+            continue;
+        const QVector<quint64>& following = next.at(*found).locations;
+        // Positions usually come in ascending order, and a binary search then needs no set.
+        const bool sorted = std::is_sorted(following.cbegin(), following.cend());
+        QSet<quint64> followingSet;
+        if (!sorted)
+            followingSet = QSet<quint64>(following.cbegin(), following.cend());
+        QVector<quint64> positions;
+        for (quint64 position : std::as_const(hit.locations)) {
+            if (position == kNoPosition)
+                continue;
+            const bool follows = sorted ? std::binary_search(following.cbegin(), following.cend(), position + 1)
+                                        : followingSet.contains(position + 1);
+            if (follows)
+                positions.append(position + 1);
+        }
+        if (positions.isEmpty())
+            continue;
+        hit.locations = std::move(positions);
+        kept.append(std::move(hit));
+    }
+    *working = std::move(kept);
+}
+
+// The topics where the keys occur one right after the other; each hit carries the
+// positions of the last key. False when a key is not stored.
+bool lookupSequence(SearchWordSource& source, const QVector<QByteArray>& keys, SearchHitList* result)
+{
+    SearchHitList working;
+    if (keys.isEmpty() || !source.lookupKey(keys.first(), true, &working))
+        return false;
+    for (qsizetype k = 1; k < keys.size() && !working.isEmpty(); ++k) {
+        SearchHitList next;
+        if (!source.lookupKey(keys.at(k), true, &next))
+            return false;
+        keepFollowers(&working, next);
+    }
+    *result = std::move(working);
+    return true;
+}
+
+QSet<quint32> topicsOf(const SearchHitList& hits)
+{
+    QSet<quint32> topics;
+    for (const SearchHit& hit : hits)
+        topics.insert(hit.urlOffset);
+    return topics;
+}
+
+} // namespace
+
+bool SearchQuery::lookupWord(SearchWordSource& source, const QString& word, bool phraseMode, SearchHitList* hits)
+{
+    if (word.isEmpty() || !hits)
+        return false;
+    const QVector<QByteArray> keys = source.searchKeys(word);
+    if (keys.isEmpty())
+        return false;
+    if (keys.size() == 1)
+        return source.lookupKey(keys.first(), phraseMode, hits);
+
+    SearchHitList found;
+    if (!lookupSequence(source, keys, &found) || found.isEmpty())
+        return false;
+    for (SearchHit& hit : found) {
+        if (!phraseMode)
+            hit.locations.clear();
+        hits->append(std::move(hit));
+    }
+    return true;
+}
+
+bool SearchQuery::lookupPhrase(SearchWordSource& source, const QStringList& words, SearchHitList* hits)
+{
+    if (words.isEmpty() || !hits)
+        return false;
+    // A phrase matches where the positions of its words follow each other one by one.
+    QVector<QByteArray> keys;
+    for (const QString& word : words) {
+        const QVector<QByteArray> wordKeys = source.searchKeys(word);
+        if (wordKeys.isEmpty())
+            return false;
+        keys += wordKeys;
+    }
+    SearchHitList found;
+    if (!lookupSequence(source, keys, &found))
+        return false;
+    for (SearchHit& hit : found) {
+        hit.locations.clear();
+        hits->append(std::move(hit));
+    }
+    return !hits->isEmpty();
+}
+
+void SearchQuery::cleanWord(QString& word)
+{
+    // Keep letters, digits, marks, "_" and "."; everything else goes.
+    static const QRegularExpression disallowed(QStringLiteral("[^\\p{L}\\p{N}\\p{M}_.]+"));
+    word.remove(disallowed);
+}
+
+bool SearchQuery::evaluate(SearchWordSource& source, const QString& query, SearchHitList* out)
+{
+    if (!out)
+        return false;
+
+    static const QRegularExpression phrasePattern(
+        QStringLiteral("\"(.*?)\""), QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression blanks(
+        QStringLiteral("\\s+"), QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression wordPattern(
+        QStringLiteral("([^\\s]+)"), QRegularExpression::UseUnicodePropertiesOption);
+
+    // Quoted phrases first; what lies between them is joined and read as words.
+    QVector<QStringList> phrases;
+    QString rest;
+    qsizetype from = 0;
+    for (auto it = phrasePattern.globalMatch(query); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        rest += QStringView(query).mid(from, match.capturedStart() - from);
+        from = match.capturedEnd();
+        QStringList parts = match.captured(1).split(blanks);   // empty parts stay
+        for (QString& part : parts)
+            cleanWord(part);
+        phrases.append(parts);
+    }
+    rest += QStringView(query).mid(from);
+
+    QStringList includeWords, excludeWords;
+    for (auto it = wordPattern.globalMatch(rest); it.hasNext();) {
+        QString word = it.next().captured(1);
+        const QChar sign = word.at(0);
+        if (sign == QLatin1Char('-') || sign == QLatin1Char('+'))
+            word.remove(0, 1);
+        cleanWord(word);
+        (sign == QLatin1Char('-') ? excludeWords : includeWords).append(word);
+    }
+
+    // Phrases, then include words, narrow the result; exclude words remove from it.
+    SearchHitList result;
+    bool first = true;
+    const auto narrow = [&result, &first](const SearchHitList& found) {
+        if (first) {
+            result = found;
+            first = false;
+            return;
+        }
+        const QSet<quint32> topics = topicsOf(found);
+        result.removeIf([&topics](const SearchHit& hit) { return !topics.contains(hit.urlOffset); });
+    };
+
+    for (const QStringList& phrase : std::as_const(phrases)) {
+        SearchHitList found;
+        if (!lookupPhrase(source, phrase, &found))
+            return false;
+        narrow(found);
+    }
+    for (const QString& word : std::as_const(includeWords)) {
+        SearchHitList found;
+        if (!lookupWord(source, word, false, &found))
+            return false;
+        narrow(found);
+    }
+    for (const QString& word : std::as_const(excludeWords)) {
+        if (result.isEmpty())
+            break;
+        SearchHitList found;
+        lookupWord(source, word, false, &found);
+        const QSet<quint32> topics = topicsOf(found);
+        result.removeIf([&topics](const SearchHit& hit) { return topics.contains(hit.urlOffset); });
+    }
+    *out = std::move(result);
+    return true;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// One topic that matched a search term.
+struct SearchHit
+{
+    QVector<quint64> locations;  // the word's location codes in the topic (phrase mode only)
+    quint32 urlOffset = 0;       // identifies the topic within the source that found it
+};
+using SearchHitList = QVector<SearchHit>;
+
+// A store of words that queries are answered from: the book's own full-text index, or the
+// text index the reader builds from the book's pages. Both store a word as folded bytes
+// (its keys) with the topics that hold it and its positions there; a position directly
+// after another is the next word of the same text.
+class SearchWordSource
+{
+public:
+    virtual ~SearchWordSource() = default;
+    // The keys one query word is stored under, in order. Several keys must follow each other
+    // (the characters of a Japanese word). Empty when the word cannot occur in the store.
+    virtual QVector<QByteArray> searchKeys(const QString& word) const = 0;
+    // Appends one hit per topic that holds `key`, in topic order; with `positions`, each
+    // hit carries the key's positions in its topic. False when the key is not stored or its
+    // record cannot be read.
+    virtual bool lookupKey(const QByteArray& key, bool positions, SearchHitList* hits) = 0;
+};
+
+// The query language: words that must all occur, "quoted phrases" whose words must follow
+// each other, +word (the same as word) and -word (topics holding it are dropped). Query
+// words keep only letters, digits, marks, "_" and ".".
+namespace SearchQuery {
+
+// The topics holding `word`; with `phraseMode` each hit carries the positions of the word's
+// last key. False when the word is not stored.
+bool lookupWord(SearchWordSource& source, const QString& word, bool phraseMode, SearchHitList* hits);
+// The topics where `words` follow each other; false when none does or a word is not stored.
+bool lookupPhrase(SearchWordSource& source, const QStringList& words, SearchHitList* hits);
+// Removes from `word` everything a query word cannot hold.
+void cleanWord(QString& word);
+// The topics that answer `query`, in the order of its first phrase or word. False when a
+// phrase or a required word is not stored at all (nothing can match then).
+bool evaluate(SearchWordSource& source, const QString& query, SearchHitList* result);
+
+} // namespace SearchQuery
