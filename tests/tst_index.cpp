@@ -75,15 +75,12 @@ void TestIndex::parseIndex_data()
     QTest::newRow("compiled, named in the project")
         << testBookPath("keywords.chm") << 7 << "0|planets|/planets.htm" << "galaxy|/stars.htm,/planets.htm";
     QTest::newRow("compiled, without an index") << testBookPath("english.chm") << 0 << "" << "";
-    const QString film = sharedBookPath("filmcollection-ru.chm");
-    if (!film.isEmpty())
-        QTest::newRow("real, keywords with titled targets")
-            << film << 8 << QString::fromUtf8("0|Кнопки|/Main.htm") << "";
-    const QString putty = sharedBookPath("halibut-putty.chm");
-    if (!putty.isEmpty())
-        QTest::newRow("real, keywords with several targets")
-            << putty << 957 << "0|-4|/using-cmdline-ipversion.html"
-            << "accented characters|/using-translation.html,/config-compose.html";
+    // Empty when the real books are absent: the test skips those rows.
+    QTest::newRow("real, keywords with titled targets")
+        << sharedBookPath("filmcollection-ru.chm") << 8 << QString::fromUtf8("0|Кнопки|/Main.htm") << "";
+    QTest::newRow("real, keywords with several targets")
+        << sharedBookPath("halibut-putty.chm") << 957 << "0|-4|/using-cmdline-ipversion.html"
+        << "accented characters|/using-translation.html,/config-compose.html";
 }
 
 void TestIndex::parseIndex()
@@ -92,6 +89,8 @@ void TestIndex::parseIndex()
     QFETCH(int, count);
     QFETCH(QString, first);
     QFETCH(QString, multiName);
+    if (book.isEmpty())
+        QSKIP("real books not available");
 
     LCHMFile file;
     QVERIFY(file.openBook(book));

@@ -122,12 +122,9 @@ void TestReaderWindow::indexTab_data()
 
     QTest::newRow("keyword index") << testBookPath("keywords.chm") << true;
     QTest::newRow("no keyword index") << testBookPath("english.chm") << false;
-    const QString empty = sharedBookPath("supertexttoolbox-zh.chm");
-    if (!empty.isEmpty())
-        QTest::newRow("keyword index without keywords") << empty << false;
-    const QString real = sharedBookPath("halibut-putty.chm");
-    if (!real.isEmpty())
-        QTest::newRow("real keyword index") << real << true;
+    // Empty when the real books are absent: the test skips those rows.
+    QTest::newRow("keyword index without keywords") << sharedBookPath("supertexttoolbox-zh.chm") << false;
+    QTest::newRow("real keyword index") << sharedBookPath("halibut-putty.chm") << true;
 }
 
 // The Index tab comes after Bookmarks once the index is read, and only when it holds keywords;
@@ -136,6 +133,8 @@ void TestReaderWindow::indexTab()
 {
     QFETCH(QString, book);
     QFETCH(bool, index);
+    if (book.isEmpty())
+        QSKIP("real books not available");
 
     ProbeWindow w;
     QSignalSpy loaded(w.indexWidget, &IndexWidget::indexLoaded);
@@ -151,7 +150,8 @@ void TestReaderWindow::indexTab()
     QCOMPARE(w.panelTabs->currentWidget(), w.contentsWidget);
     if (!book.endsWith(QLatin1String("keywords.chm")))
         return;
-    QCOMPARE(tabTitles(w), (QStringList{"Contents", "Bookmarks", "Index"}));
+    // No full-text index, so Search is the reader's own text index.
+    QCOMPARE(tabTitles(w), (QStringList{"Contents", "Search", "Bookmarks", "Index"}));
     QSignalSpy shown(w.view, &ViewWidget::urlToFavorites);
     emit w.indexWidget->currentUrlChanged(QStringLiteral("/outer.htm"));
     QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty() && shown.last().at(0).toString() == QLatin1String("/outer.htm"), 30000);

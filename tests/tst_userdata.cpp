@@ -168,20 +168,10 @@ IndependentRecord readIndependently(const QByteArray& rec)
     return r;
 }
 
-// The shared books worth a full cycle (those that come from a CHM-access library's own tests
-// are left out).
-QStringList sharedBooks()
-{
-    const QStringList names{"7zip-zh-cn.chm", "autohotkey-ko.chm", "chesspeer-tr.chm", "filmcollection-ru.chm",
-                            "fpc-fpdoc.chm", "fpc-toc.chm", "halibut-putty.chm", "halibut-puzzles.chm",
-                            "keepass.chm", "stepmap-ru.chm", "supertexttoolbox-zh.chm"};
-    QStringList found;
-    for (const QString& name : names) {
-        if (!sharedBookPath(name).isEmpty())
-            found << sharedBookPath(name);
-    }
-    return found;
-}
+// The shared books worth a full cycle, by file name; a row whose book is absent skips.
+const char* const kSharedBooks[] = {"7zip-zh-cn.chm", "autohotkey-ko.chm", "chesspeer-tr.chm", "filmcollection-ru.chm",
+                                    "fpc-fpdoc.chm", "fpc-toc.chm", "halibut-putty.chm", "halibut-puzzles.chm",
+                                    "keepass.chm", "stepmap-ru.chm", "supertexttoolbox-zh.chm"};
 
 // Every object of the book as the book access layer reads it.
 QMap<QString, QByteArray> objectsOf(const QString& bookPath)
@@ -331,13 +321,15 @@ void TestUserData::cycle_data()
 {
     QTest::addColumn<QString>("book");
     QTest::newRow("english.chm") << testBookPath(QStringLiteral("english.chm"));
-    for (const QString& path : sharedBooks())
-        QTest::newRow(qPrintable(QFileInfo(path).fileName())) << path;
+    for (const char* name : kSharedBooks)
+        QTest::newRow(name) << sharedBookPath(QString::fromLatin1(name));
 }
 
 void TestUserData::cycle()
 {
     QFETCH(QString, book);
+    if (book.isEmpty())
+        QSKIP("real books not available");
     const QByteArray original = fileBytes(book);
     QVERIFY(!original.isEmpty());
     const QString path = copyOf(book);
