@@ -79,13 +79,9 @@ bool lookupSequence(SearchWordSource& source, const QVector<QByteArray>& keys, S
     if (!source.lookupKey(keys.at(rarest), true, &working))
         return false;
     for (SearchHit& hit : working) {
-        QVector<quint64> starts;
-        starts.reserve(hit.locations.size());
-        for (quint64 position : std::as_const(hit.locations)) {
-            if (position != kNoPosition && position >= quint64(rarest))
-                starts.append(position - quint64(rarest));
-        }
-        hit.locations = std::move(starts);
+        hit.locations.removeIf([rarest](quint64 position) { return position == kNoPosition || position < quint64(rarest); });
+        for (quint64& position : hit.locations)
+            position -= quint64(rarest);
     }
     working.removeIf([](const SearchHit& hit) { return hit.locations.isEmpty(); });
     for (size_t k = 1; k < order.size() && !working.isEmpty(); ++k) {

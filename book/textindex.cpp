@@ -469,6 +469,7 @@ public:
             return false;
         PostingsCursor cursor(ref, quint32(m_index.pageCount()));
         SearchHitList kept;
+        kept.reserve(working->size());
         qsizetype w = 0;
         quint32 page = 0, count = 0;
         while (w < working->size() && cursor.nextPage(&page, &count)) {
