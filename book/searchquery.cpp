@@ -8,13 +8,14 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace {
 
 constexpr quint64 kNoPosition = std::numeric_limits<quint64>::max();
 
-// Keeps, per topic, the positions where the next key directly follows the keys so far.
-void keepFollowers(SearchHitList* working, const SearchHitList& next)
+// Keeps, per topic, the candidate positions p where the next key lies at p + offset.
+void keepFollowers(SearchHitList* working, const SearchHitList& next, quint64 offset)
 {
     QHash<quint32, qsizetype> nextByTopic;
     for (qsizetype i = 0; i < next.size(); ++i) {
@@ -34,12 +35,13 @@ void keepFollowers(SearchHitList* working, const SearchHitList& next)
             followingSet = QSet<quint64>(following.cbegin(), following.cend());
         QVector<quint64> positions;
         for (quint64 position : std::as_const(hit.locations)) {
-            if (position == kNoPosition)
+            if (position == kNoPosition || position > kNoPosition - 1 - offset)
                 continue;
-            const bool follows = sorted ? std::binary_search(following.cbegin(), following.cend(), position + 1)
-                                        : followingSet.contains(position + 1);
+            const quint64 wanted = position + offset;
+            const bool follows = sorted ? std::binary_search(following.cbegin(), following.cend(), wanted)
+                                        : followingSet.contains(wanted);
             if (follows)
-                positions.append(position + 1);
+                positions.append(position);
         }
         if (positions.isEmpty())
             continue;
@@ -50,17 +52,46 @@ void keepFollowers(SearchHitList* working, const SearchHitList& next)
 }
 
 // The topics where the keys occur one right after the other; each hit carries the
-// positions of the last key. False when a key is not stored.
+// positions of the last key. False when a key is not stored. The rarest key is looked up
+// first, at the positions where a sequence could start; the others only narrow them, from
+// the next rarest on, so that common keys are read where few topics are left.
 bool lookupSequence(SearchWordSource& source, const QVector<QByteArray>& keys, SearchHitList* result)
 {
-    SearchHitList working;
-    if (keys.isEmpty() || !source.lookupKey(keys.first(), true, &working))
+    if (keys.isEmpty())
         return false;
-    for (qsizetype k = 1; k < keys.size() && !working.isEmpty(); ++k) {
-        SearchHitList next;
-        if (!source.lookupKey(keys.at(k), true, &next))
+    if (keys.size() == 1)
+        return source.lookupKey(keys.first(), true, result);
+    std::vector<qint64> costs;
+    costs.reserve(size_t(keys.size()));
+    for (const QByteArray& key : keys) {
+        costs.push_back(source.keyCost(key));
+        if (costs.back() < 0)
             return false;
-        keepFollowers(&working, next);
+    }
+    std::vector<qsizetype> order(costs.size());
+    for (size_t k = 0; k < order.size(); ++k)
+        order[k] = qsizetype(k);
+    std::stable_sort(order.begin(), order.end(), [&costs](qsizetype a, qsizetype b) { return costs[size_t(a)] < costs[size_t(b)]; });
+
+    // Locations are start positions until the end: the rarest key's, less its place.
+    const qsizetype rarest = order.front();
+    SearchHitList working;
+    if (!source.lookupKey(keys.at(rarest), true, &working))
+        return false;
+    for (SearchHit& hit : working) {
+        hit.locations.removeIf([rarest](quint64 position) { return position == kNoPosition || position < quint64(rarest); });
+        for (quint64& position : hit.locations)
+            position -= quint64(rarest);
+    }
+    working.removeIf([](const SearchHit& hit) { return hit.locations.isEmpty(); });
+    for (size_t k = 1; k < order.size() && !working.isEmpty(); ++k) {
+        if (!source.keepWhereKeyAt(keys.at(order[k]), quint64(order[k]), &working))
+            return false;
+    }
+    const quint64 last = quint64(keys.size() - 1);
+    for (SearchHit& hit : working) {
+        for (quint64& position : hit.locations)
+            position += last;
     }
     *result = std::move(working);
     return true;
@@ -75,6 +106,15 @@ QSet<quint32> topicsOf(const SearchHitList& hits)
 }
 
 } // namespace
+
+bool SearchWordSource::keepWhereKeyAt(const QByteArray& key, quint64 offset, SearchHitList* working)
+{
+    SearchHitList next;
+    if (!lookupKey(key, true, &next))
+        return false;
+    keepFollowers(working, next, offset);
+    return true;
+}
 
 bool SearchQuery::lookupWord(SearchWordSource& source, const QString& word, bool phraseMode, SearchHitList* hits)
 {

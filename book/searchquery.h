@@ -28,6 +28,15 @@ public:
     // hit carries the key's positions in its topic. False when the key is not stored or its
     // record cannot be read.
     virtual bool lookupKey(const QByteArray& key, bool positions, SearchHitList* hits) = 0;
+    // What looking `key` up costs, for matching a phrase from its rarest key: any measure
+    // that grows with the key's postings. Negative when the key is not stored. Stores that
+    // cannot tell answer 0 for every key, and phrases are then matched in their order.
+    virtual qint64 keyCost(const QByteArray& key) { Q_UNUSED(key); return 0; }
+    // Keeps in `working` (hits whose locations are candidate positions, each hit one topic)
+    // the positions p where `key` occurs at p + offset in the same topic, and the hits that
+    // keep a position. False when the key is not stored or its record cannot be read. The
+    // default looks the whole key up; a store may read it only in the topics of `working`.
+    virtual bool keepWhereKeyAt(const QByteArray& key, quint64 offset, SearchHitList* working);
 };
 
 // The query language: words that must all occur, "quoted phrases" whose words must follow

@@ -176,39 +176,81 @@ bool isHtmlPage(const QString& path)
 }
 
 // ---------------------------------------------------------------------------------------
-// Cache file: a header, the word table, then every word's postings in one block, which
-// loads straight into memory.
+// Cache file: a header, then the pages, a word table sorted by key, the keys and every
+// word's postings. It loads as it is, in one read: postings are read when a query asks.
 //   "PWTXTIDX", version (4), book size (8), modification time (8), listing hash (20),
-//   table size (8), block size in 4-byte numbers (8), hash of table and block (8)
-//   table: page count (4), per page path and title (length (4) + UTF-8);
-//          word count (4), per word key (length (1) + bytes) and postings length (4);
-//          truncated flag (1)
-//   block: the postings of every word in table order (4 each)
-// All numbers little-endian.
+//   sizes of the pages (8), the word count (8), sizes of the keys (8) and of the
+//   postings (8), truncated flag (4), hash of everything after the header (8)
+//   pages: page count (4), per page path and title (length (4) + UTF-8)
+//   word table: per word the end of its key in the keys and of its postings in the
+//     postings (4 each); keys ascending, byte by byte, and distinct
+//   postings, per page that holds the word: the page less the previous page less one, the
+//     count less one, then the positions, each less the previous one less one (the first
+//     page and position as they are); each number a little-endian base-128 varint
+// All fixed-size numbers little-endian.
 
 constexpr char kMagic[8] = {'P', 'W', 'T', 'X', 'T', 'I', 'D', 'X'};
-constexpr quint32 kVersion = 2;
+constexpr quint32 kVersion = 3;
 constexpr int kListingHashSize = 20;
-constexpr qsizetype kHeaderSize = 8 + 4 + 8 + 8 + kListingHashSize + 8 + 8 + 8;
+constexpr qsizetype kHeaderSize = 8 + 4 + 8 + 8 + kListingHashSize + 8 + 8 + 8 + 8 + 4 + 8;
+constexpr qsizetype kEntrySize = 8;
 
+// Four independent lanes of 8 bytes each, so that the multiplications of one lane do not
+// wait for another's: the hash of a large cache file costs little more than reading it.
 quint64 payloadHash(const char* data, qsizetype size)
 {
-    quint64 h = 0x9E3779B97F4A7C15ull ^ quint64(size);
+    quint64 lanes[4] = {0x9E3779B97F4A7C15ull ^ quint64(size), 0xC2B2AE3D27D4EB4Full,
+                        0x165667B19E3779F9ull, 0x27D4EB2F165667C5ull};
     qsizetype i = 0;
-    for (; i + 8 <= size; i += 8) {
-        quint64 w;
-        std::memcpy(&w, data + i, 8);
-        h = (h ^ w) * 0xFF51AFD7ED558CCDull;
-        h ^= h >> 32;
+    for (; i + 32 <= size; i += 32) {
+        for (int l = 0; l < 4; ++l) {
+            quint64 w;
+            std::memcpy(&w, data + i + 8 * l, 8);
+            lanes[l] = (lanes[l] ^ w) * 0xFF51AFD7ED558CCDull;
+            lanes[l] ^= lanes[l] >> 32;
+        }
     }
+    quint64 h = lanes[0];
+    for (int l = 1; l < 4; ++l)
+        h = (h ^ lanes[l]) * 0xFF51AFD7ED558CCDull;
     for (; i < size; ++i)
         h = (h ^ quint8(data[i])) * 0x100000001B3ull;
-    return h;
+    return h ^ (h >> 29);
 }
 
-quint64 cacheHash(const char* table, qsizetype tableSize, const char* block, qsizetype blockSize)
+void putVarint(QByteArray* out, quint32 v)
 {
-    return payloadHash(table, tableSize) ^ (payloadHash(block, blockSize) * 0x9E3779B97F4A7C15ull);
+    while (v >= 0x80) {
+        out->append(char(v | 0x80));
+        v >>= 7;
+    }
+    out->append(char(v));
+}
+
+// Reads a varint of at most 32 bits at `p`; false when it runs past `end` or beyond 32 bits.
+bool getVarint(const uchar*& p, const uchar* end, quint32* v)
+{
+    quint64 x = 0;
+    for (int shift = 0; shift < 35; shift += 7) {
+        if (p == end)
+            return false;
+        const uchar b = *p++;
+        x |= quint64(b & 0x7F) << shift;
+        if (!(b & 0x80)) {
+            if (x > 0xFFFFFFFFull)
+                return false;
+            *v = quint32(x);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Keys compare byte by byte as unsigned, a prefix before the longer key.
+int compareKeys(const char* a, qsizetype aSize, const char* b, qsizetype bSize)
+{
+    const int c = std::memcmp(a, b, size_t(std::min(aSize, bSize)));
+    return c != 0 ? c : (aSize < bSize ? -1 : aSize > bSize ? 1 : 0);
 }
 
 void putU32(QByteArray* out, quint32 v)
@@ -268,6 +310,95 @@ private:
 
 } // namespace
 
+// Walks one word's postings page by page, in a built index or a loaded file. A loaded file's
+// postings are checked as they are read: pages ascending and known, counts that the bytes
+// left can hold, positions within 32 bits; anything else ends the walk and sets bad().
+class PostingsCursor
+{
+public:
+    PostingsCursor(const TextIndex::PostingsRef& ref, quint32 pages) : m_ref(ref), m_p(ref.bytes), m_pages(pages) {}
+
+    bool bad() const { return m_bad; }
+
+    // The next page that holds the word and the number of its positions there.
+    bool nextPage(quint32* page, quint32* count)
+    {
+        if (!m_ref.bytes) {
+            if (m_i + 1 >= m_ref.size)
+                return false;
+            *page = m_ref.numbers[m_i];
+            *count = quint32(std::min<size_t>(m_ref.numbers[m_i + 1], m_ref.size - m_i - 2));
+            m_i += 2;
+            return true;
+        }
+        if (m_p == m_ref.bytesEnd)
+            return false;
+        quint32 delta = 0, less = 0;
+        if (!getVarint(m_p, m_ref.bytesEnd, &delta) || !getVarint(m_p, m_ref.bytesEnd, &less))
+            return fail();
+        const qint64 next = m_previousPage + 1 + qint64(delta);
+        if (next >= qint64(m_pages) || qint64(less) >= m_ref.bytesEnd - m_p)
+            return fail();
+        m_previousPage = next;
+        *page = quint32(next);
+        *count = less + 1;
+        return true;
+    }
+
+    // The page's positions, ascending.
+    bool readPositions(quint32 count, std::vector<quint32>* out)
+    {
+        out->clear();
+        if (!m_ref.bytes) {
+            out->assign(m_ref.numbers + m_i, m_ref.numbers + m_i + count);
+            m_i += count;
+            return true;
+        }
+        out->reserve(count);
+        qint64 previous = -1;
+        for (quint32 k = 0; k < count; ++k) {
+            quint32 delta = 0;
+            if (!getVarint(m_p, m_ref.bytesEnd, &delta))
+                return fail();
+            previous += 1 + qint64(delta);
+            if (previous > qint64(0xFFFFFFFF))
+                return fail();
+            out->push_back(quint32(previous));
+        }
+        return true;
+    }
+
+    bool skipPositions(quint32 count)
+    {
+        if (!m_ref.bytes) {
+            m_i += count;
+            return true;
+        }
+        while (count > 0) {
+            if (m_p == m_ref.bytesEnd)
+                return fail();
+            if (!(*m_p++ & 0x80))
+                --count;
+        }
+        return true;
+    }
+
+private:
+    bool fail()
+    {
+        m_bad = true;
+        m_p = m_ref.bytesEnd;
+        return false;
+    }
+
+    TextIndex::PostingsRef m_ref;
+    const uchar* m_p;
+    size_t m_i = 0;
+    qint64 m_previousPage = -1;
+    const quint32 m_pages;
+    bool m_bad = false;
+};
+
 // The index as a store of words for the query evaluator. Query words split at "." as page
 // text does; each piece is folded by the book as the index's words were, after Unicode
 // lower-casing (the book's folding works on bytes, and misses the capitals of some scripts).
@@ -290,28 +421,86 @@ public:
 
     bool lookupKey(const QByteArray& key, bool positions, SearchHitList* hits) override
     {
-        const auto found = m_index.m_wordIds.constFind(key);
-        if (found == m_index.m_wordIds.constEnd())
+        TextIndex::PostingsRef ref;
+        if (!m_index.postingsOf(key, &ref))
             return false;
-        const auto [data, size] = m_index.postings(*found);
-        for (size_t i = 0; i + 1 < size;) {
+        const qsizetype before = hits->size();
+        PostingsCursor cursor(ref, quint32(m_index.pageCount()));
+        quint32 page = 0, count = 0;
+        while (cursor.nextPage(&page, &count)) {
             SearchHit hit;
-            hit.urlOffset = data[i];
-            const size_t count = std::min<size_t>(data[i + 1], size - i - 2);
+            hit.urlOffset = page;
             if (positions) {
-                hit.locations.reserve(qsizetype(count));
-                for (size_t k = 0; k < count; ++k)
-                    hit.locations.append(data[i + 2 + k]);
+                if (!cursor.readPositions(count, &m_positions))
+                    break;
+                hit.locations.reserve(qsizetype(m_positions.size()));
+                for (quint32 position : m_positions)
+                    hit.locations.append(position);
+            } else if (!cursor.skipPositions(count)) {
+                break;
             }
             hits->append(std::move(hit));
-            i += 2 + count;
         }
+        if (cursor.bad()) {
+            hits->resize(before);
+            return false;
+        }
+        return true;
+    }
+
+    qint64 keyCost(const QByteArray& key) override
+    {
+        TextIndex::PostingsRef ref;
+        if (!m_index.postingsOf(key, &ref))
+            return -1;
+        return ref.bytes ? qint64(ref.bytesEnd - ref.bytes) : qint64(ref.size) * 4;
+    }
+
+    // Walks the key's postings once, alongside the topics of `working` (in page order), and
+    // reads positions only in those topics.
+    bool keepWhereKeyAt(const QByteArray& key, quint64 offset, SearchHitList* working) override
+    {
+        const bool ascending = std::adjacent_find(working->cbegin(), working->cend(),
+            [](const SearchHit& a, const SearchHit& b) { return a.urlOffset >= b.urlOffset; }) == working->cend();
+        if (!ascending)
+            return SearchWordSource::keepWhereKeyAt(key, offset, working);
+        TextIndex::PostingsRef ref;
+        if (!m_index.postingsOf(key, &ref))
+            return false;
+        PostingsCursor cursor(ref, quint32(m_index.pageCount()));
+        SearchHitList kept;
+        kept.reserve(working->size());
+        qsizetype w = 0;
+        quint32 page = 0, count = 0;
+        while (w < working->size() && cursor.nextPage(&page, &count)) {
+            while (w < working->size() && working->at(w).urlOffset < page)
+                ++w;   // a topic without the key
+            if (w == working->size())
+                break;
+            if (working->at(w).urlOffset != page) {
+                if (!cursor.skipPositions(count))
+                    break;
+                continue;
+            }
+            if (!cursor.readPositions(count, &m_positions))
+                break;
+            SearchHit& hit = (*working)[w++];
+            hit.locations.removeIf([this, offset](quint64 start) {
+                return !std::binary_search(m_positions.cbegin(), m_positions.cend(), start + offset);
+            });
+            if (!hit.locations.isEmpty())
+                kept.append(std::move(hit));
+        }
+        if (cursor.bad())
+            return false;
+        *working = std::move(kept);
         return true;
     }
 
 private:
     const TextIndex& m_index;
     LCHMFile& m_book;
+    std::vector<quint32> m_positions;
 };
 
 QStringList TextIndex::htmlPages(LCHMFile& book)
@@ -562,12 +751,44 @@ void TextIndex::addPosition(quint32 word, quint32 page, quint32 position)
     ++m_positions;
 }
 
-std::pair<const quint32*, size_t> TextIndex::postings(quint32 word) const
+const uchar* TextIndex::loadedEntry(quint32 word) const
 {
-    const Postings& p = m_postings[word];
-    if (p.loadedSize)
-        return {m_loaded.get() + p.loadedAt, p.loadedSize};
-    return {p.data.data(), p.data.size()};
+    return reinterpret_cast<const uchar*>(m_file.constData()) + m_entriesAt + qsizetype(word) * kEntrySize;
+}
+
+bool TextIndex::postingsOf(const QByteArray& key, PostingsRef* ref) const
+{
+    if (!isLoaded()) {
+        const auto found = m_wordIds.constFind(key);
+        if (found == m_wordIds.constEnd())
+            return false;
+        const std::vector<quint32>& data = m_postings[*found].data;
+        ref->numbers = data.data();
+        ref->size = data.size();
+        return true;
+    }
+    // The table was checked on load: ends ascending and within their sections.
+    const char* keys = m_file.constData() + m_keysAt;
+    const auto keyEnd = [this](quint32 w) { return w == 0 ? 0 : qFromLittleEndian<quint32>(loadedEntry(w - 1)); };
+    quint32 low = 0, high = m_loadedWords;
+    while (low < high) {
+        const quint32 mid = low + (high - low) / 2;
+        const quint32 from = keyEnd(mid);
+        const int c = compareKeys(keys + from, qFromLittleEndian<quint32>(loadedEntry(mid)) - from,
+                                  key.constData(), key.size());
+        if (c == 0) {
+            const quint32 postingsFrom = mid == 0 ? 0 : qFromLittleEndian<quint32>(loadedEntry(mid - 1) + 4);
+            const auto* postings = reinterpret_cast<const uchar*>(m_file.constData()) + m_postingsAt;
+            ref->bytes = postings + postingsFrom;
+            ref->bytesEnd = postings + qFromLittleEndian<quint32>(loadedEntry(mid) + 4);
+            return true;
+        }
+        if (c < 0)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return false;
 }
 
 void TextIndex::finishBuild()
@@ -606,42 +827,81 @@ bool TextIndex::search(LCHMFile& book, const QString& query, QStringList* result
 
 bool TextIndex::save(const QString& file, const BookIdentity& identity) const
 {
-    QByteArray table;
-    putU32(&table, quint32(m_paths.size()));
+    QByteArray pages;
+    putU32(&pages, quint32(m_paths.size()));
     for (qsizetype i = 0; i < m_paths.size(); ++i) {
-        putString(&table, m_paths.at(i));
-        putString(&table, m_titles.at(i));
+        putString(&pages, m_paths.at(i));
+        putString(&pages, m_titles.at(i));
     }
-    putU32(&table, quint32(m_postings.size()));
-    QByteArray block;
-    for (size_t w = 0; w < m_postings.size(); ++w) {
-        table.append(char(m_keys[w].size()));
-        table.append(m_keys[w]);
-        const auto [data, size] = postings(quint32(w));
-        putU32(&table, quint32(size));
-        const qsizetype at = block.size();
-        if (kHeaderSize + table.size() + at + qint64(size) * 4 > MaxCacheBytes)
-            return false;
-        block.resize(at + qsizetype(size) * 4);
-        qToLittleEndian<quint32>(data, qsizetype(size), block.data() + at);
-    }
-    table.append(char(m_truncated ? 1 : 0));
-    if (kHeaderSize + table.size() + block.size() > MaxCacheBytes)
-        return false;
 
+    // The words in key order, each with its postings.
+    std::vector<std::pair<QByteArray, PostingsRef>> words;
+    if (isLoaded()) {
+        const char* keys = m_file.constData() + m_keysAt;
+        quint32 from = 0;
+        for (quint32 w = 0; w < m_loadedWords; ++w) {
+            const quint32 to = qFromLittleEndian<quint32>(loadedEntry(w));
+            PostingsRef ref;
+            postingsOf(QByteArray(keys + from, to - from), &ref);
+            words.emplace_back(QByteArray(keys + from, to - from), ref);
+            from = to;
+        }
+    } else {
+        words.reserve(m_postings.size());
+        for (size_t w = 0; w < m_postings.size(); ++w) {
+            PostingsRef ref;
+            ref.numbers = m_postings[w].data.data();
+            ref.size = m_postings[w].data.size();
+            words.emplace_back(m_keys[w], ref);
+        }
+        std::sort(words.begin(), words.end(), [](const auto& a, const auto& b) {
+            return compareKeys(a.first.constData(), a.first.size(), b.first.constData(), b.first.size()) < 0;
+        });
+    }
+
+    QByteArray table, keys, postings;
+    table.reserve(qsizetype(words.size()) * kEntrySize);
+    std::vector<quint32> positions;
+    for (const auto& [key, ref] : words) {
+        PostingsCursor cursor(ref, quint32(m_paths.size()));
+        qint64 previousPage = -1;
+        quint32 page = 0, count = 0;
+        while (cursor.nextPage(&page, &count) && cursor.readPositions(count, &positions)) {
+            if (positions.empty())
+                continue;
+            putVarint(&postings, quint32(page - previousPage - 1));
+            putVarint(&postings, quint32(positions.size() - 1));
+            previousPage = page;
+            qint64 previous = -1;
+            for (quint32 position : positions) {
+                putVarint(&postings, quint32(position - previous - 1));
+                previous = position;
+            }
+        }
+        keys.append(key);
+        if (cursor.bad() || kHeaderSize + pages.size() + table.size() + keys.size() + postings.size() > MaxCacheBytes)
+            return false;
+        putU32(&table, quint32(keys.size()));
+        putU32(&table, quint32(postings.size()));
+    }
+
+    QByteArray payload = pages + table + keys + postings;
     QByteArray header(kMagic, 8);
     putU32(&header, kVersion);
     putU64(&header, quint64(identity.size));
     putU64(&header, quint64(identity.modified));
     header.append(identity.listingHash.leftJustified(kListingHashSize, '\0', true));
-    putU64(&header, quint64(table.size()));
-    putU64(&header, quint64(block.size() / 4));
-    putU64(&header, cacheHash(table.constData(), table.size(), block.constData(), block.size()));
+    putU64(&header, quint64(pages.size()));
+    putU64(&header, quint64(words.size()));
+    putU64(&header, quint64(keys.size()));
+    putU64(&header, quint64(postings.size()));
+    putU32(&header, m_truncated ? 1 : 0);
+    putU64(&header, payloadHash(payload.constData(), payload.size()));
 
     QDir().mkpath(QFileInfo(file).absolutePath());
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly) || out.write(header) != header.size()
-        || out.write(table) != table.size() || out.write(block) != block.size() || !out.commit()) {
+        || out.write(payload) != payload.size() || !out.commit()) {
         qCWarning(lcTextIndex) << "cannot write the text index cache" << file << out.errorString();
         return false;
     }
@@ -652,12 +912,16 @@ bool TextIndex::load(const QString& file, const BookIdentity& identity)
 {
     clear();
     QFile in(file);
-    if (!in.open(QIODevice::ReadOnly) || in.size() < kHeaderSize || in.size() > MaxCacheBytes)
+    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || in.size() < kHeaderSize
+        || in.size() > MaxCacheBytes)
         return false;
-    const QByteArray headerBytes = in.read(kHeaderSize);
-    if (headerBytes.size() < kHeaderSize || !headerBytes.startsWith(QByteArrayView(kMagic, 8)))
+    // The whole file in one read, straight into the array that then serves the queries.
+    QByteArray bytes(in.size(), Qt::Uninitialized);
+    if (in.read(bytes.data(), bytes.size()) != bytes.size())
         return false;
-    CacheReader header(headerBytes.constData() + 8, kHeaderSize - 8);
+    if (bytes.size() < kHeaderSize || !bytes.startsWith(QByteArrayView(kMagic, 8)))
+        return false;
+    CacheReader header(bytes.constData() + 8, kHeaderSize - 8);
     if (header.u32() != kVersion)
         return false;
     BookIdentity stamped;
@@ -665,83 +929,82 @@ bool TextIndex::load(const QString& file, const BookIdentity& identity)
     stamped.modified = qint64(header.u64());
     if (const char* listing = header.bytes(kListingHashSize))
         stamped.listingHash = QByteArray(listing, kListingHashSize);
-    const quint64 tableSize = header.u64();
-    const quint64 blockSize = header.u64();
+    const quint64 pagesSize = header.u64();
+    const quint64 words = header.u64();
+    const quint64 keysSize = header.u64();
+    const quint64 postingsSize = header.u64();
+    const quint32 truncated = header.u32();
     const quint64 hash = header.u64();
     const QByteArray expectedHash = identity.listingHash.leftJustified(kListingHashSize, '\0', true);
-    // Both sizes are bounded by the file's size, which is bounded itself.
-    const quint64 rest = quint64(in.size() - kHeaderSize);
     if (!header.ok() || stamped.size != identity.size || stamped.modified != identity.modified
-        || stamped.listingHash != expectedHash || tableSize > rest || blockSize > rest / 4
-        || tableSize + blockSize * 4 != rest) {
+        || stamped.listingHash != expectedHash) {
         qCDebug(lcTextIndex) << "text index cache does not match the book:" << file;
         return false;
     }
-    const QByteArray table = in.read(qint64(tableSize));
-    std::unique_ptr<quint32[]> block(new quint32[blockSize ? blockSize : 1]);
-    const qint64 blockBytes = qint64(blockSize) * 4;
-    if (quint64(table.size()) != tableSize
-        || in.read(reinterpret_cast<char*>(block.get()), blockBytes) != blockBytes
-        || cacheHash(table.constData(), table.size(), reinterpret_cast<const char*>(block.get()), blockBytes) != hash) {
+    // Every size is bounded by the file's size, which is bounded itself.
+    const quint64 rest = quint64(bytes.size() - kHeaderSize);
+    if (pagesSize > rest || words > quint64(MaxDistinctWords) || keysSize > rest || postingsSize > rest
+        || pagesSize + words * kEntrySize + keysSize + postingsSize != rest || truncated > 1
+        || payloadHash(bytes.constData() + kHeaderSize, qsizetype(rest)) != hash) {
         qCDebug(lcTextIndex) << "text index cache is damaged:" << file;
         return false;
     }
-    qFromLittleEndian<quint32>(block.get(), qsizetype(blockSize), block.get());
 
     // The hash guards against damage, the checks below against a file that was written
-    // wrong: every count is held against the bytes that are left.
-    CacheReader r(table.constData(), table.size());
+    // wrong: every count and end is held against the bytes there are. Postings are checked
+    // when they are read.
+    const auto malformed = [this, &file]() {
+        qCDebug(lcTextIndex) << "text index cache is malformed:" << file;
+        clear();
+        return false;
+    };
+    CacheReader r(bytes.constData() + kHeaderSize, qsizetype(pagesSize));
     const quint32 pages = r.u32();
     if (qint64(pages) * 8 > r.left())
-        return false;
+        return malformed();
+    m_paths.reserve(pages);
+    m_titles.reserve(pages);
+    m_pageOfPath.reserve(pages);
     for (quint32 i = 0; i < pages && r.ok(); ++i) {
         const QString path = r.string();
         m_titles.append(r.string());
         m_pageOfPath.insert(path, int(i));
         m_paths.append(path);
     }
-    const quint32 words = r.u32();
-    bool ok = r.ok() && words <= quint32(MaxDistinctWords) && qint64(words) * 5 <= r.left();
-    m_postings.reserve(ok ? words : 0);
-    size_t used = 0;
-    for (quint32 w = 0; ok && w < words; ++w) {
-        const quint8 keySize = r.u8();
-        const char* key = r.bytes(keySize);
-        const quint32 size = r.u32();
-        if (!r.ok() || !key || keySize == 0 || keySize > MaxKeyBytes || size > blockSize - used) {
-            ok = false;
-            break;
-        }
-        Postings p;
-        p.loadedAt = used;
-        p.loadedSize = size;
-        used += size;
-        const quint32* loaded = block.get() + p.loadedAt;
-        // Pages ascending and known, each with a count that its positions fill.
-        qint64 previous = -1;
-        for (size_t i = 0; ok && i < size;) {
-            const quint32 page = loaded[i];
-            const quint32 count = i + 1 < size ? loaded[i + 1] : 0;
-            ok = page < pages && qint64(page) > previous && count > 0 && count <= size - i - 2;
-            previous = page;
-            i += 2 + size_t(count);
-            m_positions += count;
-        }
-        const QByteArray k(key, keySize);
-        ok = ok && m_positions <= MaxPositions && !m_wordIds.contains(k);
-        if (!ok)
-            break;
-        m_wordIds.insert(k, w);
-        m_keys.push_back(k);
-        m_postings.push_back(std::move(p));
+    if (!r.ok() || r.left() != 0)
+        return malformed();
+
+    const qsizetype entriesAt = kHeaderSize + qsizetype(pagesSize);
+    const qsizetype keysAt = entriesAt + qsizetype(words) * kEntrySize;
+    const uchar* entry = reinterpret_cast<const uchar*>(bytes.constData()) + entriesAt;
+    const char* keys = bytes.constData() + keysAt;
+    quint32 keyFrom = 0, postingsFrom = 0;
+    const char* previousKey = nullptr;
+    qsizetype previousSize = 0;
+    for (quint64 w = 0; w < words; ++w, entry += kEntrySize) {
+        const quint32 keyTo = qFromLittleEndian<quint32>(entry);
+        const quint32 postingsTo = qFromLittleEndian<quint32>(entry + 4);
+        if (keyTo <= keyFrom || keyTo - keyFrom > quint32(MaxKeyBytes) || keyTo > keysSize
+            || postingsTo < postingsFrom || postingsTo > postingsSize)
+            return malformed();
+        const char* key = keys + keyFrom;
+        const qsizetype keySize = qsizetype(keyTo - keyFrom);
+        if (previousKey && compareKeys(previousKey, previousSize, key, keySize) >= 0)
+            return malformed();   // keys out of order, or twice
+        previousKey = key;
+        previousSize = keySize;
+        keyFrom = keyTo;
+        postingsFrom = postingsTo;
     }
-    m_truncated = r.u8() != 0;
-    if (!ok || !r.ok() || r.left() != 0 || used != blockSize) {
-        qCDebug(lcTextIndex) << "text index cache is malformed:" << file;
-        clear();
-        return false;
-    }
-    m_loaded = std::move(block);
+    if (keyFrom != keysSize || postingsFrom != postingsSize)
+        return malformed();
+
+    m_file = std::move(bytes);
+    m_entriesAt = entriesAt;
+    m_keysAt = keysAt;
+    m_postingsAt = keysAt + qsizetype(keysSize);
+    m_loadedWords = quint32(words);
+    m_truncated = truncated != 0;
     return true;
 }
 

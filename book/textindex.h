@@ -82,7 +82,7 @@ public:
     // Frees what only adding pages needs.
     void finishBuild();
     int pageCount() const { return int(m_paths.size()); }
-    int wordCount() const { return int(m_postings.size()); }
+    int wordCount() const { return isLoaded() ? int(m_loadedWords) : int(m_postings.size()); }
     bool isTruncated() const { return m_truncated; }
     // The page's <title>, for pages the book's topic table does not name.
     QString pageTitle(const QString& path) const;
@@ -100,21 +100,33 @@ public:
 
 private:
     friend class TextIndexSource;
-    // Per page that holds a word: page number, count n, then n positions. A built index keeps
-    // them per word; a loaded one in one block (m_loaded), read from the cache file as it is.
+    friend class PostingsCursor;
+    // A built index keeps per word, for every page that holds it: page number, count n, then
+    // the n positions. A loaded one keeps the cache file's bytes, and reads a word's
+    // postings from them when a query asks for it.
     struct Postings
     {
         std::vector<quint32> data;
         quint32 lastPage = ~quint32(0);
         size_t countAt = 0;
-        size_t loadedAt = 0;
-        size_t loadedSize = 0;
     };
-    std::pair<const quint32*, size_t> postings(quint32 word) const;
+    // The word's postings: in the loaded file (its bytes) or in the built index (its numbers).
+    struct PostingsRef
+    {
+        const uchar* bytes = nullptr;
+        const uchar* bytesEnd = nullptr;
+        const quint32* numbers = nullptr;
+        size_t size = 0;
+    };
+    bool postingsOf(const QByteArray& key, PostingsRef* ref) const;
     void clear();
     void addText(quint32 page, const QString& text, quint32* position, LCHMFile& book);
     void addPosition(quint32 word, quint32 page, quint32 position);
     const std::vector<quint32>& wordIds(QStringView token, LCHMFile& book);
+    bool isLoaded() const { return !m_file.isEmpty(); }
+    // The word table of a loaded file, sorted by key: per word the ends of its key and of its
+    // postings (4 bytes each), then every key, then every word's postings.
+    const uchar* loadedEntry(quint32 word) const;
 
     QStringList m_paths;
     QStringList m_titles;
@@ -122,7 +134,11 @@ private:
     QHash<QByteArray, quint32> m_wordIds;
     std::vector<QByteArray> m_keys;
     std::vector<Postings> m_postings;
-    std::unique_ptr<quint32[]> m_loaded;
+    QByteArray m_file;
+    qsizetype m_entriesAt = 0;
+    qsizetype m_keysAt = 0;
+    qsizetype m_postingsAt = 0;
+    quint32 m_loadedWords = 0;
     qint64 m_positions = 0;
     bool m_truncated = false;
     // Tokens already folded during a build, to their word numbers. The keys view the

@@ -297,6 +297,18 @@ void TestTextIndex::queries()
     gotList.sort();
     expectedList.sort();
     QCOMPARE(gotList, expectedList);
+
+    // Read back from its cache file, whose postings are decoded as queries ask, the index
+    // answers the same.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString cache = dir.filePath(QStringLiteral("index.idx"));
+    const TextIndex::BookIdentity identity = TextIndex::identityOf(file, path);
+    QVERIFY(index.save(cache, identity));
+    TextIndex loaded;
+    QVERIFY(loaded.load(cache, identity));
+    QCOMPARE(loaded.wordCount(), index.wordCount());
+    QCOMPARE(found(loaded, file, query), got);
 }
 
 // The reader's index takes over when the book's own index does not hold its pages' words.
