@@ -183,6 +183,7 @@ bool LCHMFileImpl::parseSitemapText(const QString& text, QVector<LCHMParsedEntry
     int rootOffset = 0;
     bool rootOffsetSet = false;
     bool inObject = false;
+    bool depthWarned = false;
     LCHMParsedEntry entry;
     QSet<QString> entryUrls;
 
@@ -259,11 +260,15 @@ bool LCHMFileImpl::parseSitemapText(const QString& text, QVector<LCHMParsedEntry
             if (inObject)
                 readParam(*this, tag, sitemapPath, entry, entryUrls);
         } else if (lowerEquals(tagName, QLatin1String("ul"))) {
-            if (depth + 1 >= maxNestDepth)
-                qWarning("LCHMFileImpl::ParseAndFillTopicsTree: max nest depth (%d) is reached, error in help file",
-                         maxNestDepth);
-            else
+            if (depth + 1 >= maxNestDepth) {
+                // Said once: a hostile sitemap may open thousands of levels past the limit.
+                if (!depthWarned)
+                    qWarning("LCHMFileImpl::ParseAndFillTopicsTree: max nest depth (%d) is reached, error in help file",
+                             maxNestDepth);
+                depthWarned = true;
+            } else {
                 ++depth;
+            }
         } else if (lowerEquals(tagName, QLatin1String("/ul"))) {
             if (depth > rootOffset)
                 --depth;
