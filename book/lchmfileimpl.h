@@ -67,7 +67,7 @@ public:
     // `sitemapPath` is the sitemap's in-book path; relative targets resolve against its folder.
     bool parseSitemapText(const QString& text, QVector<LCHMParsedEntry>* out,
                           const QString& sitemapPath = QStringLiteral("/"));
-    int findStringInQuotes(const QString& tag, int start, QString& value, bool firstQuote, bool decodeEntities);
+    int findStringInQuotes(QStringView tag, int start, QString& value, bool firstQuote, bool decodeEntities);
     QString decodeEntity(const QString& entity);
 
     // Full-text search

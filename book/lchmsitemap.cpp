@@ -43,11 +43,65 @@ private:
     bool m_active;
 };
 
+// Whether `text`, lower-cased, is `lower` (lower-case ASCII). ASCII text is compared in place
+// and stops at the first difference (a tag name may be long); anything else goes through
+// toLower, so the answer is the same as lower-casing a copy.
+bool lowerEquals(QStringView text, QLatin1String lower)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char16_t c = text.at(i).unicode();
+        if (c >= 0x80)
+            return text.toString().toLower() == lower;
+        if (i >= lower.size())
+            return false;
+        if (c >= u'A' && c <= u'Z')
+            c = char16_t(c + (u'a' - u'A'));
+        if (c != char16_t(uchar(lower.latin1()[i])))
+            return false;
+    }
+    return text.size() == lower.size();
+}
+
+// Hostile text can make a tag or a whole sitemap one run; a diagnostic shows its start.
+QString excerpt(QStringView text)
+{
+    constexpr qsizetype shown = 200;
+    if (text.size() <= shown)
+        return text.toString();
+    return text.left(shown).toString() + QLatin1String("...");
+}
+
+// The quoted run that starts at the first double quote at or behind `start` and ends at the
+// next double quote (`firstQuote`) or at the last one of the tag: *open and *close are the
+// positions of its quotes. False, with a warning, when there is none.
+bool quotedRange(QStringView tag, int start, bool firstQuote, qsizetype* open, qsizetype* close)
+{
+    // Only double quotes delimit here. A negative start would search from the end.
+    *open = tag.indexOf(QLatin1Char('"'), qMax(start, 0));
+    if (*open < 0) {
+        qWarning("LCHMFileImpl::findStringInQuotes: cannot find first quote in <param> tag: '%s'",
+                 qPrintable(excerpt(tag)));
+        return false;
+    }
+    *close = firstQuote ? tag.indexOf(QLatin1Char('"'), *open + 1) : tag.lastIndexOf(QLatin1Char('"'));
+    if (*close <= *open || *close >= INT_MAX) {
+        qWarning("LCHMFileImpl::findStringInQuotes: cannot find last quote in <param> tag: '%s'",
+                 qPrintable(excerpt(tag)));
+        return false;
+    }
+    return true;
+}
+
+// An entry's first few targets are checked for duplicates by a plain look through them;
+// from this many on, `urls` holds them all in a set, so that a damaged object listing
+// thousands stays cheap.
+constexpr qsizetype hashedTargets = 8;
+
 // Reads one <param> tag (its text without "<" and ">") into the entry being built; `urls`
-// holds the entry's targets for the duplicate test, which stays cheap however many targets
-// a damaged object lists. Targets resolve against the folder of the sitemap `sitemapPath`.
+// is empty or holds the entry's targets (see hashedTargets). Targets resolve against the
+// folder of the sitemap `sitemapPath`.
 // A malformed tag is reported and skipped; the entry keeps what it had.
-void readParam(LCHMFileImpl& impl, const QString& tag, const QString& sitemapPath, LCHMParsedEntry& entry,
+void readParam(LCHMFileImpl& impl, QStringView tag, const QString& sitemapPath, LCHMParsedEntry& entry,
                QSet<QString>& urls)
 {
     static const QLatin1String nameKey("name=");
@@ -59,18 +113,20 @@ void readParam(LCHMFileImpl& impl, const QString& tag, const QString& sitemapPat
 
     const qsizetype namePos = tag.indexOf(nameKey, 0, Qt::CaseInsensitive);
     if (namePos < 0) {
-        qWarning("LCHMFileImpl::ParseAndFillTopicsTree: bad <param> tag '%s': no name=\n", qPrintable(tag));
+        qWarning("LCHMFileImpl::ParseAndFillTopicsTree: bad <param> tag '%s': no name=\n", qPrintable(excerpt(tag)));
         return;
     }
-    QString name;
-    const int afterName = impl.findStringInQuotes(tag, int(namePos + nameKey.size()), name, true, false);
-    if (afterName < 0)
+    // The name is read in place: it is only compared.
+    qsizetype nameOpen = 0;
+    qsizetype nameClose = 0;
+    if (!quotedRange(tag, int(namePos + nameKey.size()), true, &nameOpen, &nameClose))
         return;
-    name = name.toLower();
+    const QStringView name = tag.mid(nameOpen + 1, nameClose - nameOpen - 1);
+    const int afterName = int(nameClose + 1);
 
     const qsizetype valuePos = tag.indexOf(valueKey, afterName, Qt::CaseInsensitive);
     if (valuePos < 0) {
-        qWarning("LCHMFileImpl::ParseAndFillTopicsTree: bad <param> tag '%s': no value=\n", qPrintable(tag));
+        qWarning("LCHMFileImpl::ParseAndFillTopicsTree: bad <param> tag '%s': no value=\n", qPrintable(excerpt(tag)));
         return;
     }
     // The value runs to the last double quote of the tag, so it may hold quotes itself.
@@ -78,19 +134,26 @@ void readParam(LCHMFileImpl& impl, const QString& tag, const QString& sitemapPat
     if (impl.findStringInQuotes(tag, int(valuePos + valueKey.size()), value, false, true) < 0)
         return;
 
-    if (name == QLatin1String("name")) {
+    if (lowerEquals(name, QLatin1String("name"))) {
         if (!value.isEmpty()) {
             entry.name = value;
             if (entry.firstName.isEmpty())
                 entry.firstName = value;
         }
-    } else if (name == QLatin1String("local")) {
-        const QString path = resolveSitemapTarget(value, sitemapPath);
+    } else if (lowerEquals(name, QLatin1String("local"))) {
+        QString path = resolveSitemapTarget(value, sitemapPath);
+        if (entry.urls.size() < hashedTargets) {
+            if (!entry.urls.contains(path))
+                entry.urls.append(std::move(path));
+            return;
+        }
+        if (urls.isEmpty())
+            urls = QSet<QString>(entry.urls.cbegin(), entry.urls.cend());
         if (!urls.contains(path)) {
             urls.insert(path);
-            entry.urls.append(path);
+            entry.urls.append(std::move(path));
         }
-    } else if (name == QLatin1String("imagenumber")) {
+    } else if (lowerEquals(name, QLatin1String("imagenumber"))) {
         bool ok = false;
         const int number = value.toInt(&ok, 10);
         if (ok && number >= 0 && number <= 41)
@@ -120,6 +183,7 @@ bool LCHMFileImpl::parseSitemapText(const QString& text, QVector<LCHMParsedEntry
     int rootOffset = 0;
     bool rootOffsetSet = false;
     bool inObject = false;
+    bool depthWarned = false;
     LCHMParsedEntry entry;
     QSet<QString> entryUrls;
 
@@ -146,7 +210,8 @@ bool LCHMFileImpl::parseSitemapText(const QString& text, QVector<LCHMParsedEntry
                 // An unpartnered quote: go on behind the next ">", which does not end the tag.
                 const qsizetype gt = text.indexOf(QLatin1Char('>'), i + 1);
                 if (gt < 0) {
-                    qWarning("LCHMFileImpl::ParseHhcAndFillTree: corrupted TOC: %s", qPrintable(text.mid(i)));
+                    qWarning("LCHMFileImpl::ParseHhcAndFillTree: corrupted TOC: %s",
+                             qPrintable(excerpt(QStringView(text).mid(i))));
                     return false;
                 }
                 i = gt + 1;
@@ -163,12 +228,13 @@ bool LCHMFileImpl::parseSitemapText(const QString& text, QVector<LCHMParsedEntry
             nameEnd = tagEnd;
         pos = tagEnd + 1;
 
-        const QString tagName = text.mid(tagStart, nameEnd - tagStart).toLower();
-        if (tagName == QLatin1String("object")) {
-            const QString tag = text.mid(tagStart, tagEnd - tagStart);
+        // The tag is looked at in place; only param values are copied out.
+        const QStringView tag = QStringView(text).mid(tagStart, tagEnd - tagStart);
+        const QStringView tagName = tag.left(nameEnd - tagStart);
+        if (lowerEquals(tagName, QLatin1String("object"))) {
             if (tag.contains(QLatin1String("text/sitemap"), Qt::CaseInsensitive))
                 inObject = true;
-        } else if (tagName == QLatin1String("/object")) {
+        } else if (lowerEquals(tagName, QLatin1String("/object"))) {
             if (!inObject)
                 continue;
             if (!entry.name.isEmpty()) {
@@ -178,9 +244,9 @@ bool LCHMFileImpl::parseSitemapText(const QString& text, QVector<LCHMParsedEntry
                     if (rootOffset > 1)
                         qWarning("CHM has improper index; root indent offset is %d", rootOffset);
                 }
-                entry.name = entry.name.trimmed();
+                entry.name = std::move(entry.name).trimmed();
                 entry.indent = depth - rootOffset;
-                out->append(entry);
+                out->append(std::move(entry));
             } else if (entry.urls.isEmpty()) {
                 qWarning("LCHMFileImpl::ParseAndFillTopicsTree: <object> tag is parsed, but both name and url are empty.");
             } else {
@@ -190,16 +256,20 @@ bool LCHMFileImpl::parseSitemapText(const QString& text, QVector<LCHMParsedEntry
             entry = LCHMParsedEntry();
             entryUrls.clear();
             inObject = false;
-        } else if (tagName == QLatin1String("param")) {
+        } else if (lowerEquals(tagName, QLatin1String("param"))) {
             if (inObject)
-                readParam(*this, text.mid(tagStart, tagEnd - tagStart), sitemapPath, entry, entryUrls);
-        } else if (tagName == QLatin1String("ul")) {
-            if (depth + 1 >= maxNestDepth)
-                qWarning("LCHMFileImpl::ParseAndFillTopicsTree: max nest depth (%d) is reached, error in help file",
-                         maxNestDepth);
-            else
+                readParam(*this, tag, sitemapPath, entry, entryUrls);
+        } else if (lowerEquals(tagName, QLatin1String("ul"))) {
+            if (depth + 1 >= maxNestDepth) {
+                // Said once: a hostile sitemap may open thousands of levels past the limit.
+                if (!depthWarned)
+                    qWarning("LCHMFileImpl::ParseAndFillTopicsTree: max nest depth (%d) is reached, error in help file",
+                             maxNestDepth);
+                depthWarned = true;
+            } else {
                 ++depth;
-        } else if (tagName == QLatin1String("/ul")) {
+            }
+        } else if (lowerEquals(tagName, QLatin1String("/ul"))) {
             if (depth > rootOffset)
                 --depth;
         }
@@ -207,54 +277,48 @@ bool LCHMFileImpl::parseSitemapText(const QString& text, QVector<LCHMParsedEntry
     return true;
 }
 
-int LCHMFileImpl::findStringInQuotes(const QString& tag, int start, QString& value, bool firstQuote,
-                                     bool decodeEntities)
+int LCHMFileImpl::findStringInQuotes(QStringView tag, int start, QString& value, bool firstQuote, bool decodeEntities)
 {
     value.clear();
 
-    // Only double quotes delimit here. A negative start would search from the end.
-    const qsizetype open = tag.indexOf(QLatin1Char('"'), qMax(start, 0));
-    if (open < 0) {
-        qWarning("LCHMFileImpl::findStringInQuotes: cannot find first quote in <param> tag: '%s'", qPrintable(tag));
+    qsizetype open = 0;
+    qsizetype close = 0;
+    if (!quotedRange(tag, start, firstQuote, &open, &close))
         return -1;
-    }
-    const qsizetype close = firstQuote ? tag.indexOf(QLatin1Char('"'), open + 1) : tag.lastIndexOf(QLatin1Char('"'));
-    if (close <= open || close >= INT_MAX) {
-        qWarning("LCHMFileImpl::findStringInQuotes: cannot find last quote in <param> tag: '%s'", qPrintable(tag));
-        return -1;
-    }
 
     if (!decodeEntities) {
-        value = tag.mid(open + 1, close - open - 1);
+        value = tag.mid(open + 1, close - open - 1).toString();
         return int(close + 1);
     }
 
     // "&name;" and "&#number;" are replaced by their text. An "&" that does not begin an
     // entity the table knows (no name, no ";" behind the name, an unknown name) stays
-    // literal text, as browsers keep it: "AT&T Syntax" reads as written.
+    // literal text, as browsers keep it: "AT&T Syntax" reads as written. Literal text is
+    // appended in runs, each up to the next entity that decodes.
     const auto isEntityCharacter = [](QChar c) {
         return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
             || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('#');
     };
-    qsizetype i = open + 1;
-    while (i < close) {
-        const QChar c = tag.at(i);
-        if (c == QLatin1Char('&')) {
-            qsizetype end = i + 1;
-            while (end < close && isEntityCharacter(tag.at(end)))
-                ++end;
-            if (end > i + 1 && end < close && tag.at(end) == QLatin1Char(';')) {
-                const QString decoded = decodeEntity(tag.mid(i + 1, end - i - 1));
-                if (!decoded.isNull()) {
-                    value.append(decoded);
-                    i = end + 1;
-                    continue;
-                }
+    const QStringView quoted = tag.mid(open + 1, close - open - 1);
+    const qsizetype length = quoted.size();
+    value.reserve(length);
+    qsizetype runStart = 0;  // the literal text not yet appended begins here
+    qsizetype amp = -1;
+    while ((amp = quoted.indexOf(QLatin1Char('&'), amp + 1)) >= 0) {
+        qsizetype end = amp + 1;
+        while (end < length && isEntityCharacter(quoted.at(end)))
+            ++end;
+        if (end > amp + 1 && end < length && quoted.at(end) == QLatin1Char(';')) {
+            const QString decoded = decodeEntity(quoted.mid(amp + 1, end - amp - 1).toString());
+            if (!decoded.isNull()) {
+                value.append(quoted.mid(runStart, amp - runStart));
+                value.append(decoded);
+                runStart = end + 1;
+                amp = end;
             }
         }
-        value.append(c);
-        ++i;
     }
+    value.append(quoted.mid(runStart));
     return int(close + 1);
 }
 
@@ -282,7 +346,7 @@ QString LCHMFileImpl::decodeEntity(const QString& entity)
         if (it != entityMap.constEnd())
             return it.value();
     }
-    qWarning("LCHMFileImpl::decodeEntity: could not decode HTML entity '%s'", qPrintable(entity));
+    qWarning("LCHMFileImpl::decodeEntity: could not decode HTML entity '%s'", qPrintable(excerpt(entity)));
     return QString();
 }
 

@@ -2,6 +2,9 @@
 
 #include <QStringDecoder>
 #include <QStringList>
+#include <QVarLengthArray>
+
+#include <initializer_list>
 
 namespace {
 
@@ -16,30 +19,61 @@ bool isRemoteScheme(const QString& scheme)
 // that the path never climbs above the book's root.
 enum class AboveRoot { Keep, Clamp };
 
+bool isSeparator(QChar c)
+{
+    return c == QLatin1Char('/') || c == QLatin1Char('\\');
+}
+
 // Backslashes become "/", empty and "." segments go, ".." removes itself and the segment
 // before it, and the result always starts with "/" and never ends with one (unless it is
 // just "/"). The same path written relative or absolute, with either separator, gets the
 // same key.
-QString cleanInBookPath(const QString& path, AboveRoot aboveRoot = AboveRoot::Keep)
+//
+// The pieces are read as one path written in a row; each but the last ends at a separator
+// (or is empty), so no segment runs from one piece into the next. The result is built in
+// one string, a ".." cutting it back to where the segment before it began.
+QString cleanInBookPath(std::initializer_list<QStringView> pieces, AboveRoot aboveRoot = AboveRoot::Keep)
 {
-    QString text = path;
-    text.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    qsizetype total = 1;
+    for (const QStringView piece : pieces)
+        total += piece.size() + 1;
+    QString out;
+    out.reserve(total);
+    QVarLengthArray<qsizetype, 32> starts;  // where each kept segment's "/" is in `out`
 
-    QStringList segments;
-    const auto parts = QStringView(text).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    for (const QStringView part : parts) {
-        if (part == QLatin1String("."))
-            continue;
-        if (part == QLatin1String("..")) {
-            if (!segments.isEmpty() && segments.constLast() != QLatin1String(".."))
-                segments.removeLast();
-            else if (aboveRoot == AboveRoot::Keep)
-                segments.append(QStringLiteral(".."));
-            continue;
+    for (const QStringView piece : pieces) {
+        const qsizetype length = piece.size();
+        qsizetype i = 0;
+        while (i < length) {
+            if (isSeparator(piece.at(i))) {
+                ++i;
+                continue;
+            }
+            qsizetype end = i + 1;
+            while (end < length && !isSeparator(piece.at(end)))
+                ++end;
+            const QStringView part = piece.mid(i, end - i);
+            i = end;
+            if (part == QLatin1String("."))
+                continue;
+            if (part == QLatin1String("..")) {
+                if (!starts.isEmpty() && QStringView(out).mid(starts.last() + 1) != QLatin1String("..")) {
+                    out.truncate(starts.last());
+                    starts.removeLast();
+                } else if (aboveRoot == AboveRoot::Keep) {
+                    starts.append(out.size());
+                    out += QLatin1String("/..");
+                }
+                continue;
+            }
+            starts.append(out.size());
+            out += QLatin1Char('/');
+            out += part;
         }
-        segments.append(part.toString());
     }
-    return QLatin1Char('/') + segments.join(QLatin1Char('/'));
+    if (out.isEmpty())
+        out = QStringLiteral("/");
+    return out;
 }
 
 } // namespace
@@ -74,7 +108,7 @@ QString makeAbsolutePath(const QString& url)
 {
     if (isRemoteUrl(url) || isJavascriptUrl(url) || isOtherBookUrl(url))
         return url;
-    return cleanInBookPath(url);
+    return cleanInBookPath({ url });
 }
 
 QString resolveSitemapTarget(const QString& target, const QString& sitemapPath)
@@ -91,14 +125,14 @@ QString resolveSitemapTarget(const QString& target, const QString& sitemapPath)
         if (!utf8.hasError())
             path = decoded;
     }
-    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-
     // A relative target starts in the sitemap's own folder.
-    if (!path.startsWith(QLatin1Char('/'))) {
-        QString folder = sitemapPath;
-        folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
-        folder.truncate(folder.lastIndexOf(QLatin1Char('/')) + 1);
-        path.prepend(folder);
+    QStringView folder;
+    if (path.isEmpty() || !isSeparator(path.at(0))) {
+        folder = QStringView(sitemapPath);
+        qsizetype slash = folder.size() - 1;
+        while (slash >= 0 && !isSeparator(folder.at(slash)))
+            --slash;
+        folder.truncate(slash + 1);
     }
-    return cleanInBookPath(path, AboveRoot::Clamp);
+    return cleanInBookPath({ folder, path }, AboveRoot::Clamp);
 }

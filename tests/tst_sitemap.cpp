@@ -141,6 +141,11 @@ void TestSitemap::parse_data()
         << "<ul>" + item("A") + QStringLiteral("<ul>").repeated(255) + item("B") + "</ul>" + item("C") << true
         << QStringList{ "0|A||-2", "254|B||-2", "253|C||-2" }
         << QStringList{ "LCHMFileImpl::ParseAndFillTopicsTree: max nest depth (256) is reached, error in help file" };
+    // Thousands of levels past the limit are reported once, not once a level.
+    QTest::newRow("nesting far past the limit")
+        << "<ul>" + item("A") + QStringLiteral("<ul>").repeated(20000) + item("B") << true
+        << QStringList{ "0|A||-2", "254|B||-2" }
+        << QStringList{ "LCHMFileImpl::ParseAndFillTopicsTree: max nest depth (256) is reached, error in help file" };
 }
 
 void TestSitemap::parse()
