@@ -1,6 +1,7 @@
 // Building the contents tree of a large book: 20,000 entries in 200 chapters, as the contents
 // panel receives them from the sitemap parser. Baseline in the same run: the bare items
 // (text only, no tree) that any model of this size must allocate.
+#include "benchmain.h"
 #include "contentswidget.h"
 #include "lchmparsedentry.h"
 
@@ -107,13 +108,7 @@ BENCHMARK(BM_SetCurrentContentsAndPaint)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useOffscreenPlatform();
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

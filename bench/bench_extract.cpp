@@ -6,6 +6,7 @@
 // block groups), so compare extraction with the tree copy, or set PAGEWICK_BENCH_DIR to a folder
 // on tmpfs (/dev/shm) to see the program's own share; run with
 // --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true to even out the order.
+#include "benchmain.h"
 #include "extractor.h"
 #include "lchmfile.h"
 
@@ -197,11 +198,6 @@ private:
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv, &reporter);
 }

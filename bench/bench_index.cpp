@@ -5,6 +5,7 @@
 //
 // The book is written by the tests' container writer (sitemaps stored uncompressed), so both
 // sides measure the parser and what follows it, not decompression.
+#include "benchmain.h"
 #include "chmwriter.h"
 #include "indexwidget.h"
 #include "lchmfile.h"
@@ -189,13 +190,7 @@ BENCHMARK(BM_ParseContents)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useOffscreenPlatform();
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

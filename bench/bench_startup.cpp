@@ -8,6 +8,7 @@
 // Counters, from the child's main(): "window_ms" until the book is loaded and the window shown,
 // "home_ms" until the home page is complete; "contents" is the number of top-level entries.
 
+#include "benchmain.h"
 #include "contentswidget.h"
 #include "mainwindow.h"
 #include "startup.h"
@@ -134,10 +135,5 @@ int main(int argc, char** argv)
     if (argc > 1 && qstrcmp(argv[1], "--child") == 0)
         return runChild(argc, argv);
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

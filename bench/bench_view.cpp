@@ -5,6 +5,7 @@
 //   BM_CaptureCharacters: capturing the characters of a page holding 1 MB of text, as one
 //     text node and as 10,000 paragraphs.
 //   BM_SelectionOffsets: reading a selection near the end of that page as character offsets.
+#include "benchmain.h"
 #include "bookscheme.h"
 #include "browsercontrol.h"
 #include "chmwriter.h"
@@ -199,18 +200,12 @@ BENCHMARK(BM_SelectionOffsets)->Arg(1)->Arg(10000)->Unit(benchmark::kMillisecond
 
 int main(int argc, char** argv)
 {
-    // Benchmarks need no screen.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useOffscreenPlatform();
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
     prepareBrowserControl();
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    const int status = runBenchmarks(argc, argv);
     g_view.reset();
-    return 0;
+    return status;
 }
