@@ -237,10 +237,19 @@ quint64 ItsfArchive::read(const ItsfUnit& unit, quint64 offset, quint64 length, 
         return 0;
     length = std::min(length, unit.length - offset);
     // The buffer grows by what has arrived (doubling from a small first step), never by the
-    // length asked for: a claimed gigabyte that decodes to nothing costs one small step.
+    // length asked for: a claimed gigabyte that decodes to nothing costs one small step. A
+    // stored object that the file is known to hold is read in one step of its own size.
     const qsizetype base = out->size();
     quint64 done = 0;
     quint64 step = FirstReadStep;
+    if (unit.space == 0) {
+        const quint64 size = m_fileSize;
+        const bool inFile = m_contentOffset <= size && unit.start <= size - m_contentOffset
+            && offset <= size - m_contentOffset - unit.start
+            && length <= size - m_contentOffset - unit.start - offset;
+        if (inFile)
+            step = std::max(step, length);
+    }
     while (done < length) {
         const quint64 want = std::min(step, length - done);
         if (want > quint64(MaxBufferSize - out->size()))
