@@ -28,7 +28,7 @@ SearchWidget::SearchWidget(QWidget* parent)
     , m_resultsLabel(new QLabel(tr("Found Documents:"), this))
     , m_resultList(new QListWidget(this))
     , m_pageTextCheck(new QCheckBox(tr("Search page text"), this))
-    , m_waitCheck(new QCheckBox(tr("Wait until every page is indexed"), this))
+    , m_waitCheck(new QCheckBox(tr("Wait for every page"), this))
     , m_indexLabel(new QLabel(this))
     , m_progressTimer(new QTimer(this))
 {
