@@ -33,6 +33,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
+#include <QWebEngineView>
 #include <QtTest>
 
 #include <functional>
@@ -542,6 +543,21 @@ void TestMainWindow::fullScreen()
     // The panel toggle brings the dock back.
     w.panelDock->toggleViewAction()->trigger();
     QVERIFY(w.panelDock->isVisible());
+
+    // Escape, with the focus in the page, leaves full screen, and only full screen.
+    w.fullScreenAction->trigger();
+    QTRY_VERIFY(w.isFullScreen());
+    QVERIFY(w.fullScreenAction->isChecked());
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QWidget* page = w.view->findChild<QWebEngineView*>()->focusProxy();
+    page->setFocus();
+    QTest::keyClick(page, Qt::Key_Escape);
+    QTRY_VERIFY(!w.isFullScreen());
+    QVERIFY(!w.fullScreenAction->isChecked());
+    QVERIFY(w.toolBar->isVisible());
+    QTest::keyClick(page, Qt::Key_Escape);
+    QCOMPARE(w.windowState(), Qt::WindowNoState);
 }
 
 void TestMainWindow::pageCommandsFollowTheView()

@@ -30,6 +30,7 @@ ViewWidget::ViewWidget(QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(browser);
+    setUpKeys();
 }
 
 ViewWidget::~ViewWidget() = default;
