@@ -110,6 +110,7 @@ MainWindow::MainWindow() : QMainWindow(nullptr), noteColor(QString::fromLatin1(k
     connect(view, &ViewWidget::urlToFavorites, favoritesWidget, &FavoritesWidget::setViewURL);
     connect(view, &ViewWidget::topicToFavorites, favoritesWidget, &FavoritesWidget::setViewTopic);
     connect(indexWidget, &IndexWidget::currentUrlChanged, view, &ViewWidget::setCurrentPage);
+    connect(view, &ViewWidget::pathShown, contentsWidget, &ContentsWidget::showPage);
     connect(indexWidget, &IndexWidget::indexLoaded, this, &MainWindow::showIndex);
 
     readSettings();

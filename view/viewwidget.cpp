@@ -77,6 +77,7 @@ void ViewWidget::setCurrentUrlAgain(QString url)
     if (path == url)
         path = inBookPathOf(url, bookPath);
     currentPath = path;
+    emit pathShown(currentPath);
 }
 
 void ViewWidget::selectAllText()

@@ -74,6 +74,9 @@ signals:
     void canNote(bool bo);
     void urlToFavorites(QString str);
     void topicToFavorites(QString str);
+    // The page shown changed (a load, a link, back, forward, a move to an anchor): its
+    // currentPath. The contents tree follows it.
+    void pathShown(QString path);
 
 private:
     friend class TestViewWidget;
