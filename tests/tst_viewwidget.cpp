@@ -20,6 +20,7 @@
 #include <QJsonDocument>
 #include <QLineEdit>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -1041,12 +1042,14 @@ void TestViewWidget::findBar_data()
     // index.htm holds "page" four times: "start page", "pages" twice, "page in a folder".
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("keys");
-    QTest::addColumn<QString>("count");
+    QTest::addColumn<QString>("count");   // a pattern
     QTest::newRow("found as typed") << "page" << QStringList() << "1 of 4";
     QTest::newRow("Enter, the next") << "page" << QStringList{"Return"} << "2 of 4";
     QTest::newRow("after the last, the first") << "page" << QStringList{"Return", "Return", "Return", "Return"} << "1 of 4";
     QTest::newRow("Shift+Enter, the previous") << "page" << QStringList{"Shift+Return"} << "4 of 4";
     QTest::newRow("F3 from the page, the next") << "page" << QStringList{"page", "F3"} << "2 of 4";
+    // Which match an overtaken find reaches is the engine's to say; it does find.
+    QTest::newRow("Enter before the answer") << "page" << QStringList{"!Return"} << "[12] of 4";
     QTest::newRow("case ignored") << "PAGE" << QStringList() << "1 of 4";
     QTest::newRow("nothing found") << "quasar" << QStringList() << "No matches";
 }
@@ -1068,19 +1071,23 @@ void TestViewWidget::findBar()
     press(QStringLiteral("Ctrl+F"));
     QVERIFY(bar->isVisible());
     QCOMPARE(QApplication::focusWidget(), bar->field());
-    QSignalSpy found(bar, &FindBar::found);
+    // One line under the page, which keeps the rest.
+    QTRY_COMPARE(bar->height(), bar->sizeHint().height());
+    QCOMPARE(browser()->height() + bar->height(), m_view->height());
     QTest::keyClicks(bar->field(), text);
-    QVERIFY(found.wait(kLoadTimeoutMs));
-    for (const QString& key : std::as_const(keys)) {
+    for (QString key : std::as_const(keys)) {
         if (key == QLatin1String("page")) {
             QVERIFY(focusedPage());
             continue;
         }
-        found.clear();
-        press(key);
-        QVERIFY2(found.wait(kLoadTimeoutMs), qPrintable(key));
+        // "!": pressed before the page answered the find before
+        if (!key.startsWith(QLatin1Char('!')))
+            QTRY_VERIFY_WITH_TIMEOUT(!bar->isFinding(), kLoadTimeoutMs);
+        press(key.remove(QLatin1Char('!')));
     }
-    QCOMPARE(bar->countText(), count);
+    QTRY_VERIFY_WITH_TIMEOUT(!bar->isFinding(), kLoadTimeoutMs);
+    QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(count)).match(bar->countText()).hasMatch(),
+             qPrintable(bar->countText()));
 
     // Escape in the bar
     bar->field()->setFocus();

@@ -33,6 +33,8 @@ FindBar::FindBar(QWebEnginePage* page, QWidget* parent)
     for (QToolButton* button : {m_previous, m_next})
         button->setAutoRaise(true);
 
+    // One line high: the page keeps every pixel the bar does not need.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 2);
     layout->setSpacing(4);
@@ -70,6 +72,7 @@ void FindBar::dismiss()
         return;
     const bool hadFocus = isAncestorOf(QApplication::focusWidget());
     hide();
+    m_answered = ++m_request;
     m_count->clear();
     // An empty text ends the find and takes the marks away.
     m_page->findText(QString());
@@ -94,17 +97,22 @@ QString FindBar::countText() const
 
 void FindBar::find(bool backward)
 {
+    // A find started before this one is answered with no matches when this one overtakes it:
+    // only the answer to the latest request is shown.
+    const quint64 request = ++m_request;
     const QString text = m_field->text();
     if (text.isEmpty()) {
+        m_answered = request;
         m_count->clear();
         m_page->findText(QString());
         return;
     }
     m_page->findText(text, backward ? QWebEnginePage::FindBackward : QWebEnginePage::FindFlags(),
-                     [self = QPointer<FindBar>(this), text](const QWebEngineFindTextResult& result) {
-                         // A later find or a close overtook this one: its answer is stale.
-                         if (self && !self->isHidden() && self->m_field->text() == text)
+                     [self = QPointer<FindBar>(this), request](const QWebEngineFindTextResult& result) {
+                         if (self && self->m_request == request && !self->isHidden()) {
+                             self->m_answered = request;
                              self->showResult(result);
+                         }
                      });
 }
 
@@ -114,7 +122,6 @@ void FindBar::showResult(const QWebEngineFindTextResult& result)
         m_count->setText(tr("%1 of %2").arg(result.activeMatch()).arg(result.numberOfMatches()));
     else
         m_count->setText(tr("No matches"));
-    emit found(result.activeMatch(), result.numberOfMatches());
 }
 
 bool FindBar::eventFilter(QObject* watched, QEvent* event)

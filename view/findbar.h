@@ -39,9 +39,8 @@ public:
     // The widget that takes the focus when the bar closes (the page).
     void setFocusAfter(QWidget* widget) { m_focusAfter = widget; }
 
-signals:
-    // Each find has answered; the count shows its result.
-    void found(int activeMatch, int numberOfMatches);
+    // True from a find until the page answers it (the count then shows the answer).
+    bool isFinding() const { return m_answered != m_request; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -57,4 +56,6 @@ private:
     QLabel* m_count;
     QToolButton* m_close;
     QWidget* m_focusAfter = nullptr;
+    quint64 m_request = 0;   // counts the finds asked for; answers to older ones are stale
+    quint64 m_answered = 0;  // the find the count shows
 };
