@@ -110,6 +110,7 @@ MainWindow::MainWindow() : QMainWindow(nullptr), noteColor(QString::fromLatin1(k
     connect(view, &ViewWidget::urlToFavorites, favoritesWidget, &FavoritesWidget::setViewURL);
     connect(view, &ViewWidget::topicToFavorites, favoritesWidget, &FavoritesWidget::setViewTopic);
     connect(indexWidget, &IndexWidget::currentUrlChanged, view, &ViewWidget::setCurrentPage);
+    connect(view, &ViewWidget::pathShown, contentsWidget, &ContentsWidget::showPage);
     connect(indexWidget, &IndexWidget::indexLoaded, this, &MainWindow::showIndex);
 
     readSettings();
@@ -118,6 +119,14 @@ MainWindow::MainWindow() : QMainWindow(nullptr), noteColor(QString::fromLatin1(k
 
     auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(helpKey, &QShortcut::activated, this, &MainWindow::help);
+    // Escape leaves full screen, where the tool bar is gone. Enabled only there, so that
+    // Escape keeps its own meaning everywhere else.
+    leaveFullScreenKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    leaveFullScreenKey->setEnabled(false);
+    connect(leaveFullScreenKey, &QShortcut::activated, this, [this] {
+        if (isFullScreen())
+            fullScreenAction->trigger();
+    });
     setAcceptDrops(true);
 
     setWindowIcon(QIcon(QStringLiteral(":/images/Icon.png")));
@@ -580,6 +589,8 @@ void MainWindow::fullScreen()
         toolBar->hide();
         showFullScreen();
     }
+    fullScreenAction->setChecked(isFullScreen());
+    leaveFullScreenKey->setEnabled(isFullScreen());
 }
 
 void MainWindow::bookmark()

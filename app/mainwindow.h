@@ -19,6 +19,7 @@ class IndexWidget;
 class QAction;
 class QDockWidget;
 class QMenu;
+class QShortcut;
 class QTabWidget;
 class QToolBar;
 class SearchWidget;
@@ -30,7 +31,9 @@ class ViewWidget;
 // panels to the view; panels and view never see each other.
 //
 // Every command is on the tool bar or the context menu; there is no menu bar or status bar,
-// and F1 (the user guide) is the window's one key. Another book, the user guide, or a book
+// and the actions carry no keys. The window's own keys are F1 (the user guide) and, in full
+// screen, Escape (back to the normal window); the page view has keys of its own (Alt+Left,
+// Ctrl+F, Ctrl+Plus, ...) that work while the focus is in it. Another book, the user guide, or a book
 // dropped on the window opens in a new process of the reader, so each window keeps one book.
 class MainWindow : public QMainWindow
 {
@@ -173,4 +176,5 @@ private:
     QAction* openAction = nullptr;
     QMenu* openMenu = nullptr;  // the recent books, under openAction
     QAction* helpAction = nullptr;
+    QShortcut* leaveFullScreenKey = nullptr;  // Escape, enabled in full screen
 };

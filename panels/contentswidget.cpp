@@ -1,11 +1,13 @@
 #include "contentswidget.h"
 
+#include <QDir>
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QStandardItem>
 #include <QStandardItemModel>
 #include <QTreeView>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -19,6 +21,24 @@ constexpr std::array<int, 7> kOwnIcons = {1, 9, 11, 17, 21, 25, 27};
 // Under Qt::UserRole an item keeps its whole target text (several targets joined by "|");
 // under this role, the one target a click opens: the first.
 constexpr int OpenTargetRole = Qt::UserRole + 1;
+
+// A target as the page it leads to and its fragment. The page is a key under which the book
+// finds it: escapes decoded, "\\" as "/", "." and ".." steps gone, and no regard to case.
+struct PageKey
+{
+    QString page;
+    QString fragment;
+};
+
+PageKey pageKey(const QString& target)
+{
+    const qsizetype hash = target.indexOf(QLatin1Char('#'));
+    QString page = QUrl::fromPercentEncoding(target.left(hash).toUtf8());
+    page.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (page.startsWith(QLatin1Char('/')))
+        page = QDir::cleanPath(page);
+    return {page.toLower(), hash < 0 ? QString() : target.mid(hash + 1)};
+}
 
 // The icons, loaded once per build of the tree: items then share them.
 class IconSet
@@ -52,6 +72,8 @@ ContentsWidget::ContentsWidget(QWidget* parent)
 
     connect(m_tree, &QTreeView::clicked, this, &ContentsWidget::setCurrentUrl);
     connect(m_tree, &QTreeView::doubleClicked, this, &ContentsWidget::setCurrentUrl);
+    // Enter on the current entry (and, where the style says so, a click).
+    connect(m_tree, &QTreeView::activated, this, &ContentsWidget::setCurrentUrl);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -128,6 +150,22 @@ QStandardItemModel* ContentsWidget::buildModel(const QVector<LCHMParsedEntry>& e
 
     // Rows are added to the model in one step, after the subtrees are complete.
     model->invisibleRootItem()->appendRows(topLevel);
+
+    // Every entry under each page it leads to, in the order of the tree.
+    m_entriesByPage.clear();
+    QVector<QModelIndex> pending;
+    for (int row = model->rowCount() - 1; row >= 0; --row)
+        pending.append(model->index(row, 0));
+    while (!pending.isEmpty()) {
+        const QModelIndex index = pending.takeLast();
+        const QString targets = index.data(Qt::UserRole).toString();
+        if (!targets.isEmpty()) {
+            for (const QString& url : targets.split(QLatin1Char('|')))
+                m_entriesByPage[pageKey(url).page].append(index);
+        }
+        for (int row = model->rowCount(index) - 1; row >= 0; --row)
+            pending.append(model->index(row, 0, index));
+    }
     return model;
 }
 
@@ -143,4 +181,52 @@ void ContentsWidget::setCurrentUrl(const QModelIndex& currentIndex)
         return;
     m_lastUrl = url;
     emit currentUrlChanged(url);
+}
+
+void ContentsWidget::showPage(const QString& path)
+{
+    QItemSelectionModel* selection = m_tree->selectionModel();
+    if (!selection)
+        return;
+    const PageKey shown = pageKey(path);
+    // Lower is better: the same fragment, no fragment, another fragment of the page.
+    auto rank = [&shown](const QModelIndex& index) {
+        int best = 2;
+        for (const QString& url : index.data(Qt::UserRole).toString().split(QLatin1Char('|'))) {
+            const PageKey target = pageKey(url);
+            if (target.page != shown.page)
+                continue;
+            if (!shown.fragment.isEmpty() && target.fragment == shown.fragment)
+                return 0;
+            if (target.fragment.isEmpty())
+                best = 1;
+        }
+        return best;
+    };
+
+    const QVector<QModelIndex> entries = m_entriesByPage.value(shown.page);
+    QModelIndex chosen;
+    int chosenRank = 3;
+    for (const QModelIndex& index : entries) {
+        if (const int r = rank(index); r < chosenRank) {
+            chosen = index;
+            chosenRank = r;
+        }
+    }
+    const QModelIndex current = m_tree->currentIndex();
+    if (chosen.isValid() && entries.contains(current) && rank(current) == chosenRank)
+        chosen = current;
+
+    if (!chosen.isValid()) {
+        m_lastUrl = path;
+        selection->clear();
+        return;
+    }
+    const QString openTarget = chosen.data(OpenTargetRole).toString();
+    m_lastUrl = openTarget.isEmpty() ? chosen.data(Qt::UserRole).toString() : openTarget;
+    // Selecting an entry starts nothing: only clicks and Enter ask for pages.
+    for (QModelIndex parent = chosen.parent(); parent.isValid(); parent = parent.parent())
+        m_tree->expand(parent);
+    selection->setCurrentIndex(chosen, QItemSelectionModel::ClearAndSelect);
+    m_tree->scrollTo(chosen);
 }

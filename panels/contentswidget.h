@@ -2,6 +2,7 @@
 
 #include "lchmparsedentry.h"
 
+#include <QHash>
 #include <QModelIndex>
 #include <QString>
 #include <QVector>
@@ -10,8 +11,10 @@
 class QStandardItemModel;
 class QTreeView;
 
-// The book's table of contents as a tree. A click on an entry asks for its page through
-// currentUrlChanged(); the panel never follows navigation that starts elsewhere.
+// The book's table of contents as a tree. A click, a double click or Enter on an entry asks for
+// its page through currentUrlChanged(). The tree follows the page shown, wherever its navigation
+// started (a link, back, forward): showPage() selects that page's entry and opens the branches
+// above it, and asks for nothing.
 class ContentsWidget : public QWidget
 {
     Q_OBJECT
@@ -32,10 +35,20 @@ signals:
 public slots:
     void setCurrentContents(QVector<LCHMParsedEntry>* contents);
     void setCurrentUrl(const QModelIndex& currentIndex);
+    // The page shown is `path` (an in-book path, as the page view reports it). Selects the
+    // entry that leads there: one with the same fragment, else one without a fragment, else
+    // any entry of the page; the entry selected already stays when it is as good as any. No
+    // entry of the page clears the selection. Paths compare as the book does: without regard
+    // to case, escapes or "." steps. Emits nothing; clicking the entry of the page shown then
+    // asks for nothing either, while clicking any other asks for its page.
+    void showPage(const QString& path);
 
 private:
     QStandardItemModel* buildModel(const QVector<LCHMParsedEntry>& entries);
 
     QTreeView* m_tree = nullptr;
     QString m_lastUrl;
+    // The entries of the model shown, by the page (the key of pageKey()) each target leads to.
+    // The model never changes once built, so its indexes stay good.
+    QHash<QString, QVector<QModelIndex>> m_entriesByPage;
 };

@@ -1,4 +1,5 @@
-// The contents panel: the tree built from indents, item data and icons, and what a click sends.
+// The contents panel: the tree built from indents, item data and icons, what a click, a double
+// click or Enter sends, and how the tree follows the page shown.
 
 #include "contentswidget.h"
 #include "lchmfile.h"
@@ -47,6 +48,17 @@ QStandardItemModel* modelOf(const ContentsWidget& panel)
     return qobject_cast<QStandardItemModel*>(panel.tree()->model());
 }
 
+// The contents of the compiled English test book; none when it cannot be read.
+QVector<LCHMParsedEntry> englishContents()
+{
+    LCHMFile book;
+    QVector<LCHMParsedEntry> entries;
+    if (!book.openBook(testBookPath(QStringLiteral("english.chm"))) || !book.parseContents(&entries))
+        entries.clear();
+    book.closeBook();
+    return entries;
+}
+
 QImage imageOf(const QIcon& icon)
 {
     return icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
@@ -68,7 +80,11 @@ private slots:
     void iconByImageNumber();
     void newContentsReplaceModel();
     void clicks();
+    void enterAndDoubleClick_data();
+    void enterAndDoubleClick();
     void bookContents();
+    void followsThePage_data();
+    void followsThePage();
 };
 
 // Every contents icon is compiled in, is 16 by 16 and differs from the others.
@@ -250,14 +266,57 @@ void TestContents::clicks()
              QStringLiteral("/d.htm|/d.htm#end"));
 }
 
+void TestContents::enterAndDoubleClick_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Enter") << "Return";
+    QTest::newRow("keypad Enter") << "Enter";
+    QTest::newRow("double click") << "double click";
+}
+
+// Enter and a double click open an entry as a click does, once; after the page view moved
+// elsewhere, the entry opens again.
+void TestContents::enterAndDoubleClick()
+{
+    QFETCH(QString, how);
+    QVector<LCHMParsedEntry> entries = entriesWithIndents({0, 0});
+    ContentsWidget panel;
+    panel.resize(300, 200);
+    panel.setCurrentContents(&entries);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowActive(&panel));
+    QTreeView* tree = panel.tree();
+    tree->setFocus();
+    QSignalSpy spy(&panel, &ContentsWidget::currentUrlChanged);
+    auto open = [&](int row) {
+        const QModelIndex index = tree->model()->index(row, 0);
+        tree->setCurrentIndex(index);
+        const QPoint point(tree->visualRect(index).left() + 30, tree->visualRect(index).center().y());
+        if (how == QLatin1String("double click")) {
+            QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, point);
+            QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, point);
+            QTest::mouseRelease(tree->viewport(), Qt::LeftButton, {}, point);
+        } else {
+            QTest::keyClick(tree, how == QLatin1String("Enter") ? Qt::Key_Enter : Qt::Key_Return);
+        }
+    };
+
+    open(1);
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy.constLast().at(0).toString(), QStringLiteral("/b.htm"));
+    open(1);
+    QCOMPARE(spy.size(), 1);
+    panel.showPage(QStringLiteral("/elsewhere.htm"));
+    open(1);
+    QCOMPARE(spy.size(), 2);
+    QCOMPARE(spy.constLast().at(0).toString(), QStringLiteral("/b.htm"));
+}
+
 // The contents of a compiled book, as the main window hands them over.
 void TestContents::bookContents()
 {
-    LCHMFile book;
-    QVERIFY(book.openBook(testBookPath(QStringLiteral("english.chm"))));
-    QVector<LCHMParsedEntry> entries;
-    QVERIFY(book.parseContents(&entries));
-    book.closeBook();
+    QVector<LCHMParsedEntry> entries = englishContents();
+    QVERIFY(!entries.isEmpty());
 
     ContentsWidget panel;
     panel.setCurrentContents(&entries);
@@ -270,6 +329,68 @@ void TestContents::bookContents()
     QCOMPARE(gettingStarted->data(Qt::UserRole).toString(), QString());
     QCOMPARE(imageOf(gettingStarted->icon()), imageOf(QIcon(QStringLiteral(":/images/icon1.png"))));
     QCOMPARE(gettingStarted->child(0)->data(Qt::UserRole).toString(), QStringLiteral("/intro.htm"));
+}
+
+void TestContents::followsThePage_data()
+{
+    QTest::addColumn<QString>("openedFirst");   // the entry the reader opened before, if any
+    QTest::addColumn<QString>("path");          // the page shown, as the view reports it
+    QTest::addColumn<QString>("selected");      // the entry selected then, if any
+    QTest::newRow("entry in a folder") << "" << "/sub/page.htm" << "A Page in a Folder";
+    QTest::newRow("deep, first of two") << "" << "/sub/deep/leaf.htm" << "Deep Leaf";
+    QTest::newRow("same fragment") << "" << "/intro.htm#part" << "The Part That Matters";
+    QTest::newRow("fragment no entry has") << "" << "/intro.htm#nowhere" << "Introduction";
+    QTest::newRow("no fragment") << "" << "/intro.htm" << "Introduction";
+    QTest::newRow("a second target") << "" << "/chapter2.htm#end" << "Chapter Two";
+    QTest::newRow("case, escapes and steps") << "" << "/SUB/./Page.ht%6D" << "A Page in a Folder";
+    QTest::newRow("the entry opened stays") << "Chapter One" << "/chapter1.htm" << "Chapter One";
+    QTest::newRow("another entry of the page") << "Leaf Again" << "/sub/page.htm" << "A Page in a Folder";
+    QTest::newRow("no entry") << "Introduction" << "/nowhere.htm" << "";
+    QTest::newRow("not a book page") << "Introduction" << "about:blank" << "";
+}
+
+// The tree follows the page the view shows: the page's entry selected and the branches above it
+// open, and nothing asked of the view. Clicking that entry then asks for nothing; any other does.
+void TestContents::followsThePage()
+{
+    QFETCH(QString, openedFirst);
+    QFETCH(QString, path);
+    QFETCH(QString, selected);
+    QVector<LCHMParsedEntry> entries = englishContents();
+    QVERIFY(!entries.isEmpty());
+    ContentsWidget panel;
+    panel.setCurrentContents(&entries);
+    QTreeView* tree = panel.tree();
+    auto entry = [tree](const QString& name) {
+        const QModelIndexList found = tree->model()->match(tree->model()->index(0, 0), Qt::DisplayRole, name, 1,
+                                                           Qt::MatchExactly | Qt::MatchRecursive);
+        return found.isEmpty() ? QModelIndex() : found.first();
+    };
+    if (!openedFirst.isEmpty()) {
+        tree->setCurrentIndex(entry(openedFirst));
+        emit tree->clicked(entry(openedFirst));
+    }
+
+    QSignalSpy spy(&panel, &ContentsWidget::currentUrlChanged);
+    panel.showPage(path);
+    QCOMPARE(spy.size(), 0);
+    const QModelIndexList selection = tree->selectionModel()->selectedIndexes();
+    if (selected.isEmpty()) {
+        QVERIFY(selection.isEmpty());
+    } else {
+        QVERIFY(entry(selected).isValid());
+        QCOMPARE(selection, QModelIndexList{entry(selected)});
+        QCOMPARE(tree->currentIndex(), entry(selected));
+        for (QModelIndex parent = entry(selected).parent(); parent.isValid(); parent = parent.parent())
+            QVERIFY2(tree->isExpanded(parent), qPrintable(parent.data().toString()));
+        emit tree->clicked(entry(selected));
+        QCOMPARE(spy.size(), 0);
+    }
+    // Opening the entry opened before works again, unless it is the page shown.
+    if (!openedFirst.isEmpty() && openedFirst != selected) {
+        emit tree->clicked(entry(openedFirst));
+        QCOMPARE(spy.size(), 1);
+    }
 }
 
 QTEST_MAIN(TestContents)

@@ -33,6 +33,8 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 #include <QtTest>
 
 #include <functional>
@@ -170,6 +172,7 @@ private slots:
     void loadBook();
     void missingBook();
     void panelsReachTheView();
+    void contentsFollowThePage();
 
     void fullScreen();
     void pageCommandsFollowTheView();
@@ -515,6 +518,50 @@ void TestMainWindow::panelsReachTheView()
 
 // ---------------------------------------------------------------------------------------------
 
+// After a link, back or forward the contents tree shows the page's entry, and the view loads
+// each page once: the tree asks for nothing.
+void TestMainWindow::contentsFollowThePage()
+{
+    const QString path = copyBook(testBookPath("english.chm"));
+    ProbeWindow w;
+    QSignalSpy reported(w.view, &ViewWidget::urlToFavorites);
+    QSignalSpy asked(w.contentsWidget, &ContentsWidget::currentUrlChanged);
+    w.loadBook(path);
+    w.show();
+    QVERIFY(showsPage(reported, "/index.htm"));
+    QTreeView* tree = w.contentsWidget->tree();
+    auto selected = [tree] { return tree->currentIndex().data().toString(); };
+    QCOMPARE(selected(), QStringLiteral("Welcome"));
+
+    QWebEnginePage* page = w.view->findChild<QWebEngineView*>()->page();
+    auto loadsOnce = [&](const std::function<void()>& action, const char* shown) {
+        reported.clear();
+        const int loadsBefore = w.loadsDone;
+        action();
+        if (!showsPage(reported, QString::fromLatin1(shown)))
+            return false;
+        QTest::qWait(300);   // a second load, had there been one, would have begun by now
+        return w.loadsDone == loadsBefore + 1 && reported.size() == 1;
+    };
+    // A click of the mouse, as the reader makes it: back passes over pages a script went to.
+    QVariantList point;
+    page->runJavaScript(QStringLiteral("(function () { var r = document.querySelector('a[href=\"sub/page.htm\"]')"
+                                       ".getClientRects()[0]; return [r.left + 4, r.top + r.height / 2]; })()"),
+                        [&point](const QVariant& value) { point = value.toList(); });
+    QTRY_COMPARE(point.size(), 2);
+    QWidget* surface = w.view->findChild<QWebEngineView*>()->focusProxy();
+    QVERIFY(loadsOnce([&] {
+        QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(point.at(0).toInt(), point.at(1).toInt()));
+    }, "/sub/page.htm"));
+    QCOMPARE(selected(), QStringLiteral("A Page in a Folder"));
+    QVERIFY(tree->isExpanded(tree->currentIndex().parent()));
+    QVERIFY(loadsOnce([&] { w.back(); }, "/index.htm"));
+    QCOMPARE(selected(), QStringLiteral("Welcome"));
+    QVERIFY(loadsOnce([&] { w.forward(); }, "/sub/page.htm"));
+    QCOMPARE(selected(), QStringLiteral("A Page in a Folder"));
+    QCOMPARE(asked.size(), 0);
+}
+
 void TestMainWindow::fullScreen()
 {
     ProbeWindow w;
@@ -542,6 +589,21 @@ void TestMainWindow::fullScreen()
     // The panel toggle brings the dock back.
     w.panelDock->toggleViewAction()->trigger();
     QVERIFY(w.panelDock->isVisible());
+
+    // Escape, with the focus in the page, leaves full screen, and only full screen.
+    w.fullScreenAction->trigger();
+    QTRY_VERIFY(w.isFullScreen());
+    QVERIFY(w.fullScreenAction->isChecked());
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QWidget* page = w.view->findChild<QWebEngineView*>()->focusProxy();
+    page->setFocus();
+    QTest::keyClick(page, Qt::Key_Escape);
+    QTRY_VERIFY(!w.isFullScreen());
+    QVERIFY(!w.fullScreenAction->isChecked());
+    QVERIFY(w.toolBar->isVisible());
+    QTest::keyClick(page, Qt::Key_Escape);
+    QCOMPARE(w.windowState(), Qt::WindowNoState);
 }
 
 void TestMainWindow::pageCommandsFollowTheView()

@@ -1,10 +1,12 @@
 // The page view on a real web view, offscreen, over compiled test books and books written
 // by the tests: navigation and its events, book paths, missing pages, the zoom, the saved
-// scroll position, the page's characters, what book pages may reach, and the page commands.
+// scroll position, the page's characters, what book pages may reach, the page commands, and
+// the view's keys and find bar.
 #include "bookorigin.h"
 #include "bookscheme.h"
 #include "browsercontrol.h"
 #include "chmwriter.h"
+#include "findbar.h"
 #include "lchmfile.h"
 #include "testbooks.h"
 #include "textrange.h"
@@ -16,7 +18,9 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLineEdit>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -164,6 +168,11 @@ private slots:
     void pagesReachOnlyTheirOwnBook();
     void readerFollowsLinksToOtherBooksAndTheWeb();
     void pageCommandsWithoutDialogs();
+    void keysOnThePage_data();
+    void keysOnThePage();
+    void copyAndSelectAllKeys();
+    void findBar_data();
+    void findBar();
 
 private:
     BrowserControl* browser() const { return m_view->browser; }
@@ -177,6 +186,11 @@ private:
     bool clickOn(const QString& selector, const QString& frameSelector = QString());
     // Clicks a link and waits for the page it leads to.
     bool clickLink(const QString& selector);
+    // The widget of the page, with the keyboard focus in an active window.
+    QWidget* focusedPage();
+    // Presses a key ("Alt+Left", "Ctrl++") on the focused widget, or turns the wheel a notch
+    // up ("Ctrl+Wheel+") or down ("Ctrl+Wheel-") over the page.
+    void press(const QString& key);
     QString writeBook(const QString& name, const QVector<ChmWriterObject>& objects);
     // A file of these bytes in the temporary folder: its path, empty when it cannot be written.
     QString writeFile(const QString& name, const QByteArray& bytes);
@@ -261,6 +275,32 @@ bool TestViewWidget::clickLink(const QString& selector)
 {
     bool clicked = false;
     return loads([&] { clicked = clickOn(selector); }) && clicked;
+}
+
+QWidget* TestViewWidget::focusedPage()
+{
+    QWidget* surface = browser()->webView()->focusProxy();
+    m_view->activateWindow();
+    if (!QTest::qWaitForWindowActive(m_view) || !surface)
+        return nullptr;
+    surface->setFocus(Qt::OtherFocusReason);
+    return QApplication::focusWidget() == surface ? surface : nullptr;
+}
+
+void TestViewWidget::press(const QString& key)
+{
+    QWidget* focus = QApplication::focusWidget();
+    QVERIFY(focus);
+    if (key.startsWith(QLatin1String("Ctrl+Wheel"))) {
+        const QPoint center = focus->rect().center();
+        QWheelEvent wheel(center, focus->mapToGlobal(center), QPoint(), QPoint(0, key.endsWith('+') ? 120 : -120),
+                          Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(focus, &wheel);
+        return;
+    }
+    const QKeyCombination combination = QKeySequence(key)[0];
+    QVERIFY2(combination.key() != Qt::Key_unknown, qPrintable(key));
+    QTest::keyClick(focus, combination.key(), combination.keyboardModifiers());
 }
 
 QString TestViewWidget::writeFile(const QString& name, const QByteArray& bytes)
@@ -935,6 +975,134 @@ void TestViewWidget::pageCommandsWithoutDialogs()
     QVERIFY(!browser()->selection().value_or(TextRange()).isCollapsed());
     browser()->copy();
     QTRY_VERIFY(QApplication::clipboard()->text().contains(QStringLiteral("This is the start page")));
+}
+
+void TestViewWidget::keysOnThePage_data()
+{
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<double>("zoom");       // the view's zoom
+    QTest::addColumn<double>("pageZoom");   // the zoom the page reads
+    const QString page = QStringLiteral("/sub/page.htm");
+    const QString index = QStringLiteral("/index.htm");
+    QTest::newRow("Alt+Left goes back") << QStringList{"Alt+Left"} << index << 1.0 << 0.0;
+    QTest::newRow("Alt+Right goes forward") << QStringList{"Alt+Left", "Alt+Right"} << page << 1.0 << 0.0;
+    QTest::newRow("Ctrl+Plus steps up") << QStringList{"Ctrl++"} << page << 1.1 << 1.1;
+    QTest::newRow("Ctrl+= steps up") << QStringList{"Ctrl+="} << page << 1.1 << 1.1;
+    QTest::newRow("Ctrl+Minus steps down") << QStringList{"Ctrl+-"} << page << 0.9 << 0.9;
+    QTest::newRow("steps are the view's") << QStringList{"Ctrl++", "Ctrl++"} << page << 1.2000000000000002 << 1.2000000000000002;
+    QTest::newRow("Ctrl+0 resets") << QStringList{"Ctrl++", "Ctrl++", "Ctrl+0"} << page << 1.0 << 1.0;
+    QTest::newRow("from 1 after a reset") << QStringList{"Ctrl+-", "Ctrl+0", "Ctrl++"} << page << 1.1 << 1.1;
+    QTest::newRow("Ctrl+wheel up") << QStringList{"Ctrl+Wheel+"} << page << 1.1 << 1.1;
+    QTest::newRow("Ctrl+wheel down stops at 0.9") << QStringList{"Ctrl+Wheel-", "Ctrl+Wheel-"} << page << 0.9 << 0.9;
+    QTest::newRow("zoom follows back") << QStringList{"Ctrl++", "Alt+Left"} << index << 1.1 << 1.1;
+}
+
+// Keys pressed with the focus in the page: history and the view's own zoom steps, which the
+// engine's zoom never joins.
+void TestViewWidget::keysOnThePage()
+{
+    QFETCH(QStringList, keys);
+    QFETCH(QString, path);
+    QFETCH(double, zoom);
+    QFETCH(double, pageZoom);
+    m_view->setBookPath(m_english);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/index.htm")); }));
+    QVERIFY(clickLink(QStringLiteral("a[href=\"sub/page.htm\"]")));
+    QVERIFY(focusedPage());
+
+    for (const QString& key : std::as_const(keys)) {
+        if (key.startsWith(QLatin1String("Alt+")))
+            QVERIFY2(loads([&] { press(key); }), qPrintable(key));
+        else
+            press(key);
+        QVERIFY(focusedPage());
+    }
+    QTRY_VERIFY2(m_view->zoomFactor == zoom, qPrintable(exact(m_view->zoomFactor)));
+    QCOMPARE(m_view->currentPath, path);
+    QTRY_VERIFY2(browser()->zoom() == pageZoom, qPrintable(exact(browser()->zoom().value_or(-1))));
+    QCOMPARE(page()->zoomFactor(), 1.0);
+}
+
+// Select all and copy are the page's own keys.
+void TestViewWidget::copyAndSelectAllKeys()
+{
+    m_view->setBookPath(m_english);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/index.htm")); }));
+    QApplication::clipboard()->clear();
+    QVERIFY(focusedPage());
+    press(QStringLiteral("Ctrl+A"));
+    QTRY_VERIFY(!browser()->selection().value_or(TextRange()).isCollapsed());
+    press(QStringLiteral("Ctrl+C"));
+    QTRY_VERIFY(QApplication::clipboard()->text().contains(QStringLiteral("This is the start page")));
+}
+
+void TestViewWidget::findBar_data()
+{
+    // index.htm holds "page" four times: "start page", "pages" twice, "page in a folder".
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<QString>("count");   // a pattern
+    QTest::newRow("found as typed") << "page" << QStringList() << "1 of 4";
+    QTest::newRow("Enter, the next") << "page" << QStringList{"Return"} << "2 of 4";
+    QTest::newRow("after the last, the first") << "page" << QStringList{"Return", "Return", "Return", "Return"} << "1 of 4";
+    QTest::newRow("Shift+Enter, the previous") << "page" << QStringList{"Shift+Return"} << "4 of 4";
+    QTest::newRow("F3 from the page, the next") << "page" << QStringList{"page", "F3"} << "2 of 4";
+    // Which match an overtaken find reaches is the engine's to say; it does find.
+    QTest::newRow("Enter before the answer") << "page" << QStringList{"!Return"} << "[12] of 4";
+    QTest::newRow("case ignored") << "PAGE" << QStringList() << "1 of 4";
+    QTest::newRow("nothing found") << "quasar" << QStringList() << "No matches";
+}
+
+// Ctrl+F opens the bar over the page, which counts and steps through the matches; Escape, in
+// the bar or in the page, closes it and gives the focus back to the page.
+void TestViewWidget::findBar()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, keys);
+    QFETCH(QString, count);
+    m_view->setBookPath(m_english);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/index.htm")); }));
+    QWidget* surface = focusedPage();
+    QVERIFY(surface);
+    FindBar* bar = m_view->findBar;
+    QVERIFY(bar->isHidden());
+
+    press(QStringLiteral("Ctrl+F"));
+    QVERIFY(bar->isVisible());
+    QCOMPARE(QApplication::focusWidget(), bar->field());
+    // One line under the page, which keeps the rest.
+    QTRY_COMPARE(bar->height(), bar->sizeHint().height());
+    QCOMPARE(browser()->height() + bar->height(), m_view->height());
+    QTest::keyClicks(bar->field(), text);
+    for (QString key : std::as_const(keys)) {
+        if (key == QLatin1String("page")) {
+            QVERIFY(focusedPage());
+            continue;
+        }
+        // "!": pressed before the page answered the find before
+        if (!key.startsWith(QLatin1Char('!')))
+            QTRY_VERIFY_WITH_TIMEOUT(!bar->isFinding(), kLoadTimeoutMs);
+        press(key.remove(QLatin1Char('!')));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!bar->isFinding(), kLoadTimeoutMs);
+    QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(count)).match(bar->countText()).hasMatch(),
+             qPrintable(bar->countText()));
+
+    // Escape in the bar
+    bar->field()->setFocus();
+    press(QStringLiteral("Esc"));
+    QVERIFY(bar->isHidden());
+    QVERIFY(bar->countText().isEmpty());
+    QCOMPARE(QApplication::focusWidget(), surface);
+
+    // ... and in the page; the bar opens again on the text it had.
+    press(QStringLiteral("Ctrl+F"));
+    QVERIFY(bar->isVisible());
+    QCOMPARE(bar->field()->selectedText(), text);
+    QVERIFY(focusedPage());
+    press(QStringLiteral("Esc"));
+    QVERIFY(bar->isHidden());
 }
 
 int main(int argc, char** argv)

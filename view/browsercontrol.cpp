@@ -17,6 +17,7 @@
 #include <QSaveFile>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -543,6 +544,17 @@ bool BrowserControl::eventFilter(QObject* watched, QEvent* event)
         // unaccepted, the drag goes on to the window, which opens dropped books.
         if (const QMimeData* data = static_cast<QDragEnterEvent*>(event)->mimeData(); data && data->hasUrls()) {
             event->ignore();
+            return true;
+        }
+        break;
+    case QEvent::Wheel:
+        if (auto* wheel = static_cast<QWheelEvent*>(event); wheel->modifiers() & Qt::ControlModifier) {
+            // Whole notches only: a touchpad sends a notch in many small turns.
+            m_wheelZoom += wheel->angleDelta().y();
+            const int steps = m_wheelZoom / QWheelEvent::DefaultDeltasPerStep;
+            m_wheelZoom -= steps * QWheelEvent::DefaultDeltasPerStep;
+            if (steps != 0)
+                emit zoomWheeled(steps);
             return true;
         }
         break;

@@ -108,6 +108,9 @@ signals:
     // A request of a page that was refused: a web address, local file or another book asked
     // for by a book page, a book asked for by a web page. Queued.
     void requestBlocked(const QUrl& url);
+    // The reader turned the wheel with Ctrl held over the page: steps up (positive) or down.
+    // The engine does not zoom by itself; what it should do is the receiver's to say.
+    void zoomWheeled(int steps);
 
 private:
     friend class BookPage;
@@ -128,7 +131,8 @@ private:
     void onLoadStarted();
     void newDocument();
     void onUrlChanged(const QUrl& url);
-    // Drops of files pass through the view's widgets to the window, which opens dropped books.
+    // Drops of files pass through the view's widgets to the window, which opens dropped books;
+    // Ctrl+wheel becomes zoomWheeled.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void watchForDrops(QObject* object);
     void onLoadFinished(bool ok);
@@ -151,6 +155,7 @@ private:
     std::optional<double> m_zoomWritten;
     std::optional<double> m_zoomReadBack;
 
+    int m_wheelZoom = 0;         // Ctrl+wheel turned, in eighths of a degree, not yet a step
     bool m_waiting = false;      // a call is waiting for the page
     bool m_printing = false;
     QString m_bookPath;          // what book names without a folder resolve against

@@ -3,7 +3,7 @@
 #include <QString>
 
 // The script the page view runs inside each page, in a world of its own: the page's scripts
-// can neither see nor change it. It defines window.__pagewick once per document with these
+// can neither see nor change it. Its source is pagescript.js, compiled in as a resource. It defines window.__pagewick once per document with these
 // calls (offsets count the page's characters, see BrowserControl::pageText):
 //   takeClickedLink()      the address of the link the reader clicked last, in the page or a
 //                          frame of its own book (a real click, not a script's), if it was a

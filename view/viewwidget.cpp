@@ -30,6 +30,7 @@ ViewWidget::ViewWidget(QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(browser);
+    setUpKeys();
 }
 
 ViewWidget::~ViewWidget() = default;
@@ -76,6 +77,7 @@ void ViewWidget::setCurrentUrlAgain(QString url)
     if (path == url)
         path = inBookPathOf(url, bookPath);
     currentPath = path;
+    emit pathShown(currentPath);
 }
 
 void ViewWidget::selectAllText()

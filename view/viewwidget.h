@@ -9,6 +9,7 @@
 #include <optional>
 
 class BrowserControl;
+class FindBar;
 class NoteStore;
 
 // The page in the middle of the main window. It shows book pages in its browser control,
@@ -55,16 +56,27 @@ public slots:
     // Page commands
     void zoomIn();
     void zoomOut();
+    // Back to the page's own size: the zoom 1.0, which new pages are shown at untouched.
+    void resetZoom();
     void print();
     void printPreview();
     void saveAs();
     void copy();
+
+    // The find bar under the page: opened with the focus in its field (Ctrl+F); the next and
+    // previous match, or the bar opened when it is closed (F3, Shift+F3).
+    void findInPage();
+    void findNextInPage();
+    void findPreviousInPage();
 
 signals:
     void currentAllTextSaved();
     void canNote(bool bo);
     void urlToFavorites(QString str);
     void topicToFavorites(QString str);
+    // The page shown changed (a load, a link, back, forward, a move to an anchor): its
+    // currentPath. The contents tree follows it.
+    void pathShown(QString path);
 
 private:
     friend class TestViewWidget;
@@ -84,11 +96,14 @@ private:
     // The first occurrence of searchKeyword, or of each of its words, painted light blue.
     void paintSearchKeyword();
     void warn(const QString& title, const QString& text);
+    // The find bar and the view's keys (Alt+Left, Ctrl+F, Ctrl+Plus, ...), see viewkeys.cpp.
+    void setUpKeys();
 
     double zoomFactor = 1.0;
     QString noteColor;
     NoteStore* noteStore = nullptr;
     BrowserControl* browser = nullptr;
+    FindBar* findBar = nullptr;
     QString bookPath;
     QString currentPath;
     QString homeUrl;
