@@ -51,8 +51,8 @@ public:
             if (status.isEmpty())
                 continue;
             Process& p = m_processes[pid];
-            if (p.kind.isEmpty())
-                p.kind = pid == m_root ? QByteArray("browser") : kindOf(pid);
+            if (p.kind.isEmpty() || p.kind == "other")
+                p.kind = pid == m_root ? QByteArray("browser") : kindOf(pid, parentOf.value(pid));
             p.peakMiB = std::max(p.peakMiB, statusKiB(status, "VmHWM:") / 1024.0);
             // utime and stime, as of the last sample that saw the process
             const double ticks = double(sysconf(_SC_CLK_TCK));
@@ -116,11 +116,13 @@ private:
         return status.mid(at + qstrlen(key), end - at - qstrlen(key)).trimmed().split(' ').value(0).toDouble();
     }
 
-    static QByteArray kindOf(qint64 pid)
+    // The engine's --type=; a process forked by a zygote keeps the zygote's command line and is
+    // a renderer. "other" until the command line can be read.
+    QByteArray kindOf(qint64 pid, qint64 parent) const
     {
         for (const QByteArray& arg : readFile(pid, "cmdline").split('\0')) {
             if (arg.startsWith("--type="))
-                return arg.mid(7);
+                return arg == "--type=zygote" && parent != m_root ? QByteArray("renderer") : arg.mid(7);
         }
         return "other";
     }
