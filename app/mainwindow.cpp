@@ -9,7 +9,6 @@
 #include "recentbooks.h"
 #include "startup.h"
 #include "searchwidget.h"
-#include "textindex.h"
 #include "viewwidget.h"
 
 #include <QAction>
@@ -306,7 +305,7 @@ void MainWindow::loadBook(const QString& path)
 
     view->setBookPath(path);
     view->setNoteStore(&notes);
-    searchWidget->setBookPath(path);
+    searchWidget->setBookPathInBackground(path);
 
     loadContents();
 
@@ -314,12 +313,21 @@ void MainWindow::loadBook(const QString& path)
         readUserData();
 }
 
+void MainWindow::loadBook(const QString& path, const QFuture<BookOutline>& outline)
+{
+    pendingOutline = outline;
+    loadBook(path);
+    pendingOutline = {};
+}
+
 void MainWindow::loadContents()
 {
     contents.clear();
 
-    LCHMFile book;
-    if (!book.openBook(bookPath)) {
+    BookOutline outline = pendingOutline.isValid() ? pendingOutline.result() : BookOutline();
+    if (outline.path != bookPath)
+        outline = readBookOutline(bookPath);
+    if (!outline.opened) {
         emit contentChanged(&contents);
         view->showBlank();
         QFile file(bookPath);
@@ -329,34 +337,18 @@ void MainWindow::loadContents()
                         tr("<p>%1 maybe locked for another application and can not be loaded.</p>"
                            "<p>close another application and reload again please</p>")
                             .arg(QFileInfo(bookPath).fileName()),
-                        book.errorString());
+                        outline.errorString);
         }
         return;
     }
     bookOpened();
 
-    // The contents are read before the home page is chosen: a book that names no default
-    // topic opens on its first contents entry that leads somewhere, not on a page saying
-    // that "/" is not in the book.
-    book.parseContents(&contents);
-    QString homePage = book.homePage();
-    if (homePage.isEmpty() || homePage == QLatin1String("/")) {
-        for (const LCHMParsedEntry& entry : std::as_const(contents)) {
-            if (!entry.urls.isEmpty() && !entry.urls.constFirst().isEmpty()) {
-                homePage = entry.urls.constFirst();
-                break;
-            }
-        }
-    }
-    emit homeUrlChanged(homePage);
+    // The page is asked for before the contents tree is filled, so the engine loads it meanwhile.
+    contents = std::move(outline.contents);
+    emit homeUrlChanged(outline.homePage);
     emit contentChanged(&contents);
 
-    // The Search tab stays when the book's full-text index lists words, whatever their
-    // language, or when the book has HTML pages whose text the search panel can index.
-    const bool searchable = book.hasSearchWords() || !TextIndex::htmlPages(book).isEmpty();
-    book.closeBook();
-
-    if (!searchable)
+    if (!outline.searchable)
         panelTabs->removeTab(panelTabs->indexOf(searchWidget));
     if (contents.isEmpty())
         panelTabs->removeTab(panelTabs->indexOf(contentsWidget));

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "bookoutline.h"
 #include "lchmparsedentry.h"
 #include "notestore.h"
 #include "userdata.h"
 
 #include <QByteArray>
 #include <QColor>
+#include <QFuture>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPoint>
@@ -44,6 +46,9 @@ public:
     // panels, shows the home page and the contents, hides the panels the book cannot fill and
     // reads what the reader stored in the book. Called once, before the window is shown.
     void loadBook(const QString& path);
+    // The same with the book's outline read elsewhere, started before the window was built (so
+    // the book is read while the page engine starts); loadBook waits for it.
+    void loadBook(const QString& path, const QFuture<BookOutline>& outline);
     // The part of loadBook that reads the book itself.
     void loadContents();
 
@@ -138,6 +143,7 @@ private:
     QByteArray userDataBytes;
     BookUserData userData;  // reads and writes the record behind the declared length
     QVector<LCHMParsedEntry> contents;
+    QFuture<BookOutline> pendingOutline;   // the outline loadContents takes, when read elsewhere
 
     ContentsWidget* contentsWidget = nullptr;
     SearchWidget* searchWidget = nullptr;

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QtConcurrent>
 
 bool isBookName(const QString& text)
 {
@@ -57,9 +58,12 @@ int runPagewick(int argc, char** argv, const StartupHooks& hooks)
     if (hooks.applicationCreated)
         hooks.applicationCreated();
 
+    const QString bookPath = argument.isEmpty()
+        ? defaultBookPath(installedHelpBook(QCoreApplication::applicationDirPath())) : argument;
+    // The book is read on a worker while the window, and with it the page engine, starts.
+    const QFuture<BookOutline> outline = QtConcurrent::run(readBookOutline, bookPath);
     MainWindow window;
-    window.loadBook(argument.isEmpty() ? defaultBookPath(installedHelpBook(QCoreApplication::applicationDirPath()))
-                                       : argument);
+    window.loadBook(bookPath, outline);
     if (window.bookUnreadable())
         return 0;
     window.show();
