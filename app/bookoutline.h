@@ -2,6 +2,7 @@
 
 #include "lchmparsedentry.h"
 
+#include <QFuture>
 #include <QString>
 #include <QVector>
 
@@ -24,3 +25,8 @@ struct BookOutline
 // Opens the book at `path` with a book object of its own, reads its outline and closes it.
 // Safe on any thread.
 BookOutline readBookOutline(const QString& path);
+
+// The same on a worker, in two results: first, as soon as the book is open, whether it opened
+// (with the reason when not) and its default topic (empty when it names none, "/" included);
+// then the whole outline. The window can ask for the first page while the contents are read.
+QFuture<BookOutline> readBookOutlineInStages(const QString& path);

@@ -324,9 +324,8 @@ void MainWindow::loadContents()
 {
     contents.clear();
 
-    BookOutline outline = pendingOutline.isValid() ? pendingOutline.result() : BookOutline();
-    if (outline.path != bookPath)
-        outline = readBookOutline(bookPath);
+    const bool staged = pendingOutline.isValid() && pendingOutline.resultAt(0).path == bookPath;
+    BookOutline outline = staged ? pendingOutline.resultAt(0) : readBookOutline(bookPath);
     if (!outline.opened) {
         emit contentChanged(&contents);
         view->showBlank();
@@ -342,10 +341,26 @@ void MainWindow::loadContents()
         return;
     }
     bookOpened();
+    if (!staged) {
+        showOutline(std::move(outline), true);
+        return;
+    }
+    // The page is asked for now, so the engine loads and draws it while the worker reads the
+    // contents; a book that names no default topic waits for them.
+    const bool homeShown = !outline.homePage.isEmpty();
+    if (homeShown)
+        emit homeUrlChanged(outline.homePage);
+    pendingOutline.then(this, [this, homeShown](const QFuture<BookOutline>& read) {
+        if (read.resultCount() > 1)
+            showOutline(read.resultAt(1), !homeShown);
+    });
+}
 
-    // The page is asked for before the contents tree is filled, so the engine loads it meanwhile.
+void MainWindow::showOutline(BookOutline outline, bool showHomePage)
+{
     contents = std::move(outline.contents);
-    emit homeUrlChanged(outline.homePage);
+    if (showHomePage)
+        emit homeUrlChanged(outline.homePage);
     emit contentChanged(&contents);
 
     if (!outline.searchable)

@@ -46,8 +46,10 @@ public:
     // panels, shows the home page and the contents, hides the panels the book cannot fill and
     // reads what the reader stored in the book. Called once, before the window is shown.
     void loadBook(const QString& path);
-    // The same with the book's outline read elsewhere, started before the window was built (so
-    // the book is read while the page engine starts); loadBook waits for it.
+    // The same with the book's outline read on a worker (readBookOutlineInStages), started
+    // before the window was built so the book is read while the page engine starts. loadBook
+    // waits only until the book is open: the home page is asked for then, and the contents
+    // tree, its tab and the Search tab follow when the worker is done, while the window is up.
     void loadBook(const QString& path, const QFuture<BookOutline>& outline);
     // The part of loadBook that reads the book itself.
     void loadContents();
@@ -131,6 +133,9 @@ private:
                         const QString& toolTip);
     void fillContextMenu(QMenu* menu) const;
     void bookOpened();
+    // Shows what the outline holds: the home page unless it was asked for already, the contents,
+    // and the tabs the book can fill.
+    void showOutline(BookOutline outline, bool showHomePage);
     void showIndex(int keywords);
     void fillOpenMenu();
     void openInNewWindow(const QString& path);
@@ -143,7 +148,7 @@ private:
     QByteArray userDataBytes;
     BookUserData userData;  // reads and writes the record behind the declared length
     QVector<LCHMParsedEntry> contents;
-    QFuture<BookOutline> pendingOutline;   // the outline loadContents takes, when read elsewhere
+    QFuture<BookOutline> pendingOutline;   // the staged outline loadContents takes, when read elsewhere
 
     ContentsWidget* contentsWidget = nullptr;
     SearchWidget* searchWidget = nullptr;

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QtConcurrent>
 
 bool isBookName(const QString& text)
 {
@@ -61,7 +60,7 @@ int runPagewick(int argc, char** argv, const StartupHooks& hooks)
     const QString bookPath = argument.isEmpty()
         ? defaultBookPath(installedHelpBook(QCoreApplication::applicationDirPath())) : argument;
     // The book is read on a worker while the window, and with it the page engine, starts.
-    const QFuture<BookOutline> outline = QtConcurrent::run(readBookOutline, bookPath);
+    const QFuture<BookOutline> outline = readBookOutlineInStages(bookPath);
     MainWindow window;
     window.loadBook(bookPath, outline);
     if (window.bookUnreadable())
