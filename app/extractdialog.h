@@ -19,8 +19,12 @@ struct ExtractDialogHooks
     // In place of the message boxes: a warning box when `warning`, an information box otherwise;
     // `detail` is the box's detailed text (empty for none).
     std::function<void(QWidget* parent, bool warning, const QString& text, const QString& detail)> showMessage;
-    // Called with the progress dialog before each object, after its value is set.
+    // Called with the progress dialog before each object, after its value is set. The worker
+    // waits for it before each object, so a cancel here stops before that object.
     std::function<void(QProgressDialog* dialog, int index)> onProgress;
+    // In place of BookExtractor::extract; called on the worker thread.
+    std::function<ExtractionResult(const QString& bookPath, const QString& targetDir,
+                                   const BookExtractor::Progress& progress)> extract;
 };
 
 // The Extract command of the main window: asks for a folder, extracts the book at `bookPath`
@@ -29,5 +33,10 @@ struct ExtractDialogHooks
 // cancellation), otherwise a warning with the count of objects that failed and the first few
 // of their names. When the book or the folder cannot be opened, the reason is the message's
 // detailed text. Nothing happens to the book when no folder is chosen; the result is then empty.
+//
+// The extraction itself runs on a worker thread while the caller's thread runs an event loop
+// until it ends, so the windows keep answering (the dialog is modal to `parent`, which takes no
+// input meanwhile). The dialog shows the object the worker has reached; cancelling stops the
+// worker before its next object.
 std::optional<ExtractionResult> extractBookInteractively(QWidget* parent, const QString& bookPath,
                                                          const ExtractDialogHooks& hooks = {});

@@ -9,7 +9,6 @@
 #include "recentbooks.h"
 #include "startup.h"
 #include "searchwidget.h"
-#include "textindex.h"
 #include "viewwidget.h"
 
 #include <QAction>
@@ -315,7 +314,7 @@ void MainWindow::loadBook(const QString& path)
 
     view->setBookPath(path);
     view->setNoteStore(&notes);
-    searchWidget->setBookPath(path);
+    searchWidget->setBookPathInBackground(path);
 
     loadContents();
 
@@ -323,12 +322,20 @@ void MainWindow::loadBook(const QString& path)
         readUserData();
 }
 
+void MainWindow::loadBook(const QString& path, const QFuture<BookOutline>& outline)
+{
+    pendingOutline = outline;
+    loadBook(path);
+    pendingOutline = {};
+}
+
 void MainWindow::loadContents()
 {
     contents.clear();
 
-    LCHMFile book;
-    if (!book.openBook(bookPath)) {
+    const bool staged = pendingOutline.isValid() && pendingOutline.resultAt(0).path == bookPath;
+    BookOutline outline = staged ? pendingOutline.resultAt(0) : readBookOutline(bookPath);
+    if (!outline.opened) {
         emit contentChanged(&contents);
         view->showBlank();
         QFile file(bookPath);
@@ -338,34 +345,34 @@ void MainWindow::loadContents()
                         tr("<p>%1 maybe locked for another application and can not be loaded.</p>"
                            "<p>close another application and reload again please</p>")
                             .arg(QFileInfo(bookPath).fileName()),
-                        book.errorString());
+                        outline.errorString);
         }
         return;
     }
     bookOpened();
-
-    // The contents are read before the home page is chosen: a book that names no default
-    // topic opens on its first contents entry that leads somewhere, not on a page saying
-    // that "/" is not in the book.
-    book.parseContents(&contents);
-    QString homePage = book.homePage();
-    if (homePage.isEmpty() || homePage == QLatin1String("/")) {
-        for (const LCHMParsedEntry& entry : std::as_const(contents)) {
-            if (!entry.urls.isEmpty() && !entry.urls.constFirst().isEmpty()) {
-                homePage = entry.urls.constFirst();
-                break;
-            }
-        }
+    if (!staged) {
+        showOutline(std::move(outline), true);
+        return;
     }
-    emit homeUrlChanged(homePage);
+    // The page is asked for now, so the engine loads and draws it while the worker reads the
+    // contents; a book that names no default topic waits for them.
+    const bool homeShown = !outline.homePage.isEmpty();
+    if (homeShown)
+        emit homeUrlChanged(outline.homePage);
+    pendingOutline.then(this, [this, homeShown](const QFuture<BookOutline>& read) {
+        if (read.resultCount() > 1)
+            showOutline(read.resultAt(1), !homeShown);
+    });
+}
+
+void MainWindow::showOutline(BookOutline outline, bool showHomePage)
+{
+    contents = std::move(outline.contents);
+    if (showHomePage)
+        emit homeUrlChanged(outline.homePage);
     emit contentChanged(&contents);
 
-    // The Search tab stays when the book's full-text index lists words, whatever their
-    // language, or when the book has HTML pages whose text the search panel can index.
-    const bool searchable = book.hasSearchWords() || !TextIndex::htmlPages(book).isEmpty();
-    book.closeBook();
-
-    if (!searchable)
+    if (!outline.searchable)
         panelTabs->removeTab(panelTabs->indexOf(searchWidget));
     if (contents.isEmpty())
         panelTabs->removeTab(panelTabs->indexOf(contentsWidget));

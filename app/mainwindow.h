@@ -1,11 +1,13 @@
 #pragma once
 
+#include "bookoutline.h"
 #include "lchmparsedentry.h"
 #include "notestore.h"
 #include "userdata.h"
 
 #include <QByteArray>
 #include <QColor>
+#include <QFuture>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPoint>
@@ -47,6 +49,11 @@ public:
     // panels, shows the home page and the contents, hides the panels the book cannot fill and
     // reads what the reader stored in the book. Called once, before the window is shown.
     void loadBook(const QString& path);
+    // The same with the book's outline read on a worker (readBookOutlineInStages), started
+    // before the window was built so the book is read while the page engine starts. loadBook
+    // waits only until the book is open: the home page is asked for then, and the contents
+    // tree, its tab and the Search tab follow when the worker is done, while the window is up.
+    void loadBook(const QString& path, const QFuture<BookOutline>& outline);
     // The part of loadBook that reads the book itself.
     void loadContents();
 
@@ -129,6 +136,9 @@ private:
                         const QString& toolTip);
     void fillContextMenu(QMenu* menu) const;
     void bookOpened();
+    // Shows what the outline holds: the home page unless it was asked for already, the contents,
+    // and the tabs the book can fill.
+    void showOutline(BookOutline outline, bool showHomePage);
     void showIndex(int keywords);
     void fillOpenMenu();
     void openInNewWindow(const QString& path);
@@ -141,6 +151,7 @@ private:
     QByteArray userDataBytes;
     BookUserData userData;  // reads and writes the record behind the declared length
     QVector<LCHMParsedEntry> contents;
+    QFuture<BookOutline> pendingOutline;   // the staged outline loadContents takes, when read elsewhere
 
     ContentsWidget* contentsWidget = nullptr;
     SearchWidget* searchWidget = nullptr;

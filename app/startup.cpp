@@ -57,9 +57,12 @@ int runPagewick(int argc, char** argv, const StartupHooks& hooks)
     if (hooks.applicationCreated)
         hooks.applicationCreated();
 
+    const QString bookPath = argument.isEmpty()
+        ? defaultBookPath(installedHelpBook(QCoreApplication::applicationDirPath())) : argument;
+    // The book is read on a worker while the window, and with it the page engine, starts.
+    const QFuture<BookOutline> outline = readBookOutlineInStages(bookPath);
     MainWindow window;
-    window.loadBook(argument.isEmpty() ? defaultBookPath(installedHelpBook(QCoreApplication::applicationDirPath()))
-                                       : argument);
+    window.loadBook(bookPath, outline);
     if (window.bookUnreadable())
         return 0;
     window.show();

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QtConcurrent>
 
 #include <utility>
 
@@ -88,24 +89,44 @@ void SearchWidget::setBookPath(const QString& path)
     stopIndexing();
     m_bookPath = path;
     m_pageTextCheck->setVisible(false);
+    if (!path.isEmpty())
+        applyProbe(path, probeBook(path));
+}
+
+void SearchWidget::setBookPathInBackground(const QString& path)
+{
+    stopIndexing();
+    m_bookPath = path;
+    m_pageTextCheck->setVisible(false);
     if (path.isEmpty())
         return;
+    QtConcurrent::run(&SearchWidget::probeBook, path).then(this, [this, path](const BookProbe& probe) {
+        if (m_bookPath == path)   // not another book meanwhile
+            applyProbe(path, probe);
+    });
+}
 
+SearchWidget::BookProbe SearchWidget::probeBook(const QString& path)
+{
     // The book's own index serves when it holds the words of the pages; otherwise only the
     // pages' text can be searched, and the check box stays on.
+    BookProbe probe;
     LCHMFile book;
     if (!book.openBook(path))
-        return;
-    const bool hasPages = !TextIndex::htmlPages(book).isEmpty();
-    const bool ownIndexServes = TextIndex::bookIndexCoversPages(book);
-    book.closeBook();
-    if (!hasPages)
-        return;
+        return probe;
+    probe.hasPages = !TextIndex::htmlPages(book).isEmpty();
+    probe.ownIndexServes = TextIndex::bookIndexCoversPages(book);
+    return probe;
+}
 
+void SearchWidget::applyProbe(const QString& path, const BookProbe& probe)
+{
+    if (!probe.hasPages)
+        return;
     const QSettings settings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"));
-    const bool on = !ownIndexServes || settings.value(pageTextSettingsKey(path), false).toBool();
+    const bool on = !probe.ownIndexServes || settings.value(pageTextSettingsKey(path), false).toBool();
     m_pageTextCheck->setVisible(true);
-    m_pageTextCheck->setEnabled(ownIndexServes);
+    m_pageTextCheck->setEnabled(probe.ownIndexServes);
     m_pageTextCheck->setChecked(on);
     setPageText(on);
 }

@@ -40,6 +40,10 @@ public:
 
     // The book every search opens anew. Results, query and lastQuery stay as they are.
     void setBookPath(const QString& path);
+    // The same, but the book is looked into (whether its own index holds the words of its
+    // pages, which reads a sample of them) on a worker, so the caller's thread goes on at once.
+    // Until the answer is there, searches use the book's own index.
+    void setBookPathInBackground(const QString& path);
     QString bookPath() const { return m_bookPath; }
     // The query of the last search that found something.
     QString lastQuery() const { return m_lastQuery; }
@@ -68,6 +72,15 @@ public slots:
 
 private:
     void setPageText(bool on);
+    // What setBookPath learns from the book: whether it has pages and whether its own index
+    // covers their words.
+    struct BookProbe
+    {
+        bool hasPages = false;
+        bool ownIndexServes = false;
+    };
+    static BookProbe probeBook(const QString& path);
+    void applyProbe(const QString& path, const BookProbe& probe);
     void startIndexing();
     void stopIndexing();
     void showIndexProgress();

@@ -10,8 +10,13 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 #include <QtTest>
+
+#include <atomic>
 
 #include <unistd.h>
 
@@ -119,6 +124,7 @@ private slots:
     void staysInsideTheFolder();
     void interactive();
     void interactiveCancel();
+    void onWorker();
     void summary_data();
     void summary();
     void deepFolders();
@@ -380,6 +386,78 @@ void TestExtractor::interactiveCancel()
         }
     }
     QCOMPARE(result->written, kept);
+}
+
+// The extraction runs on a worker while the window's thread goes on handling its events; the
+// reader's cancel in the dialog reaches the worker before its next object.
+void TestExtractor::onWorker()
+{
+    const QString book = testBookPath(QStringLiteral("english.chm"));
+    QWidget window;
+    QStringList messages;
+    QString chosen = m_dir.filePath(QStringLiteral("worker"));
+    QVERIFY(QDir().mkpath(chosen));
+    std::atomic<int> ticks{0};
+    std::atomic<bool> cancelled{false};
+    QTimer timer;
+    timer.setInterval(1);
+    QObject::connect(&timer, &QTimer::timeout, &window, [&] {
+        ++ticks;
+        // The reader presses Cancel once the dialog is there (only in the second run).
+        auto* dialog = window.findChild<QProgressDialog*>();
+        auto* button = dialog ? dialog->findChild<QPushButton*>() : nullptr;
+        if (button && chosen.endsWith(QLatin1String("cancel"))) {
+            button->click();
+            cancelled = true;
+        }
+    });
+    timer.start();
+    // Waits on the worker until the window's thread has run `count` more timer ticks, or `flag`.
+    const auto windowTicks = [&](int count, const std::atomic<bool>* flag = nullptr) {
+        const int before = ticks.load();
+        QDeadlineTimer deadline(10000);
+        while (ticks.load() < before + count && !(flag && *flag) && !deadline.hasExpired())
+            QThread::msleep(1);
+        return ticks.load() >= before + count || (flag && *flag);
+    };
+
+    QThread* worker = nullptr;
+    bool answered = false;
+    ExtractDialogHooks hooks;
+    hooks.chooseDirectory = [&](QWidget*, const QString&) { return chosen; };
+    hooks.showMessage = [&](QWidget*, bool warning, const QString& text, const QString&) {
+        messages << (warning ? "warning: " : "information: ") + text;
+    };
+    // An object that takes long to write: the window's thread answers meanwhile.
+    hooks.extract = [&](const QString& path, const QString& target, const BookExtractor::Progress& progress) {
+        worker = QThread::currentThread();
+        answered = windowTicks(3);
+        return BookExtractor::extract(path, target, progress);
+    };
+    auto result = extractBookInteractively(&window, book, hooks);
+    QVERIFY(worker && worker != window.thread());
+    QVERIFY(answered);
+    QCOMPARE(result->status, ExtractionResult::Finished);
+    QCOMPARE(messages, QStringList{"information: Extract accomplished"});
+    checkExtracted(book, chosen);
+
+    // The reader cancels while the worker is at its first object: nothing is written.
+    messages.clear();
+    chosen = m_dir.filePath(QStringLiteral("worker-cancel"));
+    QVERIFY(QDir().mkpath(chosen));
+    hooks.extract = [&](const QString& path, const QString& target, const BookExtractor::Progress& progress) {
+        return BookExtractor::extract(path, target, [&](int index, int count) {
+            if (index == 0 && progress(index, count))
+                answered = windowTicks(1000000, &cancelled);
+            return progress(index, count);
+        });
+    };
+    result = extractBookInteractively(&window, book, hooks);
+    QVERIFY(answered);
+    QCOMPARE(result->status, ExtractionResult::Cancelled);
+    QCOMPARE(result->written, 0);
+    QCOMPARE(messages, QStringList{"information: Extract accomplished"});
+    QVERIFY(treeOf(chosen).isEmpty());
 }
 
 void TestExtractor::summary_data()

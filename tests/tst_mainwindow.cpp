@@ -170,6 +170,9 @@ private slots:
 
     void loadBook_data();
     void loadBook();
+    // The same books read on a worker while the window starts, as the program does.
+    void loadBookStaged_data() { loadBook_data(); }
+    void loadBookStaged() { checkLoadBook(true); }
     void missingBook();
     void panelsReachTheView();
     void contentsFollowThePage();
@@ -193,6 +196,7 @@ private:
     QString copyBook(const QString& source, const QString& name = QString());
     // Waits until the view reports that it shows path; false after kLoadTimeoutMs.
     static bool showsPage(QSignalSpy& reported, const QString& path);
+    void checkLoadBook(bool staged);
     static QList<QAction*> toolBarActions(const MainWindow& w) { return withSeparators(w.toolBar->actions()); }
     static QList<QAction*> pageActions(const MainWindow& w)
     {
@@ -407,6 +411,11 @@ void TestMainWindow::loadBook_data()
 
 void TestMainWindow::loadBook()
 {
+    checkLoadBook(false);
+}
+
+void TestMainWindow::checkLoadBook(bool staged)
+{
     QFETCH(QString, book);
     QFETCH(QString, fileName);
     QFETCH(QStringList, tabs);
@@ -442,12 +451,17 @@ void TestMainWindow::loadBook()
 
     ProbeWindow w;
     QSignalSpy reported(w.view, &ViewWidget::urlToFavorites);
-    w.loadBook(path);
+    if (staged)
+        w.loadBook(path, readBookOutlineInStages(path));
+    else
+        w.loadBook(path);
     w.show();
 
     // The title names the file, not the book's own title, with two spaces before the dash.
     QCOMPARE(w.windowTitle(), QStringLiteral("Pagewick 1.0  - [%1]").arg(fileName));
     QVERIFY(!w.bookUnreadable());
+    if (staged)   // the contents and the tabs follow from the worker
+        QTRY_COMPARE_WITH_TIMEOUT(tabTitles(w), tabs, kLoadTimeoutMs);
     QCOMPARE(tabTitles(w), tabs);
     QCOMPARE(w.panelTabs->currentWidget() == w.contentsWidget, tabs.first() == QLatin1String("Contents"));
     if (message.isEmpty())

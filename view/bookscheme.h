@@ -26,8 +26,11 @@ void registerBookScheme();
 QList<QByteArray> handledSchemes();
 // Chromium refuses to start as root with its sandbox on: as root, switch it off.
 void disableSandboxWhenRoot();
-// Both of the above, and one renderer process per book: otherwise the engine starts a fresh
-// process for every page the view is sent to, which costs more than the page.
+// Both of the above, and the engine set up for reading books with little memory: one renderer
+// process (otherwise the engine starts a fresh process for every page the view is sent to,
+// which costs more than the page), pages drawn in software without a GPU process or GL driver,
+// and no zygote processes when the sandbox is off. Switches and variables the caller already
+// set in the environment are kept.
 void prepareBrowserControl();
 
 // Serves book pages from the books themselves. One book stays open per book file, opened on

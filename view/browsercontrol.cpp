@@ -110,9 +110,11 @@ QWebEnginePage* BookPage::createWindow(WebWindowType)
 
 BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
 {
-    // A profile of our own, off the record: nothing is written to disk.
+    // A profile of our own, off the record: nothing is written to disk. Pages come from the
+    // book files, which read faster than any cache would, so nothing is cached in memory either.
     m_profile = new QWebEngineProfile(this);
     m_profile->setSpellCheckEnabled(false);
+    m_profile->setHttpCacheType(QWebEngineProfile::NoCache);
     QWebEngineSettings* settings = m_profile->settings();
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);

@@ -1,0 +1,61 @@
+#include "bookoutline.h"
+
+#include "lchmfile.h"
+#include "textindex.h"
+
+#include <QPromise>
+#include <QtConcurrent>
+
+namespace {
+
+bool namesNoPage(const QString& homePage)
+{
+    return homePage.isEmpty() || homePage == QLatin1String("/");
+}
+
+// Reads the outline of an open book; `headRead` is called once the book is open, with what
+// is known then.
+template <typename HeadRead>
+BookOutline readOutline(const QString& path, HeadRead&& headRead)
+{
+    BookOutline outline;
+    outline.path = path;
+    LCHMFile book;
+    if (!book.openBook(path)) {
+        outline.errorString = book.errorString();
+        headRead(outline);
+        return outline;
+    }
+    outline.opened = true;
+    const QString defaultTopic = book.homePage();
+    outline.homePage = namesNoPage(defaultTopic) ? QString() : defaultTopic;
+    headRead(outline);
+    // A book that names no default topic opens on its first contents entry that leads
+    // somewhere, not on a page saying that "/" is not in the book.
+    book.parseContents(&outline.contents);
+    if (outline.homePage.isEmpty()) {
+        outline.homePage = defaultTopic;
+        for (const LCHMParsedEntry& entry : std::as_const(outline.contents)) {
+            if (!entry.urls.isEmpty() && !entry.urls.constFirst().isEmpty()) {
+                outline.homePage = entry.urls.constFirst();
+                break;
+            }
+        }
+    }
+    outline.searchable = book.hasSearchWords() || !TextIndex::htmlPages(book).isEmpty();
+    return outline;
+}
+
+} // namespace
+
+BookOutline readBookOutline(const QString& path)
+{
+    return readOutline(path, [](const BookOutline&) {});
+}
+
+QFuture<BookOutline> readBookOutlineInStages(const QString& path)
+{
+    return QtConcurrent::run([path](QPromise<BookOutline>& promise) {
+        promise.addResult(readOutline(path, [&promise](const BookOutline& head) { promise.addResult(head); }), 1);
+    });
+}
