@@ -23,6 +23,9 @@ public:
 
     // False when the file is missing, unreadable, not a book or damaged: errorString() says which.
     bool openBook(const QString& path);
+    // Whether the last openBook took the book's directory, metadata and topic map from an
+    // earlier open of the same file, unchanged since, instead of reading them again.
+    bool reusedParse() const;
     void closeBook();
     QString bookTitle() const;
     QString homePage() const;

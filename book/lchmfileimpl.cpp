@@ -67,13 +67,26 @@ bool LCHMFileImpl::openBook(const QString& path)
 
     errorString.clear();
     container = std::make_unique<ItsfArchive>();
-    if (!container->open(bookPath)) {
+    if (!container->openFile(bookPath)) {
         errorString = container->errorString();
         container.reset();
         return false;
     }
     fileName = bookPath;
     codec = nullptr;
+
+    // The same book, unchanged since an earlier open in this process, is not read again.
+    if (const auto parsed = LCHMBookCache::instance().find(container->stamp())) {
+        container->useDirectory(parsed->directory);
+        useParsedBook(*parsed);
+        return true;
+    }
+    if (!container->readDirectory()) {
+        errorString = container->errorString();
+        container.reset();
+        fileName.clear();
+        return false;
+    }
 
     readWindowsAndStrings();
     readSystem();
@@ -95,7 +108,51 @@ bool LCHMFileImpl::openBook(const QString& path)
         contentsFile = singleRootFile(".hhc");
     if (indexFile.isEmpty())
         indexFile = singleRootFile(".hhk");
+
+    // What was read is kept only when the file did not change while it was read.
+    if (container->unchangedSinceOpen())
+        LCHMBookCache::instance().insert(container->stamp(), parsedBook());
     return true;
+}
+
+void LCHMFileImpl::useParsedBook(const LCHMParsedBook& parsed)
+{
+    homePath = parsed.homePath;
+    contentsFile = parsed.contentsFile;
+    indexFile = parsed.indexFile;
+    titleBytes = parsed.titleBytes;
+    lcid = parsed.lcid;
+    codec = parsed.codec;
+    tablesValid = parsed.tablesValid;
+    topicsUnit = parsed.topicsUnit;
+    stringsUnit = parsed.stringsUnit;
+    urltblUnit = parsed.urltblUnit;
+    urlstrUnit = parsed.urlstrUnit;
+    hasSearchIndex = parsed.hasSearchIndex;
+    searchUnit = parsed.searchUnit;
+    topicMap = parsed.topics;
+    reusedParse = true;
+}
+
+std::shared_ptr<const LCHMParsedBook> LCHMFileImpl::parsedBook() const
+{
+    auto parsed = std::make_shared<LCHMParsedBook>();
+    parsed->directory = container->directory();
+    parsed->homePath = homePath;
+    parsed->contentsFile = contentsFile;
+    parsed->indexFile = indexFile;
+    parsed->titleBytes = titleBytes;
+    parsed->lcid = lcid;
+    parsed->codec = codec;
+    parsed->tablesValid = tablesValid;
+    parsed->topicsUnit = topicsUnit;
+    parsed->stringsUnit = stringsUnit;
+    parsed->urltblUnit = urltblUnit;
+    parsed->urlstrUnit = urlstrUnit;
+    parsed->hasSearchIndex = hasSearchIndex;
+    parsed->searchUnit = searchUnit;
+    parsed->topics = topicMap;
+    return parsed;
 }
 
 QByteArray LCHMFileImpl::singleRootFile(const char* extension) const
@@ -123,7 +180,8 @@ void LCHMFileImpl::closeBook()
     indexFile.clear();
     titleBytes.clear();
     entityMap.clear();
-    topicTitles.clear();
+    topicMap.reset();
+    reusedParse = false;
     codec = nullptr;
     lcid = 0;
     tablesValid = false;
@@ -279,21 +337,7 @@ void LCHMFileImpl::buildTopicTitles()
             return;
     }
 
-    const QString untitled = QStringLiteral("Untitled");
-    for (quint64 i = 0; i + 16 <= quint64(topics.size()); i += 16) {
-        const quint32 titleOffset = le32At(topics, i + 4);
-        const quint64 tableOffset = le32At(topics, i + 8);
-        if (tableOffset + 12 > quint64(urltbl.size()))
-            continue;
-        const quint64 stringOffset = quint64(le32At(urltbl, tableOffset + 8)) + 8;
-        if (stringOffset >= quint64(urlstr.size()))
-            continue;
-        const QString path = makeAbsolutePath(QString::fromLatin1(cStringAt(urlstr, stringOffset)));
-        const QString title = titleOffset < quint64(strings.size())
-            ? decodeText(cStringAt(strings, titleOffset))
-            : untitled;
-        topicTitles.insert(path, title);
-    }
+    topicMap = std::make_shared<const LCHMTopicMap>(topics, urltbl, urlstr, strings);
 }
 
 QString LCHMFileImpl::bookTitle() const
@@ -409,5 +453,9 @@ bool LCHMFileImpl::listFiles(QStringList* out)
 
 QString LCHMFileImpl::topicTitleForUrl(const QString& url) const
 {
-    return topicTitles.value(url);
+    QByteArray title;
+    bool untitled = false;
+    if (!topicMap || !topicMap->titleBytes(url, &title, &untitled))
+        return QString();
+    return untitled ? QStringLiteral("Untitled") : decodeText(title);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "itsfarchive.h"
+#include "lchmbookcache.h"
 #include "lchmparsedentry.h"
 #include "searchquery.h"
 
@@ -115,9 +116,13 @@ public:
     ItsfUnit topicsUnit, stringsUnit, urltblUnit, urlstrUnit;
     bool hasSearchIndex = false;
     ItsfUnit searchUnit;
-    QMap<QString, QString> topicTitles;
+    std::shared_ptr<const LCHMTopicMap> topicMap;   // null when the topic tables are missing
+    // Whether this open took all of the above from an earlier open of the same unchanged file.
+    bool reusedParse = false;
 
 private:
+    void useParsedBook(const LCHMParsedBook& parsed);
+    std::shared_ptr<const LCHMParsedBook> parsedBook() const;
     bool resolveForReading(const QString& path, ItsfUnit* unit);
     void readWindowsAndStrings();
     void readSystem();
