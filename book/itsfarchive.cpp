@@ -18,7 +18,6 @@ namespace {
 constexpr quint64 FrameSize = LzxDecoder::FrameSize;
 constexpr quint64 MaxDirectorySize = 256ull << 20;   // a sane bound for one read of the directory
 constexpr quint64 MaxResetEntries = 1ull << 24;       // 512 GiB of content in 32 KiB frames
-constexpr int CachedFrames = 64;                      // 2 MiB of decoded frames
 constexpr quint64 FirstReadStep = 64ull << 10;        // reads grow their buffer from here...
 constexpr quint64 MaxReadStep = 4ull << 20;           // ...doubling up to this step
 constexpr qsizetype MaxBufferSize = std::numeric_limits<qsizetype>::max() / 2;
@@ -62,9 +61,34 @@ bool ItsfArchive::fail(const QString& reason)
     return false;
 }
 
+bool ItsfFrameCache::find(quint64 index, QByteArray* frame) const
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_frames.constFind(index);
+    if (it == m_frames.constEnd())
+        return false;
+    *frame = *it;
+    return true;
+}
+
+void ItsfFrameCache::insert(quint64 index, const QByteArray& frame)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_frames.find(index);
+    if (it != m_frames.end()) {
+        *it = frame;
+        return;
+    }
+    if (m_frames.size() >= Capacity)
+        m_frames.remove(m_order.takeFirst());
+    m_order.push_back(index);
+    m_frames.insert(index, frame);
+}
+
 quint64 ItsfDirectory::approximateBytes() const
 {
-    quint64 bytes = sizeof(*this) + quint64(resetTable.size()) * sizeof(quint64);
+    quint64 bytes = sizeof(*this) + quint64(resetTable.size()) * sizeof(quint64)
+        + quint64(ItsfFrameCache::Capacity) * FrameSize;
     for (const ItsfUnit& unit : units)
         bytes += sizeof(ItsfUnit) + quint64(unit.path.size()) + 32;   // the name and its header
     return bytes + quint64(exact.size()) * 48;                        // a hash node per name
@@ -149,8 +173,6 @@ void ItsfArchive::useDirectory(std::shared_ptr<const ItsfDirectory> directory)
     m_dir = std::move(directory);
     m_lzx.reset();
     m_nextFrame = -1;
-    m_frameCache.clear();
-    m_cacheOrder.clear();
 }
 
 const QVector<ItsfUnit>& ItsfArchive::units() const
@@ -386,18 +408,17 @@ bool ItsfArchive::setUpCompressedSection(ItsfDirectory* dir)
     return true;
 }
 
-const QByteArray* ItsfArchive::frame(quint64 index)
+bool ItsfArchive::frame(quint64 index, QByteArray* out)
 {
-    auto cached = m_frameCache.constFind(index);
-    if (cached != m_frameCache.constEnd())
-        return &*cached;
     const ItsfDirectory& dir = *m_dir;
+    if (dir.frames->find(index, out))
+        return true;
     if (index >= quint64(dir.resetTable.size()) || index * FrameSize >= dir.uncompressedLength)
-        return nullptr;
+        return false;
     if (!m_lzx)
         m_lzx = std::make_unique<LzxDecoder>(dir.windowBits);
     if (!m_lzx->isValid())
-        return nullptr;
+        return false;
 
     const quint64 resetStart = index - index % dir.framesPerReset;
     quint64 from = resetStart;
@@ -407,37 +428,31 @@ const QByteArray* ItsfArchive::frame(quint64 index)
         m_lzx->reset();
 
     QByteArray input;
-    const QByteArray* result = nullptr;
     for (quint64 f = from; f <= index; ++f) {
         const quint64 begin = dir.resetTable[qsizetype(f)];
         const quint64 end = f + 1 < quint64(dir.resetTable.size()) ? dir.resetTable[qsizetype(f + 1)] : dir.compressedLength;
         const quint64 outSize = std::min(FrameSize, dir.uncompressedLength - f * FrameSize);
         if (end < begin || end > dir.compressedLength || end - begin > 4 * FrameSize) {
             m_nextFrame = -1;
-            return nullptr;
+            return false;
         }
         input.resize(qsizetype(end - begin));
         if (retrieve(dir.content, input.data(), begin, end - begin) != end - begin) {
             m_nextFrame = -1;
-            return nullptr;
+            return false;
         }
-        QByteArray out(qsizetype(outSize), Qt::Uninitialized);
+        QByteArray decoded(qsizetype(outSize), Qt::Uninitialized);
         if (!m_lzx->decodeFrame(reinterpret_cast<const uint8_t*>(input.constData()), size_t(input.size()),
-                                reinterpret_cast<uint8_t*>(out.data()), size_t(outSize))) {
+                                reinterpret_cast<uint8_t*>(decoded.data()), size_t(outSize))) {
             m_nextFrame = -1;
-            return nullptr;
+            return false;
         }
         m_nextFrame = qint64(f + 1);
-        if (m_frameCache.size() >= CachedFrames) {
-            m_frameCache.remove(m_cacheOrder.front());
-            m_cacheOrder.pop_front();
-        }
-        m_cacheOrder.push_back(f);
-        auto it = m_frameCache.insert(f, std::move(out));
+        dir.frames->insert(f, decoded);
         if (f == index)
-            result = &*it;
+            *out = decoded;
     }
-    return result;
+    return true;
 }
 
 quint64 ItsfArchive::readCompressed(quint64 offset, char* buffer, quint64 length)
@@ -448,14 +463,14 @@ quint64 ItsfArchive::readCompressed(quint64 offset, char* buffer, quint64 length
     quint64 done = 0;
     while (done < length) {
         const quint64 at = offset + done;
-        const QByteArray* f = frame(at / FrameSize);
-        if (!f)
+        QByteArray f;
+        if (!frame(at / FrameSize, &f))
             break;
         const quint64 inFrame = at % FrameSize;
-        if (inFrame >= quint64(f->size()))
+        if (inFrame >= quint64(f.size()))
             break;
-        const quint64 n = std::min(length - done, quint64(f->size()) - inFrame);
-        std::memcpy(buffer + done, f->constData() + inFrame, size_t(n));
+        const quint64 n = std::min(length - done, quint64(f.size()) - inFrame);
+        std::memcpy(buffer + done, f.constData() + inFrame, size_t(n));
         done += n;
     }
     return done;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QHash>
+#include <QMutex>
 #include <QString>
 #include <QVector>
 
@@ -38,6 +39,23 @@ struct ItsfUnit
     quint64 length = 0;   // size in bytes
 };
 
+// Decoded 32 KiB frames of a compressed section, kept for the next read that needs them: at
+// most Capacity frames (2 MiB), the oldest dropped first. Safe to use from any thread, so that
+// every archive on the same unchanged file shares what any of them decoded.
+class ItsfFrameCache
+{
+public:
+    static constexpr int Capacity = 64;
+
+    bool find(quint64 index, QByteArray* frame) const;
+    void insert(quint64 index, const QByteArray& frame);
+
+private:
+    mutable QMutex m_mutex;
+    QHash<quint64, QByteArray> m_frames;
+    QVector<quint64> m_order;   // oldest first
+};
+
 // What a container's header and directory say, and the layout of its LZX-compressed section:
 // everything needed to find and decode an object, read once at opening. Never changed after
 // open() publishes it, so archives on the same unchanged file (on any thread) can share one.
@@ -58,6 +76,8 @@ struct ItsfDirectory
     quint64 compressedLength = 0;
     quint32 framesPerReset = 1;
     int windowBits = 16;
+    // The one part that changes after opening: frames decoded so far, behind its own lock.
+    std::shared_ptr<ItsfFrameCache> frames = std::make_shared<ItsfFrameCache>();
 
     // Roughly what this holds in memory, for callers that keep directories around.
     quint64 approximateBytes() const;
@@ -130,16 +150,14 @@ private:
     bool setUpCompressedSection(ItsfDirectory* dir);
     quint64 readRaw(quint64 offset, char* buffer, quint64 length);
     quint64 readCompressed(quint64 offset, char* buffer, quint64 length);
-    const QByteArray* frame(quint64 index);
+    bool frame(quint64 index, QByteArray* out);
 
     QFile m_file;
     ItsfFileStamp m_stamp;
     QString m_error;
     std::shared_ptr<const ItsfDirectory> m_dir;
 
-    // The decoder and the frames it gave: this archive's own.
+    // The decoder: this archive's own.
     std::unique_ptr<LzxDecoder> m_lzx;
     qint64 m_nextFrame = -1;          // frame the decoder can decode next without a reset
-    QHash<quint64, QByteArray> m_frameCache;
-    QVector<quint64> m_cacheOrder;
 };
