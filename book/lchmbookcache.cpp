@@ -122,8 +122,10 @@ quint64 LCHMTopicMap::approximateBytes() const
 
 quint64 LCHMParsedBook::approximateBytes() const
 {
-    return sizeof(*this) + (directory ? directory->approximateBytes() : 0) + (topics ? topics->approximateBytes() : 0)
-        + quint64(homePath.size() + contentsFile.size() + indexFile.size() + titleBytes.size());
+    const LCHMBookMetadata& m = metadata;
+    return sizeof(*this) + (directory ? directory->approximateBytes() : 0)
+        + (m.topicMap ? m.topicMap->approximateBytes() : 0)
+        + quint64(m.homePath.size() + m.contentsFile.size() + m.indexFile.size() + m.titleBytes.size());
 }
 
 LCHMBookCache& LCHMBookCache::instance()

@@ -45,23 +45,29 @@ private:
     std::vector<Topic> m_topics;  // sorted by path, one per path
 };
 
+// What opening a book reads from it, beyond the container's directory: fixed at opening.
+struct LCHMBookMetadata
+{
+    QByteArray homePath;
+    QByteArray contentsFile;
+    QByteArray indexFile;  // the keyword index sitemap, e.g. "/index.hhk"; empty when there is none
+    QByteArray titleBytes;
+    quint16 lcid = 0;
+    QTextCodec* codec = nullptr;   // the toolkit's, alive for the whole process; null: Latin-1
+    bool tablesValid = false;
+    ItsfUnit topicsUnit, stringsUnit, urltblUnit, urlstrUnit;
+    bool hasSearchIndex = false;
+    ItsfUnit searchUnit;
+    std::shared_ptr<const LCHMTopicMap> topicMap;   // null when the topic tables are missing
+};
+
 // What opening a book finds out, kept so that the same unchanged book opens again without
 // reading it: the container's directory and decoder layout, the metadata and the topic map.
 // Immutable once made.
 struct LCHMParsedBook
 {
     std::shared_ptr<const ItsfDirectory> directory;
-    QByteArray homePath;
-    QByteArray contentsFile;
-    QByteArray indexFile;
-    QByteArray titleBytes;
-    quint16 lcid = 0;
-    QTextCodec* codec = nullptr;   // the toolkit's, alive for the whole process
-    bool tablesValid = false;
-    ItsfUnit topicsUnit, stringsUnit, urltblUnit, urlstrUnit;
-    bool hasSearchIndex = false;
-    ItsfUnit searchUnit;
-    std::shared_ptr<const LCHMTopicMap> topics;   // null when the tables are missing
+    LCHMBookMetadata metadata;
 
     quint64 approximateBytes() const;
 };

@@ -78,7 +78,9 @@ bool LCHMFileImpl::openBook(const QString& path)
     // The same book, unchanged since an earlier open in this process, is not read again.
     if (const auto parsed = LCHMBookCache::instance().find(container->stamp())) {
         container->useDirectory(parsed->directory);
-        useParsedBook(*parsed);
+        static_cast<LCHMBookMetadata&>(*this) = parsed->metadata;
+        entityMap.clear();   // decoded under whatever codec was there before
+        reusedParse = true;
         return true;
     }
     if (!container->readDirectory()) {
@@ -110,49 +112,13 @@ bool LCHMFileImpl::openBook(const QString& path)
         indexFile = singleRootFile(".hhk");
 
     // What was read is kept only when the file did not change while it was read.
-    if (container->unchangedSinceOpen())
-        LCHMBookCache::instance().insert(container->stamp(), parsedBook());
+    if (container->unchangedSinceOpen()) {
+        auto parsed = std::make_shared<LCHMParsedBook>();
+        parsed->directory = container->directory();
+        parsed->metadata = *this;
+        LCHMBookCache::instance().insert(container->stamp(), std::move(parsed));
+    }
     return true;
-}
-
-void LCHMFileImpl::useParsedBook(const LCHMParsedBook& parsed)
-{
-    homePath = parsed.homePath;
-    contentsFile = parsed.contentsFile;
-    indexFile = parsed.indexFile;
-    titleBytes = parsed.titleBytes;
-    lcid = parsed.lcid;
-    codec = parsed.codec;
-    tablesValid = parsed.tablesValid;
-    topicsUnit = parsed.topicsUnit;
-    stringsUnit = parsed.stringsUnit;
-    urltblUnit = parsed.urltblUnit;
-    urlstrUnit = parsed.urlstrUnit;
-    hasSearchIndex = parsed.hasSearchIndex;
-    searchUnit = parsed.searchUnit;
-    topicMap = parsed.topics;
-    reusedParse = true;
-}
-
-std::shared_ptr<const LCHMParsedBook> LCHMFileImpl::parsedBook() const
-{
-    auto parsed = std::make_shared<LCHMParsedBook>();
-    parsed->directory = container->directory();
-    parsed->homePath = homePath;
-    parsed->contentsFile = contentsFile;
-    parsed->indexFile = indexFile;
-    parsed->titleBytes = titleBytes;
-    parsed->lcid = lcid;
-    parsed->codec = codec;
-    parsed->tablesValid = tablesValid;
-    parsed->topicsUnit = topicsUnit;
-    parsed->stringsUnit = stringsUnit;
-    parsed->urltblUnit = urltblUnit;
-    parsed->urlstrUnit = urlstrUnit;
-    parsed->hasSearchIndex = hasSearchIndex;
-    parsed->searchUnit = searchUnit;
-    parsed->topics = topicMap;
-    return parsed;
 }
 
 QByteArray LCHMFileImpl::singleRootFile(const char* extension) const
@@ -175,18 +141,9 @@ void LCHMFileImpl::closeBook()
         return;
     container.reset();
     fileName.clear();
-    homePath.clear();
-    contentsFile.clear();
-    indexFile.clear();
-    titleBytes.clear();
+    static_cast<LCHMBookMetadata&>(*this) = LCHMBookMetadata();
     entityMap.clear();
-    topicMap.reset();
     reusedParse = false;
-    codec = nullptr;
-    lcid = 0;
-    tablesValid = false;
-    hasSearchIndex = false;
-    topicsUnit = stringsUnit = urltblUnit = urlstrUnit = searchUnit = ItsfUnit();
 }
 
 bool LCHMFileImpl::resolvePath(const QString& path, ItsfUnit* unit) const

@@ -25,7 +25,7 @@ struct LCHMTextEncoding
 };
 
 // The work behind LCHMFile: one open book, its metadata, codec and topic map.
-class LCHMFileImpl
+class LCHMFileImpl : public LCHMBookMetadata
 {
 public:
     LCHMFileImpl();
@@ -105,24 +105,13 @@ public:
     std::unique_ptr<ItsfArchive> container;
     QString errorString;   // why the last openBook or read failed
     QString fileName;
-    QByteArray homePath;
-    QByteArray contentsFile;
-    QByteArray indexFile;  // the keyword index sitemap, e.g. "/index.hhk"; empty when there is none
-    QByteArray titleBytes;
-    quint16 lcid = 0;
-    QTextCodec* codec = nullptr;
+    // The book's metadata, language and topic map are the LCHMBookMetadata members.
     QMap<QString, QString> entityMap;
-    bool tablesValid = false;
-    ItsfUnit topicsUnit, stringsUnit, urltblUnit, urlstrUnit;
-    bool hasSearchIndex = false;
-    ItsfUnit searchUnit;
-    std::shared_ptr<const LCHMTopicMap> topicMap;   // null when the topic tables are missing
-    // Whether this open took all of the above from an earlier open of the same unchanged file.
+    // Whether this open took its directory and metadata from an earlier open of the same
+    // unchanged file.
     bool reusedParse = false;
 
 private:
-    void useParsedBook(const LCHMParsedBook& parsed);
-    std::shared_ptr<const LCHMParsedBook> parsedBook() const;
     bool resolveForReading(const QString& path, ItsfUnit* unit);
     void readWindowsAndStrings();
     void readSystem();
