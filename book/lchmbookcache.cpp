@@ -120,11 +120,18 @@ quint64 LCHMTopicMap::approximateBytes() const
         + quint64(m_topics.size()) * sizeof(Topic);
 }
 
+std::shared_ptr<const LCHMTopicMap>
+LCHMTopicMapSlot::get(const std::function<std::shared_ptr<const LCHMTopicMap>()>& build)
+{
+    std::call_once(m_once, [&] { m_map = build(); });
+    return m_map;
+}
+
 quint64 LCHMParsedBook::approximateBytes() const
 {
     const LCHMBookMetadata& m = metadata;
     return sizeof(*this) + (directory ? directory->approximateBytes() : 0)
-        + (m.topicMap ? m.topicMap->approximateBytes() : 0)
+        + (m.topicMap ? m.topicMap->estimatedBytes() : 0)
         + quint64(m.homePath.size() + m.contentsFile.size() + m.indexFile.size() + m.titleBytes.size());
 }
 

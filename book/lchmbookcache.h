@@ -7,7 +7,9 @@
 #include <QString>
 #include <QStringView>
 
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -45,6 +47,25 @@ private:
     std::vector<Topic> m_topics;  // sorted by path, one per path
 };
 
+// The topic map of one book, built when first asked for (opening does not need it) by
+// whichever open of the book asks first; every open of the same unchanged book shares it.
+// Safe to use from any thread: one caller builds, the others wait for it.
+class LCHMTopicMapSlot
+{
+public:
+    // `estimatedBytes`: what the map may hold, counted by the cache before it is built.
+    explicit LCHMTopicMapSlot(quint64 estimatedBytes) : m_estimatedBytes(estimatedBytes) {}
+
+    // The map; `build` makes it on the first call (it may give null for tables that do not read).
+    std::shared_ptr<const LCHMTopicMap> get(const std::function<std::shared_ptr<const LCHMTopicMap>()>& build);
+    quint64 estimatedBytes() const { return m_estimatedBytes; }
+
+private:
+    std::once_flag m_once;
+    std::shared_ptr<const LCHMTopicMap> m_map;
+    const quint64 m_estimatedBytes;
+};
+
 // What opening a book reads from it, beyond the container's directory: fixed at opening.
 struct LCHMBookMetadata
 {
@@ -58,7 +79,7 @@ struct LCHMBookMetadata
     ItsfUnit topicsUnit, stringsUnit, urltblUnit, urlstrUnit;
     bool hasSearchIndex = false;
     ItsfUnit searchUnit;
-    std::shared_ptr<const LCHMTopicMap> topicMap;   // null when the topic tables are missing
+    std::shared_ptr<LCHMTopicMapSlot> topicMap;   // null when the topic tables are missing
 };
 
 // What opening a book finds out, kept so that the same unchanged book opens again without

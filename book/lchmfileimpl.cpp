@@ -98,8 +98,14 @@ bool LCHMFileImpl::openBook(const QString& path)
         && resolvePath(QStringLiteral("/#STRINGS"), &stringsUnit)
         && resolvePath(QStringLiteral("/#URLTBL"), &urltblUnit)
         && resolvePath(QStringLiteral("/#URLSTR"), &urlstrUnit);
-    if (tablesValid)
-        buildTopicTitles();
+    if (tablesValid) {
+        // Built when a title is first asked for: opening does not need it. What it may hold
+        // follows from the tables it is built from (paths twice, as UTF-16).
+        quint64 estimate = 0;
+        for (const ItsfUnit* unit : {&topicsUnit, &urltblUnit, &urlstrUnit, &urlstrUnit, &stringsUnit})
+            estimate += std::min(unit->length, MaxTableSize);
+        topicMap = std::make_shared<LCHMTopicMapSlot>(estimate);
+    }
     hasSearchIndex = tablesValid && resolvePath(QStringLiteral("/$FIftiMain"), &searchUnit);
 
     if (contentsFile.isEmpty() && resolvePath(QStringLiteral("/toc.hhc"), nullptr))
@@ -284,17 +290,16 @@ void LCHMFileImpl::readSystem()
 
 // Topic titles by path: /#TOPICS records point to a title in /#STRINGS and, through /#URLTBL,
 // to the topic's path in /#URLSTR.
-void LCHMFileImpl::buildTopicTitles()
+std::shared_ptr<const LCHMTopicMap> LCHMFileImpl::buildTopicMap() const
 {
     QByteArray topics, urltbl, urlstr, strings;
     const std::pair<const ItsfUnit*, QByteArray*> tables[] = {
         {&topicsUnit, &topics}, {&urltblUnit, &urltbl}, {&urlstrUnit, &urlstr}, {&stringsUnit, &strings}};
     for (const auto& [unit, buffer] : tables) {
         if (container->read(*unit, 0, MaxTableSize, buffer) == 0)
-            return;
+            return nullptr;
     }
-
-    topicMap = std::make_shared<const LCHMTopicMap>(topics, urltbl, urlstr, strings);
+    return std::make_shared<const LCHMTopicMap>(topics, urltbl, urlstr, strings);
 }
 
 QString LCHMFileImpl::bookTitle() const
@@ -412,7 +417,15 @@ QString LCHMFileImpl::topicTitleForUrl(const QString& url) const
 {
     QByteArray title;
     bool untitled = false;
-    if (!topicMap || !topicMap->titleBytes(url, &title, &untitled))
+    const auto map = topics();
+    if (!map || !map->titleBytes(url, &title, &untitled))
         return QString();
     return untitled ? QStringLiteral("Untitled") : decodeText(title);
+}
+
+std::shared_ptr<const LCHMTopicMap> LCHMFileImpl::topics() const
+{
+    if (!topicMap || !container)
+        return nullptr;
+    return topicMap->get([this] { return buildTopicMap(); });
 }

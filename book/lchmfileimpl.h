@@ -49,6 +49,9 @@ public:
     bool readFileText(const QString& path, QString* out);
     bool listFiles(QStringList* out);
     QString topicTitleForUrl(const QString& url) const;
+    // The topic map, built on first use; null when the book has no topic tables or they do
+    // not read.
+    std::shared_ptr<const LCHMTopicMap> topics() const;
     bool resolvePath(const QString& path, ItsfUnit* unit) const;
     quint64 readObjectRange(const ItsfUnit& unit, unsigned char* buffer, quint64 offset, quint64 length);
 
@@ -116,6 +119,6 @@ private:
     void readWindowsAndStrings();
     void readSystem();
     QByteArray singleRootFile(const char* extension) const;
-    void buildTopicTitles();
+    std::shared_ptr<const LCHMTopicMap> buildTopicMap() const;
     void fillEntityMap();
 };
