@@ -27,9 +27,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bigbook.h"
-
-#include <cstdio>
-#include <map>
+#include "ratioreporter.h"
 
 namespace {
 
@@ -210,52 +208,16 @@ BENCHMARK(BM_ExtractBook)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterati
 BENCHMARK(BM_ExtractFreeze)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_ExtractFreezeInline)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-// The console output, followed by extraction's mean time as a ratio to each baseline.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                Mean& m = m_means[run.run_name.function_name];
-                m.sum += run.GetAdjustedRealTime();
-                ++m.count;
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        const double extract = mean("BM_ExtractBook");
-        for (const char* baseline : {"BM_CopyToMemory", "BM_CopyToFiles", "BM_CopyToTree"}) {
-            if (extract > 0 && mean(baseline) > 0)
-                std::printf("ratio BM_ExtractBook / %s = %.2f\n", baseline, extract / mean(baseline));
-        }
-    }
-
-private:
-    struct Mean
-    {
-        double sum = 0;
-        int count = 0;
-    };
-    double mean(const std::string& name) const
-    {
-        const auto it = m_means.find(name);
-        return it == m_means.end() || it->second.count == 0 ? 0 : it->second.sum / it->second.count;
-    }
-    std::map<std::string, Mean> m_means;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     useOffscreenPlatform();
     QApplication app(argc, argv);
-    RatioReporter reporter;
+    RatioReporter reporter({{"BM_ExtractBook", "BM_CopyToMemory"},
+                            {"BM_ExtractBook", "BM_CopyToFiles"},
+                            {"BM_ExtractBook", "BM_CopyToTree"},
+                            {"BM_ExtractFreeze", "BM_ExtractFreezeInline"}},
+                           RatioReporter::Clock::Real);
     return runBenchmarks(argc, argv, &reporter);
 }

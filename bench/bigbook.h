@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lchmfile.h"
+
 #include <QFileInfo>
 #include <QString>
 
@@ -14,4 +16,18 @@ inline QString bigBook(benchmark::State& state)
         return path;
     state.SkipWithError("big book missing: build the big_book target");
     return QString();
+}
+
+// Opens the generated book into `book`; false after marking the benchmark skipped when the book
+// is missing or does not open.
+inline bool openBigBook(benchmark::State& state, LCHMFile* book)
+{
+    const QString path = bigBook(state);
+    if (path.isEmpty())
+        return false;
+    if (!book->openBook(path)) {
+        state.SkipWithError("cannot open the big book");
+        return false;
+    }
+    return true;
 }

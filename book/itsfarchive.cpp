@@ -18,7 +18,6 @@ namespace {
 constexpr quint64 FrameSize = LzxDecoder::FrameSize;
 constexpr quint64 MaxDirectorySize = 256ull << 20;   // a sane bound for one read of the directory
 constexpr quint64 MaxResetEntries = 1ull << 24;       // 512 GiB of content in 32 KiB frames
-constexpr int CachedFrames = 64;                      // 2 MiB of decoded frames
 constexpr quint64 FirstReadStep = 64ull << 10;        // reads grow their buffer from here...
 constexpr quint64 MaxReadStep = 4ull << 20;           // ...doubling up to this step
 constexpr qsizetype MaxBufferSize = std::numeric_limits<qsizetype>::max() / 2;
@@ -62,7 +61,60 @@ bool ItsfArchive::fail(const QString& reason)
     return false;
 }
 
+bool ItsfFrameCache::find(quint64 index, QByteArray* frame) const
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_frames.constFind(index);
+    if (it == m_frames.constEnd())
+        return false;
+    *frame = *it;
+    return true;
+}
+
+void ItsfFrameCache::insert(quint64 index, const QByteArray& frame)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_frames.find(index);
+    if (it != m_frames.end()) {
+        *it = frame;
+        return;
+    }
+    if (m_frames.size() >= Capacity)
+        m_frames.remove(m_order.takeFirst());
+    m_order.push_back(index);
+    m_frames.insert(index, frame);
+}
+
+quint64 ItsfDirectory::approximateBytes() const
+{
+    quint64 bytes = sizeof(*this) + quint64(resetTable.size()) * sizeof(quint64)
+        + quint64(ItsfFrameCache::Capacity) * FrameSize;
+    for (const ItsfUnit& unit : units)
+        bytes += sizeof(ItsfUnit) + quint64(unit.path.size()) + 32;   // the name and its header
+    return bytes + quint64(exact.size()) * 48;                        // a hash node per name
+}
+
+namespace {
+
+ItsfFileStamp stampOf(const struct stat& st)
+{
+    ItsfFileStamp stamp;
+    stamp.device = quint64(st.st_dev);
+    stamp.inode = quint64(st.st_ino);
+    stamp.size = quint64(st.st_size);
+    stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return stamp;
+}
+
+} // namespace
+
 bool ItsfArchive::open(const QString& path)
+{
+    return openFile(path) && readDirectory();
+}
+
+bool ItsfArchive::openFile(const QString& path)
 {
     m_error.clear();
     // The reason a file cannot be opened lies in errno, which QFile does not keep apart.
@@ -86,23 +138,64 @@ bool ItsfArchive::open(const QString& path)
         ::close(fd);
         return fail(tr("The file cannot be read."));
     }
-    m_fileSize = quint64(m_file.size());
-    return loadHeader();
+    m_stamp = stampOf(st);
+    return true;
+}
+
+bool ItsfArchive::unchangedSinceOpen() const
+{
+    struct stat st;
+    return m_file.isOpen() && ::fstat(m_file.handle(), &st) == 0 && stampOf(st) == m_stamp;
+}
+
+bool ItsfArchive::readDirectory()
+{
+    if (!m_file.isOpen())
+        return fail(tr("The file cannot be read."));
+    auto dir = std::make_shared<ItsfDirectory>();
+    dir->fileSize = m_stamp.size;
+    m_dir = dir;   // reads below go through it while it is filled; nobody else sees it yet
+    if (!loadHeader(dir.get())) {
+        m_dir.reset();
+        return false;
+    }
+    // The index is built in one pass here, not on demand, so that the published directory
+    // never changes again.
+    dir->exact.reserve(dir->units.size());
+    for (int i = int(dir->units.size()) - 1; i >= 0; --i)   // the first of two equal names wins
+        dir->exact.insert(dir->units[i].path, i);
+    dir->compressedReady = setUpCompressedSection(dir.get());
+    return true;
+}
+
+void ItsfArchive::useDirectory(std::shared_ptr<const ItsfDirectory> directory)
+{
+    m_dir = std::move(directory);
+    m_lzx.reset();
+    m_nextFrame = -1;
+}
+
+const QVector<ItsfUnit>& ItsfArchive::units() const
+{
+    static const QVector<ItsfUnit> none;
+    return m_dir ? m_dir->units : none;
 }
 
 quint64 ItsfArchive::readRaw(quint64 offset, char* buffer, quint64 length)
 {
-    if (offset >= m_fileSize || length == 0)
+    const quint64 fileSize = this->fileSize();
+    if (offset >= fileSize || length == 0)
         return 0;
-    length = std::min(length, m_fileSize - offset);
+    length = std::min(length, fileSize - offset);
     if (!m_file.seek(qint64(offset)))
         return 0;
     const qint64 got = m_file.read(buffer, qint64(length));
     return got > 0 ? quint64(got) : 0;
 }
 
-bool ItsfArchive::loadHeader()
+bool ItsfArchive::loadHeader(ItsfDirectory* dir)
 {
+    const quint64 fileSize = dir->fileSize;
     char header[0x60] = {};
     const quint64 headerRead = readRaw(0, header, sizeof header);
     if (headerRead < 4 || std::memcmp(header, "ITSF", 4) != 0)
@@ -114,49 +207,49 @@ bool ItsfArchive::loadHeader()
     const quint64 directoryOffset = le64(header + 0x48);
     const quint64 directoryLength = le64(header + 0x50);
     if (version >= 3 && headerRead >= 0x60)
-        m_contentOffset = le64(header + 0x58);
+        dir->contentOffset = le64(header + 0x58);
     else
-        m_contentOffset = directoryOffset + directoryLength;
+        dir->contentOffset = directoryOffset + directoryLength;
     if (directoryLength < 0x54 || directoryLength > MaxDirectorySize)
         return fail(tr("The book is damaged: its directory is unreadable."));
-    if (directoryOffset >= m_fileSize || directoryLength > m_fileSize - directoryOffset)
+    if (directoryOffset >= fileSize || directoryLength > fileSize - directoryOffset)
         return fail(tr("The book is damaged: the file is cut short before the end of its directory."));
 
     char section0[0x10] = {};
     if (readRaw(section0Offset, section0, sizeof section0) == sizeof section0)
-        m_declaredLength = le64(section0 + 8);
+        dir->declaredLength = le64(section0 + 8);
 
     // The directory lies within the file (checked above), so this buffer follows real bytes.
-    QByteArray dir(qsizetype(directoryLength), Qt::Uninitialized);
-    if (readRaw(directoryOffset, dir.data(), directoryLength) != directoryLength)
+    QByteArray bytes(qsizetype(directoryLength), Qt::Uninitialized);
+    if (readRaw(directoryOffset, bytes.data(), directoryLength) != directoryLength)
         return fail(tr("The file cannot be read."));
-    if (!readDirectory(dir))
+    if (!parseDirectory(bytes, dir))
         return fail(tr("The book is damaged: its directory is unreadable."));
     return true;
 }
 
-bool ItsfArchive::readDirectory(const QByteArray& dir)
+bool ItsfArchive::parseDirectory(const QByteArray& bytes, ItsfDirectory* dir)
 {
-    const char* d = dir.constData();
+    const char* d = bytes.constData();
     if (std::memcmp(d, "ITSP", 4) != 0)
         return false;
     const quint32 headerLength = le32(d + 8);
     const quint32 chunkSize = le32(d + 0x10);
-    if (headerLength < 0x54 || headerLength >= quint32(dir.size()) || chunkSize < 0x20 || chunkSize > (1u << 20))
+    if (headerLength < 0x54 || headerLength >= quint32(bytes.size()) || chunkSize < 0x20 || chunkSize > (1u << 20))
         return false;
 
     // Every listing chunk is read, wherever the header says the list starts: some compilers
     // name a later chunk as the first one, and following that name would lose objects.
-    const quint64 chunks = (quint64(dir.size()) - headerLength) / chunkSize;
+    const quint64 chunks = (quint64(bytes.size()) - headerLength) / chunkSize;
     for (quint64 i = 0; i < chunks; ++i) {
         const char* chunk = d + headerLength + i * chunkSize;
         if (std::memcmp(chunk, "PMGL", 4) == 0)
-            parseListingChunk(chunk, chunkSize);
+            parseListingChunk(chunk, chunkSize, dir);
     }
     return true;
 }
 
-bool ItsfArchive::parseListingChunk(const char* chunk, quint32 chunkSize)
+bool ItsfArchive::parseListingChunk(const char* chunk, quint32 chunkSize, ItsfDirectory* dir)
 {
     const quint32 freeSpace = le32(chunk + 4);
     const char* p = chunk + 20;
@@ -173,29 +266,21 @@ bool ItsfArchive::parseListingChunk(const char* chunk, quint32 chunkSize)
         unit.space = space;
         unit.start = start;
         unit.length = length;
-        m_units.push_back(std::move(unit));
+        dir->units.push_back(std::move(unit));
     }
     return true;
 }
 
-void ItsfArchive::buildIndex() const
-{
-    m_exact.reserve(m_units.size());
-    // Walk backwards so that the first of two objects with the same name wins.
-    for (int i = int(m_units.size()) - 1; i >= 0; --i)
-        m_exact.insert(m_units[i].path, i);
-    m_indexed = true;
-}
-
 bool ItsfArchive::resolve(const QByteArray& path, ItsfUnit* unit) const
 {
-    if (!m_indexed)
-        buildIndex();
-    int index = m_exact.value(path, -1);
+    if (!m_dir)
+        return false;
+    const QVector<ItsfUnit>& units = m_dir->units;
+    int index = m_dir->exact.value(path, -1);
     if (index < 0) {
         // A name that differs only in ASCII case; rare enough for a plain walk.
-        for (int i = 0; i < m_units.size(); ++i) {
-            if (m_units[i].path.compare(path, Qt::CaseInsensitive) == 0) {
+        for (int i = 0; i < units.size(); ++i) {
+            if (units[i].path.compare(path, Qt::CaseInsensitive) == 0) {
                 index = i;
                 break;
             }
@@ -204,7 +289,7 @@ bool ItsfArchive::resolve(const QByteArray& path, ItsfUnit* unit) const
             return false;
     }
     if (unit)
-        *unit = m_units[index];
+        *unit = units[index];
     return true;
 }
 
@@ -213,9 +298,11 @@ quint64 ItsfArchive::retrieve(const ItsfUnit& unit, char* buffer, quint64 offset
     if (!buffer || offset >= unit.length || length == 0)
         return 0;
     length = std::min(length, unit.length - offset);
+    if (!m_dir)
+        return 0;
     if (unit.space == 0) {
-        const quint64 base = m_contentOffset + unit.start;
-        if (base < m_contentOffset)
+        const quint64 base = m_dir->contentOffset + unit.start;
+        if (base < m_dir->contentOffset)
             return 0;  // overflow
         const quint64 at = base + offset;
         if (at < base)
@@ -242,11 +329,12 @@ quint64 ItsfArchive::read(const ItsfUnit& unit, quint64 offset, quint64 length, 
     const qsizetype base = out->size();
     quint64 done = 0;
     quint64 step = FirstReadStep;
-    if (unit.space == 0) {
-        const quint64 size = m_fileSize;
-        const bool inFile = m_contentOffset <= size && unit.start <= size - m_contentOffset
-            && offset <= size - m_contentOffset - unit.start
-            && length <= size - m_contentOffset - unit.start - offset;
+    if (unit.space == 0 && m_dir) {
+        const quint64 size = m_dir->fileSize;
+        const quint64 contentOffset = m_dir->contentOffset;
+        const bool inFile = contentOffset <= size && unit.start <= size - contentOffset
+            && offset <= size - contentOffset - unit.start
+            && length <= size - contentOffset - unit.start - offset;
         if (inFile)
             step = std::max(step, length);
     }
@@ -267,12 +355,12 @@ quint64 ItsfArchive::read(const ItsfUnit& unit, quint64 offset, quint64 length, 
     return done;
 }
 
-bool ItsfArchive::setUpCompressedSection()
+bool ItsfArchive::setUpCompressedSection(ItsfDirectory* dir)
 {
     ItsfUnit control, table;
-    if (!resolve(ContentName, &m_content) || !resolve(ControlDataName, &control) || !resolve(ResetTableName, &table))
+    if (!resolve(ContentName, &dir->content) || !resolve(ControlDataName, &control) || !resolve(ResetTableName, &table))
         return false;
-    if (m_content.space != 0 || control.space != 0 || table.space != 0)
+    if (dir->content.space != 0 || control.space != 0 || table.space != 0)
         return false;
 
     char c[0x1C] = {};
@@ -290,8 +378,8 @@ bool ItsfArchive::setUpCompressedSection()
         ++bits;
     if ((quint64(1) << bits) != windowSize || bits < 15 || bits > 21)
         return false;
-    m_windowBits = bits;
-    m_framesPerReset = quint32(std::max<quint64>(1, std::min<quint64>(resetInterval / FrameSize, 1u << 20)));
+    dir->windowBits = bits;
+    dir->framesPerReset = quint32(std::max<quint64>(1, std::min<quint64>(resetInterval / FrameSize, 1u << 20)));
 
     char t[0x28] = {};
     if (retrieve(table, t, 0, sizeof t) != sizeof t)
@@ -299,38 +387,40 @@ bool ItsfArchive::setUpCompressedSection()
     const quint32 entries = le32(t + 4);
     const quint32 entrySize = le32(t + 8);
     const quint32 tableOffset = le32(t + 12);
-    m_uncompressedLength = le64(t + 16);
-    m_compressedLength = le64(t + 24);
+    dir->uncompressedLength = le64(t + 16);
+    dir->compressedLength = le64(t + 24);
     const quint64 blockSize = le64(t + 32);
     if (entrySize != 8 || blockSize != FrameSize || entries == 0 || entries > MaxResetEntries)
         return false;
-    if (m_compressedLength > m_content.length)
-        m_compressedLength = m_content.length;
-    const quint64 framesNeeded = (m_uncompressedLength + FrameSize - 1) / FrameSize;
+    if (dir->compressedLength > dir->content.length)
+        dir->compressedLength = dir->content.length;
+    const quint64 framesNeeded = (dir->uncompressedLength + FrameSize - 1) / FrameSize;
     if (framesNeeded > entries)
-        m_uncompressedLength = quint64(entries) * FrameSize;  // content the table cannot reach is not readable
+        dir->uncompressedLength = quint64(entries) * FrameSize;  // content the table cannot reach is not readable
 
     // The table's entries must be in the file before anything is sized by their count.
     QByteArray raw;
     if (read(table, tableOffset, quint64(entries) * 8, &raw) != quint64(entries) * 8)
         return false;
-    m_resetTable.resize(entries);
+    dir->resetTable.resize(entries);
     for (quint32 i = 0; i < entries; ++i)
-        m_resetTable[i] = le64(raw.constData() + quint64(i) * 8);
-
-    m_lzx = std::make_unique<LzxDecoder>(m_windowBits);
-    return m_lzx->isValid();
+        dir->resetTable[i] = le64(raw.constData() + quint64(i) * 8);
+    return true;
 }
 
-const QByteArray* ItsfArchive::frame(quint64 index)
+bool ItsfArchive::frame(quint64 index, QByteArray* out)
 {
-    auto cached = m_frameCache.constFind(index);
-    if (cached != m_frameCache.constEnd())
-        return &*cached;
-    if (index >= quint64(m_resetTable.size()) || index * FrameSize >= m_uncompressedLength)
-        return nullptr;
+    const ItsfDirectory& dir = *m_dir;
+    if (dir.frames->find(index, out))
+        return true;
+    if (index >= quint64(dir.resetTable.size()) || index * FrameSize >= dir.uncompressedLength)
+        return false;
+    if (!m_lzx)
+        m_lzx = std::make_unique<LzxDecoder>(dir.windowBits);
+    if (!m_lzx->isValid())
+        return false;
 
-    const quint64 resetStart = index - index % m_framesPerReset;
+    const quint64 resetStart = index - index % dir.framesPerReset;
     quint64 from = resetStart;
     if (m_nextFrame >= 0 && quint64(m_nextFrame) > resetStart && quint64(m_nextFrame) <= index)
         from = quint64(m_nextFrame);  // continue where the decoder stopped
@@ -338,59 +428,49 @@ const QByteArray* ItsfArchive::frame(quint64 index)
         m_lzx->reset();
 
     QByteArray input;
-    const QByteArray* result = nullptr;
     for (quint64 f = from; f <= index; ++f) {
-        const quint64 begin = m_resetTable[qsizetype(f)];
-        const quint64 end = f + 1 < quint64(m_resetTable.size()) ? m_resetTable[qsizetype(f + 1)] : m_compressedLength;
-        const quint64 outSize = std::min(FrameSize, m_uncompressedLength - f * FrameSize);
-        if (end < begin || end > m_compressedLength || end - begin > 4 * FrameSize) {
+        const quint64 begin = dir.resetTable[qsizetype(f)];
+        const quint64 end = f + 1 < quint64(dir.resetTable.size()) ? dir.resetTable[qsizetype(f + 1)] : dir.compressedLength;
+        const quint64 outSize = std::min(FrameSize, dir.uncompressedLength - f * FrameSize);
+        if (end < begin || end > dir.compressedLength || end - begin > 4 * FrameSize) {
             m_nextFrame = -1;
-            return nullptr;
+            return false;
         }
         input.resize(qsizetype(end - begin));
-        if (retrieve(m_content, input.data(), begin, end - begin) != end - begin) {
+        if (retrieve(dir.content, input.data(), begin, end - begin) != end - begin) {
             m_nextFrame = -1;
-            return nullptr;
+            return false;
         }
-        QByteArray out(qsizetype(outSize), Qt::Uninitialized);
+        QByteArray decoded(qsizetype(outSize), Qt::Uninitialized);
         if (!m_lzx->decodeFrame(reinterpret_cast<const uint8_t*>(input.constData()), size_t(input.size()),
-                                reinterpret_cast<uint8_t*>(out.data()), size_t(outSize))) {
+                                reinterpret_cast<uint8_t*>(decoded.data()), size_t(outSize))) {
             m_nextFrame = -1;
-            return nullptr;
+            return false;
         }
         m_nextFrame = qint64(f + 1);
-        if (m_frameCache.size() >= CachedFrames) {
-            m_frameCache.remove(m_cacheOrder.front());
-            m_cacheOrder.pop_front();
-        }
-        m_cacheOrder.push_back(f);
-        auto it = m_frameCache.insert(f, std::move(out));
+        dir.frames->insert(f, decoded);
         if (f == index)
-            result = &*it;
+            *out = decoded;
     }
-    return result;
+    return true;
 }
 
 quint64 ItsfArchive::readCompressed(quint64 offset, char* buffer, quint64 length)
 {
-    if (!m_compressedTried) {
-        m_compressedTried = true;
-        m_compressedReady = setUpCompressedSection();
-    }
-    if (!m_compressedReady || offset >= m_uncompressedLength)
+    if (!m_dir || !m_dir->compressedReady || offset >= m_dir->uncompressedLength)
         return 0;
-    length = std::min(length, m_uncompressedLength - offset);
+    length = std::min(length, m_dir->uncompressedLength - offset);
     quint64 done = 0;
     while (done < length) {
         const quint64 at = offset + done;
-        const QByteArray* f = frame(at / FrameSize);
-        if (!f)
+        QByteArray f;
+        if (!frame(at / FrameSize, &f))
             break;
         const quint64 inFrame = at % FrameSize;
-        if (inFrame >= quint64(f->size()))
+        if (inFrame >= quint64(f.size()))
             break;
-        const quint64 n = std::min(length - done, quint64(f->size()) - inFrame);
-        std::memcpy(buffer + done, f->constData() + inFrame, size_t(n));
+        const quint64 n = std::min(length - done, quint64(f.size()) - inFrame);
+        std::memcpy(buffer + done, f.constData() + inFrame, size_t(n));
         done += n;
     }
     return done;

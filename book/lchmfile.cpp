@@ -13,6 +13,7 @@ LCHMFile::~LCHMFile()
 
 bool LCHMFile::openBook(const QString& path) { return m_impl->openBook(path); }
 void LCHMFile::closeBook() { m_impl->closeBook(); }
+bool LCHMFile::reusedParse() const { return m_impl->reusedParse; }
 QString LCHMFile::bookTitle() const { return m_impl->bookTitle(); }
 QString LCHMFile::homePage() const { return m_impl->homePage(); }
 bool LCHMFile::parseContents(QVector<LCHMParsedEntry>* out) { return m_impl->parseContents(out); }

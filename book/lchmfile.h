@@ -13,6 +13,12 @@ class LCHMFileImpl;
 
 // A Compiled HTML Help book, opened for one task (loading, a search, an extraction) and
 // closed again. Failures are return values and warnings; this class never shows a dialog.
+//
+// Opening reads the container's directory, the metadata and the topic map once per state of
+// the file: an open of the same file, unchanged since, takes them from the first one (see
+// LCHMBookCache) and costs next to nothing. One object is used by one thread at a time; any
+// number of objects, on any threads, may have the same book open, each with its own file
+// descriptor, sharing only what was read (which never changes) and decoded data (under a lock).
 class LCHMFile
 {
 public:
@@ -23,6 +29,9 @@ public:
 
     // False when the file is missing, unreadable, not a book or damaged: errorString() says which.
     bool openBook(const QString& path);
+    // Whether the last openBook took the book's directory, metadata and topic map from an
+    // earlier open of the same file, unchanged since, instead of reading them again.
+    bool reusedParse() const;
     void closeBook();
     QString bookTitle() const;
     QString homePage() const;

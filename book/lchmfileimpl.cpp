@@ -67,13 +67,28 @@ bool LCHMFileImpl::openBook(const QString& path)
 
     errorString.clear();
     container = std::make_unique<ItsfArchive>();
-    if (!container->open(bookPath)) {
+    if (!container->openFile(bookPath)) {
         errorString = container->errorString();
         container.reset();
         return false;
     }
     fileName = bookPath;
     codec = nullptr;
+
+    // The same book, unchanged since an earlier open in this process, is not read again.
+    if (const auto parsed = LCHMBookCache::instance().find(container->stamp())) {
+        container->useDirectory(parsed->directory);
+        static_cast<LCHMBookMetadata&>(*this) = parsed->metadata;
+        entityMap.clear();   // decoded under whatever codec was there before
+        reusedParse = true;
+        return true;
+    }
+    if (!container->readDirectory()) {
+        errorString = container->errorString();
+        container.reset();
+        fileName.clear();
+        return false;
+    }
 
     readWindowsAndStrings();
     readSystem();
@@ -83,8 +98,14 @@ bool LCHMFileImpl::openBook(const QString& path)
         && resolvePath(QStringLiteral("/#STRINGS"), &stringsUnit)
         && resolvePath(QStringLiteral("/#URLTBL"), &urltblUnit)
         && resolvePath(QStringLiteral("/#URLSTR"), &urlstrUnit);
-    if (tablesValid)
-        buildTopicTitles();
+    if (tablesValid) {
+        // Built when a title is first asked for: opening does not need it. What it may hold
+        // follows from the tables it is built from (paths twice, as UTF-16).
+        quint64 estimate = 0;
+        for (const ItsfUnit* unit : {&topicsUnit, &urltblUnit, &urlstrUnit, &urlstrUnit, &stringsUnit})
+            estimate += std::min(unit->length, MaxTableSize);
+        topicMap = std::make_shared<LCHMTopicMapSlot>(estimate);
+    }
     hasSearchIndex = tablesValid && resolvePath(QStringLiteral("/$FIftiMain"), &searchUnit);
 
     if (contentsFile.isEmpty() && resolvePath(QStringLiteral("/toc.hhc"), nullptr))
@@ -95,6 +116,14 @@ bool LCHMFileImpl::openBook(const QString& path)
         contentsFile = singleRootFile(".hhc");
     if (indexFile.isEmpty())
         indexFile = singleRootFile(".hhk");
+
+    // What was read is kept only when the file did not change while it was read.
+    if (container->unchangedSinceOpen()) {
+        auto parsed = std::make_shared<LCHMParsedBook>();
+        parsed->directory = container->directory();
+        parsed->metadata = *this;
+        LCHMBookCache::instance().insert(container->stamp(), std::move(parsed));
+    }
     return true;
 }
 
@@ -118,17 +147,9 @@ void LCHMFileImpl::closeBook()
         return;
     container.reset();
     fileName.clear();
-    homePath.clear();
-    contentsFile.clear();
-    indexFile.clear();
-    titleBytes.clear();
+    static_cast<LCHMBookMetadata&>(*this) = LCHMBookMetadata();
     entityMap.clear();
-    topicTitles.clear();
-    codec = nullptr;
-    lcid = 0;
-    tablesValid = false;
-    hasSearchIndex = false;
-    topicsUnit = stringsUnit = urltblUnit = urlstrUnit = searchUnit = ItsfUnit();
+    reusedParse = false;
 }
 
 bool LCHMFileImpl::resolvePath(const QString& path, ItsfUnit* unit) const
@@ -269,31 +290,16 @@ void LCHMFileImpl::readSystem()
 
 // Topic titles by path: /#TOPICS records point to a title in /#STRINGS and, through /#URLTBL,
 // to the topic's path in /#URLSTR.
-void LCHMFileImpl::buildTopicTitles()
+std::shared_ptr<const LCHMTopicMap> LCHMFileImpl::buildTopicMap() const
 {
     QByteArray topics, urltbl, urlstr, strings;
     const std::pair<const ItsfUnit*, QByteArray*> tables[] = {
         {&topicsUnit, &topics}, {&urltblUnit, &urltbl}, {&urlstrUnit, &urlstr}, {&stringsUnit, &strings}};
     for (const auto& [unit, buffer] : tables) {
         if (container->read(*unit, 0, MaxTableSize, buffer) == 0)
-            return;
+            return nullptr;
     }
-
-    const QString untitled = QStringLiteral("Untitled");
-    for (quint64 i = 0; i + 16 <= quint64(topics.size()); i += 16) {
-        const quint32 titleOffset = le32At(topics, i + 4);
-        const quint64 tableOffset = le32At(topics, i + 8);
-        if (tableOffset + 12 > quint64(urltbl.size()))
-            continue;
-        const quint64 stringOffset = quint64(le32At(urltbl, tableOffset + 8)) + 8;
-        if (stringOffset >= quint64(urlstr.size()))
-            continue;
-        const QString path = makeAbsolutePath(QString::fromLatin1(cStringAt(urlstr, stringOffset)));
-        const QString title = titleOffset < quint64(strings.size())
-            ? decodeText(cStringAt(strings, titleOffset))
-            : untitled;
-        topicTitles.insert(path, title);
-    }
+    return std::make_shared<const LCHMTopicMap>(topics, urltbl, urlstr, strings);
 }
 
 QString LCHMFileImpl::bookTitle() const
@@ -409,5 +415,17 @@ bool LCHMFileImpl::listFiles(QStringList* out)
 
 QString LCHMFileImpl::topicTitleForUrl(const QString& url) const
 {
-    return topicTitles.value(url);
+    QByteArray title;
+    bool untitled = false;
+    const auto map = topics();
+    if (!map || !map->titleBytes(url, &title, &untitled))
+        return QString();
+    return untitled ? QStringLiteral("Untitled") : decodeText(title);
+}
+
+std::shared_ptr<const LCHMTopicMap> LCHMFileImpl::topics() const
+{
+    if (!topicMap || !container)
+        return nullptr;
+    return topicMap->get([this] { return buildTopicMap(); });
 }

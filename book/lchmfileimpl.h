@@ -1,6 +1,7 @@
 #pragma once
 
 #include "itsfarchive.h"
+#include "lchmbookcache.h"
 #include "lchmparsedentry.h"
 #include "searchquery.h"
 
@@ -24,7 +25,7 @@ struct LCHMTextEncoding
 };
 
 // The work behind LCHMFile: one open book, its metadata, codec and topic map.
-class LCHMFileImpl
+class LCHMFileImpl : public LCHMBookMetadata
 {
 public:
     LCHMFileImpl();
@@ -48,6 +49,9 @@ public:
     bool readFileText(const QString& path, QString* out);
     bool listFiles(QStringList* out);
     QString topicTitleForUrl(const QString& url) const;
+    // The topic map, built on first use; null when the book has no topic tables or they do
+    // not read.
+    std::shared_ptr<const LCHMTopicMap> topics() const;
     bool resolvePath(const QString& path, ItsfUnit* unit) const;
     quint64 readObjectRange(const ItsfUnit& unit, unsigned char* buffer, quint64 offset, quint64 length);
 
@@ -104,24 +108,17 @@ public:
     std::unique_ptr<ItsfArchive> container;
     QString errorString;   // why the last openBook or read failed
     QString fileName;
-    QByteArray homePath;
-    QByteArray contentsFile;
-    QByteArray indexFile;  // the keyword index sitemap, e.g. "/index.hhk"; empty when there is none
-    QByteArray titleBytes;
-    quint16 lcid = 0;
-    QTextCodec* codec = nullptr;
+    // The book's metadata, language and topic map are the LCHMBookMetadata members.
     QMap<QString, QString> entityMap;
-    bool tablesValid = false;
-    ItsfUnit topicsUnit, stringsUnit, urltblUnit, urlstrUnit;
-    bool hasSearchIndex = false;
-    ItsfUnit searchUnit;
-    QMap<QString, QString> topicTitles;
+    // Whether this open took its directory and metadata from an earlier open of the same
+    // unchanged file.
+    bool reusedParse = false;
 
 private:
     bool resolveForReading(const QString& path, ItsfUnit* unit);
     void readWindowsAndStrings();
     void readSystem();
     QByteArray singleRootFile(const char* extension) const;
-    void buildTopicTitles();
+    std::shared_ptr<const LCHMTopicMap> buildTopicMap() const;
     void fillEntityMap();
 };

@@ -55,6 +55,12 @@ SearchWidget::SearchWidget(QWidget* parent)
     connect(m_queryEdit, &QLineEdit::returnPressed, this, &SearchWidget::search);
     connect(m_searchButton, &QPushButton::clicked, this, &SearchWidget::search);
     connect(m_resultList, &QListWidget::itemDoubleClicked, this, &SearchWidget::setCurrentUrl);
+    connect(&m_watcher, &QFutureWatcher<Found>::finished, this, [this] {
+        // The future a newer search replaced reports nothing here: the watcher follows the
+        // newest future only.
+        if (m_watcher.future().isValid() && m_watcher.future().resultCount() > 0)
+            showResults(m_watcher.result());
+    });
 
     m_pageTextCheck->setToolTip(tr("Search an index of the pages' text that Pagewick builds, "
                                    "instead of the book's own index"));
@@ -225,31 +231,47 @@ void SearchWidget::search()
         return;
     }
 
-    m_resultUrls.clear();
-    m_resultTitles.clear();
+    // The work, the book and the index it reads belong to the worker; the window only waits
+    // for the result. The text index job is shared, so it outlives a panel that goes first.
+    m_searching = true;
+    m_watcher.setFuture(QtConcurrent::run(&SearchWidget::runSearch, m_bookPath, query, m_job));
+}
 
-    // Each search reads the book anew. A book that does not open has no index, and the
-    // search below then simply finds nothing.
+SearchWidget::Found SearchWidget::runSearch(const QString& bookPath, const QString& query,
+                                            std::shared_ptr<TextIndexJob> job)
+{
+    Found found;
+    found.query = query;
+    // Each search reads the book anew (a book opened before costs little: its parse is
+    // kept). A book that does not open has no index, and the search then finds nothing.
     LCHMFile book;
-    book.openBook(m_bookPath);
-    if (m_job)
-        m_job->search(book, query, &m_resultUrls, MaxResults);
+    book.openBook(bookPath);
+    if (job)
+        job->search(book, query, &found.urls, MaxResults);
     else
-        book.fullTextSearch(query, &m_resultUrls, MaxResults);
-    if (m_resultUrls.size() > MaxResults)
-        m_resultUrls.resize(MaxResults);
+        book.fullTextSearch(query, &found.urls, MaxResults);
+    if (found.urls.size() > MaxResults)
+        found.urls.resize(MaxResults);
 
-    for (const QString& url : std::as_const(m_resultUrls)) {
+    found.titles.reserve(found.urls.size());
+    for (const QString& url : std::as_const(found.urls)) {
         QString title = book.topicTitleForUrl(url);
-        if (title.isEmpty() && m_job)
-            title = m_job->pageTitle(url);   // a page the book's topic table leaves out
-        m_resultTitles.append(title);
+        if (title.isEmpty() && job)
+            title = job->pageTitle(url);   // a page the book's topic table leaves out
+        found.titles.append(title);
     }
-    book.closeBook();
+    return found;
+}
 
+void SearchWidget::showResults(const Found& found)
+{
+    m_searching = false;
+    m_resultUrls = found.urls;
+    m_resultTitles = found.titles;
     if (m_resultUrls.isEmpty()) {
         m_resultList->clear();
         emit noTopicSearched();
+        emit searched();
         return;
     }
 
@@ -269,7 +291,8 @@ void SearchWidget::search()
         item->setData(Qt::UserRole, m_resultUrls.at(i));
         m_resultList->addItem(item);   // the list sorts it into place
     }
-    m_lastQuery = query;
+    m_lastQuery = found.query;
+    emit searched();
 }
 
 void SearchWidget::setCurrentUrl(QListWidgetItem* currentItem)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFutureWatcher>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -27,6 +28,10 @@ class QPushButton;
 // chooses that index for any book; it is remembered per book in the settings. While the
 // index is being built the panel shows its progress, and a search answers from the pages
 // indexed so far, or waits for all of them when the reader asks so.
+//
+// A search runs on a worker thread, so the window stays responsive however long it takes; its
+// results replace the list when it is done. A search started while another runs supersedes
+// it: only the newest one's results are shown.
 class SearchWidget : public QWidget
 {
     Q_OBJECT
@@ -58,11 +63,15 @@ public:
     // Whether searches use the text index built from the pages, and whether it is complete.
     bool searchesPageText() const { return m_job != nullptr; }
     bool pageTextIndexed() const;
+    // Whether a search was started whose results are still to be shown.
+    bool isSearching() const { return m_searching; }
 
     // The settings key that remembers the check box for the book at `path`.
     static QString pageTextSettingsKey(const QString& path);
 
 signals:
+    // The newest search is done and its results (or none) are shown.
+    void searched();
     void noTopicSearched();
     void currentUrlChanged(const QString& currentUrl, const QString& keyword);
 
@@ -85,6 +94,15 @@ private:
     void stopIndexing();
     void showIndexProgress();
     void indexFinished();
+    // The topics one search found, with their titles, in the order the index gave them.
+    struct Found
+    {
+        QString query;
+        QStringList urls;
+        QStringList titles;
+    };
+    static Found runSearch(const QString& bookPath, const QString& query, std::shared_ptr<TextIndexJob> job);
+    void showResults(const Found& found);
 
     QLabel* m_promptLabel = nullptr;
     QLineEdit* m_queryEdit = nullptr;
@@ -103,4 +121,9 @@ private:
     std::shared_ptr<TextIndexJob> m_job;
     QThread* m_thread = nullptr;   // runs m_job; owned here, waited for before it goes
     bool m_searchWaiting = false;
+
+    // The newest search; a newer one takes the watcher over, and the older one's results
+    // are dropped when they come.
+    QFutureWatcher<Found> m_watcher;
+    bool m_searching = false;
 };

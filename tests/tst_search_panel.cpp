@@ -169,6 +169,8 @@ void TestSearchPanel::enterAndButtonSearchAlike()
         QTest::keyClick(panel.queryEdit(), Qt::Key_Return);
     else
         QTest::mouseClick(panel.searchButton(), Qt::LeftButton);
+    QVERIFY(panel.isSearching());   // on a worker: the click returns before the results
+    QTRY_VERIFY(!panel.isSearching());
 
     QCOMPARE(resultsOf(panel), kNebulaResults);
     QCOMPARE(panel.lastQuery(), QStringLiteral("nebula"));
@@ -177,6 +179,7 @@ void TestSearchPanel::enterAndButtonSearchAlike()
     // A second search replaces the results; a new book path leaves them alone.
     panel.queryEdit()->setText(QStringLiteral("zephyr"));
     panel.search();
+    QTRY_VERIFY(!panel.isSearching());
     QCOMPARE(resultsOf(panel), QStringList{"Chapter Two|/chapter2.htm"});
     panel.setBookPath(m_dir.filePath(QStringLiteral("other.chm")));
     QCOMPARE(resultsOf(panel), QStringList{"Chapter Two|/chapter2.htm"});
@@ -201,12 +204,14 @@ void TestSearchPanel::nothingToSearch()
     panel.setBookPath(m_english);
     panel.queryEdit()->setText(QStringLiteral("zephyr"));
     panel.search();
+    QTRY_VERIFY(!panel.isSearching());
     QCOMPARE(panel.resultList()->count(), 1);
 
     panel.setBookPath(withBook ? m_english : QString());
     panel.queryEdit()->setText(query);
     QSignalSpy nothing(&panel, &SearchWidget::noTopicSearched);
     QTest::keyClick(panel.queryEdit(), Qt::Key_Return);
+    QTRY_VERIFY(!panel.isSearching());
     panel.searchButton()->click();
     QCOMPARE(nothing.count(), 0);
     QCOMPARE(resultsOf(panel), QStringList{"Chapter Two|/chapter2.htm"});
@@ -233,6 +238,7 @@ void TestSearchPanel::searchFindingNothing()
     panel.setBookPath(m_english);
     panel.queryEdit()->setText(QStringLiteral("nebula"));
     panel.search();
+    QTRY_VERIFY(!panel.isSearching());
     QCOMPARE(panel.resultList()->count(), 3);
 
     panel.setBookPath(book == QLatin1String("missing.chm") ? m_dir.filePath(book) : testBookPath(book));
@@ -240,6 +246,7 @@ void TestSearchPanel::searchFindingNothing()
     QSignalSpy nothing(&panel, &SearchWidget::noTopicSearched);
     QSignalSpy chosen(&panel, &SearchWidget::currentUrlChanged);
     panel.search();
+    QTRY_VERIFY(!panel.isSearching());
     QCOMPARE(nothing.count(), 1);
     QCOMPARE(panel.resultList()->count(), 0);
     QCOMPARE(panel.lastQuery(), QStringLiteral("nebula"));
@@ -258,6 +265,7 @@ void TestSearchPanel::untitledAndEqualTitles()
     panel.setBookPath(retitled);
     panel.queryEdit()->setText(QStringLiteral("nebula"));
     panel.search();
+    QTRY_VERIFY(!panel.isSearching());
     QStringList results = resultsOf(panel);
     QCOMPARE(results.value(0), QStringLiteral("|/intro.htm"));
     std::sort(results.begin() + 1, results.end());   // equal titles come in either order
@@ -272,6 +280,7 @@ void TestSearchPanel::doubleClickSendsPathAndQuery()
     panel.setBookPath(m_english);
     panel.queryEdit()->setText(QStringLiteral("Nebula"));   // handed on exactly as typed
     panel.search();
+    QTRY_VERIFY(!panel.isSearching());
     QCOMPARE(resultsOf(panel), kNebulaResults);
     panel.queryEdit()->setText(QStringLiteral("typed but not searched"));
     panel.show();
@@ -308,9 +317,11 @@ void TestSearchPanel::pageText()
         QVERIFY(panel.searchesPageText());
         panel.queryEdit()->setText(QStringLiteral("miller"));
         panel.search();   // answers from the pages indexed so far, or runs when all are
+        QTRY_VERIFY(!panel.isSearching());
         QTRY_VERIFY(panel.pageTextIndexed());
         if (!wait)
             panel.search();
+        QTRY_VERIFY(!panel.isSearching());
         QTRY_COMPARE(resultsOf(panel), QStringList{"Chapter One|/chapter1.htm"});
         QTRY_COMPARE(panel.indexLabel()->text(), QStringLiteral("8 pages indexed"));
         QVERIFY(!panel.waitCheck()->isVisible());
