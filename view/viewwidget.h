@@ -65,6 +65,9 @@ signals:
     void canNote(bool bo);
     void urlToFavorites(QString str);
     void topicToFavorites(QString str);
+    // Where back, forward and home can go: sent whenever that may have changed, whatever the
+    // last load did (a failed one included).
+    void historyChanged(bool canGoBack, bool canGoForward, bool canGoHome);
 
 private:
     friend class TestViewWidget;
@@ -84,6 +87,10 @@ private:
     // The first occurrence of searchKeyword, or of each of its words, painted light blue.
     void paintSearchKeyword();
     void warn(const QString& title, const QString& text);
+    void reportHistory();
+
+    // Resolution of the pages a print preview shows: a page fits the screen at about this.
+    static constexpr int kPreviewDpi = 72;
 
     double zoomFactor = 1.0;
     QString noteColor;
