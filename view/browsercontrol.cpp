@@ -281,8 +281,7 @@ void BrowserControl::ifReaderClicked(const QUrl& url, std::function<void()> foll
 
 bool BrowserControl::isOwnBookUrl(const QUrl& url) const
 {
-    const QUrl shown = m_page->url();
-    return origins().isOwnBook(shown.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment), url);
+    return origins().isOwnBook(m_page->url(), url);
 }
 
 bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame,
@@ -320,7 +319,16 @@ bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::Navigatio
         const QString shownBook = origins().bookOf(shown);
         const QString relativeTo = shownBook.isEmpty() ? m_bookPath : shownBook;
         const QString target = BookOrigins::bookNamedBy(url, relativeTo);
-        if (!target.isEmpty() && (viewsOwn || isOwnBookUrl(url)))
+        if (!target.isEmpty() && !viewsOwn && isOwnBookUrl(url)) {
+            // A page of the book asks for a page of its own book by a book URL: it is served
+            // under that address, as asked. (Under its page address, a page that checks its
+            // own address would ask again at every load, for ever.)
+            origins().registerDocument(url, target);
+            return true;
+        }
+        if (viewsOwn && !origins().bookOfDocument(url).isEmpty())
+            return true;   // back, forward or reload to a document shown so
+        if (!target.isEmpty() && viewsOwn)
             loadLater(origins().pageUrl(url, relativeTo));
         else if (!target.isEmpty() && type == QWebEnginePage::NavigationTypeLinkClicked)
             ifReaderClicked(url, [this, url, relativeTo] { m_page->load(origins().pageUrl(url, relativeTo)); });
