@@ -197,6 +197,7 @@ private slots:
     void pagesRewritingTheirAddressSettle_data();
     void pagesRewritingTheirAddressSettle();
     void historyOutlivesFailedLoads();
+    void backAfterAnAnchorReturnsToThePlace_data();
     void backAfterAnAnchorReturnsToThePlace();
     void printsLongPagesAsDocuments();
 
@@ -1034,17 +1035,31 @@ void TestViewWidget::historyOutlivesFailedLoads()
     QTRY_COMPARE(state(), (QVariantList{true, false, true}));
 }
 
+void TestViewWidget::backAfterAnAnchorReturnsToThePlace_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::newRow("anchor") << QStringLiteral("#jump");
+    QTest::newRow("page and anchor") << QStringLiteral("#jump-page");
+    QTest::newRow("book URL and anchor") << QStringLiteral("#jump-book");
+    QTest::newRow("from a panel") << QString();
+}
+
 void TestViewWidget::backAfterAnAnchorReturnsToThePlace()
 {
+    QFETCH(QString, link);
     m_view->resize(400, 300);
     m_view->setBookPath(m_viewPages);
     QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/anchors.htm")); }));
     pageValue(QStringLiteral("document.getElementById('jump').scrollIntoView()"));
     const QPoint place = browser()->scrollPosition().value_or(QPoint());
     QVERIFY(place.y() > 0);
-    QVERIFY(clickOn(QStringLiteral("#jump")));
+    if (link.isEmpty())
+        m_view->setCurrentPage(QStringLiteral("/anchors.htm#end"));
+    else
+        QVERIFY(clickOn(link));
     QTRY_COMPARE(m_view->currentPath, QStringLiteral("/anchors.htm#end"));
     QTRY_VERIFY(browser()->scrollPosition().value_or(QPoint()).y() > place.y());
+    QTest::qWait(300);
 
     // One press, and the reader is where the jump was made.
     m_view->back();
