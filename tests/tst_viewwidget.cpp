@@ -1111,7 +1111,7 @@ void TestViewWidget::printsLongPagesAsDocuments()
     QVERIFY(document.getAllText(0).text().contains(QStringLiteral("Paragraph 1 of section 1 of the manual")));
     QVERIFY(document.getAllText(document.pageCount() - 1).text().contains(QStringLiteral("of section 40")));
 
-    // The preview: every page shown within seconds, at screen resolution, in bounded memory.
+    // The preview: every sheet shown within seconds, at screen resolution, in bounded memory.
     const qint64 memoryBefore = memoryKb();
     qint64 shownMs = -1;
     qint64 memoryShownKb = -1;
@@ -1139,7 +1139,9 @@ void TestViewWidget::printsLongPagesAsDocuments()
     QVERIFY(pages > 50);
     // About 4 s on a quiet machine of two cores; the bound leaves room for a busy one.
     QVERIFY2(shownMs >= 0 && shownMs < 20000, qPrintable(QString::number(shownMs)));
-    QVERIFY2(memoryGrowthKb < 512 * 1024, qPrintable(QString::number(memoryGrowthKb)));
+    // 400 to 600 MB here, most of it the engine's own; sheets drawn at print resolution took
+    // gigabytes.
+    QVERIFY2(memoryGrowthKb < 1024 * 1024, qPrintable(QString::number(memoryGrowthKb)));
 }
 
 int main(int argc, char** argv)

@@ -586,7 +586,7 @@ void BrowserControl::pdfOfPage(const QPageLayout& layout, std::function<void(con
 }
 
 bool BrowserControl::printPage(QPrinter* printer, int maxDpi, const std::function<bool(int, int)>& progress,
-                               QImage::Format format)
+                               qint64 budgetBytes)
 {
     if (!printer || m_printing)
         return false;
@@ -612,7 +612,7 @@ bool BrowserControl::printPage(QPrinter* printer, int maxDpi, const std::functio
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     if (!answer->first || answer->second.isEmpty())
         return false;
-    return toPdfFile || paintPdfPages(answer->second, printer, maxDpi, progress, format);
+    return toPdfFile || paintPdfPages(answer->second, printer, maxDpi, progress, budgetBytes);
 }
 
 void BrowserControl::savePage(const QString& filePath, bool singleFileArchive)

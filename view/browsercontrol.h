@@ -2,7 +2,6 @@
 
 #include "textrange.h"
 
-#include <QImage>
 #include <QPoint>
 #include <QSet>
 #include <QString>
@@ -108,10 +107,10 @@ public:
     void pdfOfPage(const QPageLayout& layout, std::function<void(const QByteArray& pdf)> done);
     // Prints onto printer and waits. A printer that writes a PDF file gets the engine's PDF;
     // any other (a device, a print preview) gets the PDF's pages as images of at most maxDpi,
-    // progress and format as in paintPdfPages.
+    // progress and budgetBytes as in paintPdfPages.
     bool printPage(QPrinter* printer, int maxDpi = kPrinterDpi,
                    const std::function<bool(int done, int total)>& progress = {},
-                   QImage::Format format = QImage::Format_RGB888);   // waits until printed
+                   qint64 budgetBytes = 0);   // waits until printed
     void savePage(const QString& filePath, bool singleFileArchive);
     void copy();
 

@@ -13,7 +13,7 @@
 Q_LOGGING_CATEGORY(lcPrint, "pagewick.view.print", QtWarningMsg)
 
 bool paintPdfPages(const QByteArray& pdf, QPrinter* printer, int maxDpi,
-                   const std::function<bool(int done, int total)>& progress, QImage::Format format)
+                   const std::function<bool(int done, int total)>& progress, qint64 budgetBytes)
 {
     if (!printer || maxDpi <= 0)
         return false;
@@ -38,7 +38,17 @@ bool paintPdfPages(const QByteArray& pdf, QPrinter* printer, int maxDpi,
     // Sheets are drawn whole, margins included: the engine laid the page out inside them.
     const QRectF sheet = printer->paperRect(QPrinter::DevicePixel);
     const QRectF target = sheet.translated(-printer->pageRect(QPrinter::DevicePixel).topLeft());
-    const double dpi = std::min(double(maxDpi), double(printer->resolution()));
+    double dpi = std::min(double(maxDpi), double(printer->resolution()));
+    if (budgetBytes > 0) {
+        double squareInches = 0;
+        for (int page = first; page <= last; ++page) {
+            const QSizeF points = document.pagePointSize(page);
+            squareInches += points.width() / 72.0 * points.height() / 72.0;
+        }
+        constexpr double kBytesPerPixel = 3;   // QImage::Format_RGB888
+        if (squareInches > 0)
+            dpi = std::min(dpi, std::max(double(kMinBudgetDpi), std::sqrt(budgetBytes / kBytesPerPixel / squareInches)));
+    }
 
     QPainter painter;
     if (!painter.begin(printer)) {
@@ -58,7 +68,8 @@ bool paintPdfPages(const QByteArray& pdf, QPrinter* printer, int maxDpi,
             qCWarning(lcPrint) << "page" << page + 1 << "could not be rendered";
             return false;
         }
-        image = std::move(image).convertToFormat(format);
+        // Images without alpha take less room, on the way to the printer and in a preview.
+        image = std::move(image).convertToFormat(QImage::Format_RGB888);
         painter.drawImage(target, image);
         if (progress && !progress(page - first + 1, total))
             return false;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QImage>
 
 #include <functional>
 
@@ -13,11 +12,12 @@ class QPrinter;
 // resolution but never above maxDpi, so a 1200 dpi printer costs no more than maxDpi does; only
 // one page's image exists at a time. The printer's page range (fromPage/toPage) is honoured.
 //
-// The images are kept in `format` (without alpha): a print preview holds every page's image at
-// once, and a format of fewer bytes a pixel keeps a long page's preview small.
+// A print preview keeps every sheet's image at once. With a budget above 0, the resolution is
+// lowered further, down to kMinBudgetDpi, so that all the sheets' images together (three bytes
+// a pixel) stay within budgetBytes.
 //
 // progress(done, total) is called after each page; returning false stops the printing, which
 // then fails. False, too, when the bytes are no PDF or the printer cannot be painted on.
+constexpr int kMinBudgetDpi = 36;
 bool paintPdfPages(const QByteArray& pdf, QPrinter* printer, int maxDpi,
-                   const std::function<bool(int done, int total)>& progress = {},
-                   QImage::Format format = QImage::Format_RGB888);
+                   const std::function<bool(int done, int total)>& progress = {}, qint64 budgetBytes = 0);

@@ -9,10 +9,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QPrintDialog>
-#include <QPrintPreviewDialog>
 #include <QPaintEngine>
 #include <QPointer>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QVBoxLayout>
@@ -259,9 +259,9 @@ void ViewWidget::printPreview()
         QProgressDialog progress(tr("Preparing the preview..."), tr("Cancel"), 0, 0, this);
         progress.setWindowModality(Qt::WindowModal);
         progress.setMinimumDuration(500);
-        // The preview keeps every page it is given: pages at screen resolution, in two bytes a
-        // pixel, keep a long page's preview to a few hundred MB.
-        // Printed from the preview, pages are drawn at print resolution again.
+        // The preview keeps every sheet it is given: sheets at screen resolution, lower still
+        // for a long page, keep it to a few hundred MB. Printed from the preview, sheets are
+        // drawn at print resolution again.
         const bool forScreen = target->paintEngine() && target->paintEngine()->type() == QPaintEngine::Picture;
         browser->printPage(target, forScreen ? kPreviewDpi : BrowserControl::kPrinterDpi,
                            [&progress](int done, int total) {
@@ -270,7 +270,7 @@ void ViewWidget::printPreview()
                                progress.setValue(done);
                                return !progress.wasCanceled();
                            },
-                           forScreen ? QImage::Format_RGB16 : QImage::Format_RGB888);
+                           forScreen ? kPreviewBudgetBytes : 0);
     });
     preview.exec();
 }
