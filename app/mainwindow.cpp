@@ -102,6 +102,7 @@ MainWindow::MainWindow() : QMainWindow(nullptr), noteColor(QString::fromLatin1(k
     connect(this, &MainWindow::homeUrlChanged, view, &ViewWidget::setCurrentPage);
     connect(this, &MainWindow::homeUrlChanged, view, &ViewWidget::setHomeUrl);
     connect(view, &ViewWidget::canNote, this, &MainWindow::setNoteDisable);
+    connect(view, &ViewWidget::historyChanged, this, &MainWindow::setHistoryEnabled);
     connect(contentsWidget, &ContentsWidget::currentUrlChanged, view, &ViewWidget::setCurrentPage);
     connect(searchWidget, &SearchWidget::noTopicSearched, view, &ViewWidget::tellAboutThis);
     connect(searchWidget, &SearchWidget::currentUrlChanged, view, &ViewWidget::setCurrentPageBySearch);
@@ -621,9 +622,18 @@ void MainWindow::about()
 
 void MainWindow::setNoteDisable(bool b)
 {
-    for (QAction* action : {backAction, forwardAction, homeAction, zoomOutAction, zoomInAction, saveAsAction,
-                            copyAction, printPreviewAction, printAction, noteAction, eraseAction})
+    // Back, forward and home follow the view's history instead: a failed load must not trap
+    // the reader on it.
+    for (QAction* action : {zoomOutAction, zoomInAction, saveAsAction, copyAction, printPreviewAction, printAction,
+                            noteAction, eraseAction})
         action->setEnabled(b);
+}
+
+void MainWindow::setHistoryEnabled(bool canGoBack, bool canGoForward, bool canGoHome)
+{
+    backAction->setEnabled(canGoBack);
+    forwardAction->setEnabled(canGoForward);
+    homeAction->setEnabled(canGoHome);
 }
 
 void MainWindow::preference()

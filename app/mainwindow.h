@@ -85,6 +85,7 @@ public slots:
     void bookmark();
     void about();
     void setNoteDisable(bool b);
+    void setHistoryEnabled(bool canGoBack, bool canGoForward, bool canGoHome);
     void preference();
     void openBook();
     void help();

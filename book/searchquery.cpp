@@ -166,11 +166,8 @@ void SearchQuery::cleanWord(QString& word)
     word.remove(disallowed);
 }
 
-bool SearchQuery::evaluate(SearchWordSource& source, const QString& query, SearchHitList* out)
+SearchQuery::Terms SearchQuery::parse(const QString& query)
 {
-    if (!out)
-        return false;
-
     static const QRegularExpression phrasePattern(
         QStringLiteral("\"(.*?)\""), QRegularExpression::DotMatchesEverythingOption);
     static const QRegularExpression blanks(
@@ -179,7 +176,7 @@ bool SearchQuery::evaluate(SearchWordSource& source, const QString& query, Searc
         QStringLiteral("([^\\s]+)"), QRegularExpression::UseUnicodePropertiesOption);
 
     // Quoted phrases first; what lies between them is joined and read as words.
-    QVector<QStringList> phrases;
+    Terms terms;
     QString rest;
     qsizetype from = 0;
     for (auto it = phrasePattern.globalMatch(query); it.hasNext();) {
@@ -189,19 +186,26 @@ bool SearchQuery::evaluate(SearchWordSource& source, const QString& query, Searc
         QStringList parts = match.captured(1).split(blanks);   // empty parts stay
         for (QString& part : parts)
             cleanWord(part);
-        phrases.append(parts);
+        terms.phrases.append(parts);
     }
     rest += QStringView(query).mid(from);
 
-    QStringList includeWords, excludeWords;
     for (auto it = wordPattern.globalMatch(rest); it.hasNext();) {
         QString word = it.next().captured(1);
         const QChar sign = word.at(0);
         if (sign == QLatin1Char('-') || sign == QLatin1Char('+'))
             word.remove(0, 1);
         cleanWord(word);
-        (sign == QLatin1Char('-') ? excludeWords : includeWords).append(word);
+        (sign == QLatin1Char('-') ? terms.excludeWords : terms.includeWords).append(word);
     }
+    return terms;
+}
+
+bool SearchQuery::evaluate(SearchWordSource& source, const QString& query, SearchHitList* out)
+{
+    if (!out)
+        return false;
+    const Terms terms = parse(query);
 
     // Phrases, then include words, narrow the result; exclude words remove from it.
     SearchHitList result;
@@ -216,19 +220,19 @@ bool SearchQuery::evaluate(SearchWordSource& source, const QString& query, Searc
         result.removeIf([&topics](const SearchHit& hit) { return !topics.contains(hit.urlOffset); });
     };
 
-    for (const QStringList& phrase : std::as_const(phrases)) {
+    for (const QStringList& phrase : terms.phrases) {
         SearchHitList found;
         if (!lookupPhrase(source, phrase, &found))
             return false;
         narrow(found);
     }
-    for (const QString& word : std::as_const(includeWords)) {
+    for (const QString& word : terms.includeWords) {
         SearchHitList found;
         if (!lookupWord(source, word, false, &found))
             return false;
         narrow(found);
     }
-    for (const QString& word : std::as_const(excludeWords)) {
+    for (const QString& word : terms.excludeWords) {
         if (result.isEmpty())
             break;
         SearchHitList found;

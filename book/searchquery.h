@@ -51,6 +51,16 @@ bool lookupWord(SearchWordSource& source, const QString& word, bool phraseMode, 
 bool lookupPhrase(SearchWordSource& source, const QStringList& words, SearchHitList* hits);
 // Removes from `word` everything a query word cannot hold.
 void cleanWord(QString& word);
+// A query read into its parts, each word cleaned: the "quoted phrases" (a phrase's empty words
+// stay, so that it matches nothing), the words that must occur (+word among them) and the
+// -words whose topics are dropped.
+struct Terms
+{
+    QVector<QStringList> phrases;
+    QStringList includeWords;
+    QStringList excludeWords;
+};
+Terms parse(const QString& query);
 // The topics that answer `query`, in the order of its first phrase or word. False when a
 // phrase or a required word is not stored at all (nothing can match then).
 bool evaluate(SearchWordSource& source, const QString& query, SearchHitList* result);

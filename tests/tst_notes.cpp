@@ -552,15 +552,19 @@ void TestNotes::keyword_data()
     QTest::addColumn<QStringList>("passages");
     QTest::addColumn<QList<int>>("occurrences");
 
-    QTest::newRow("whole") << "red fox" << QStringList{"red fox"} << QList<int>{0};
-    QTest::newRow("word by word, from the previous match on")
-        << "Cell fox" << QStringList{"Cell", "fox"} << QList<int>{0, 1};
-    QTest::newRow("a word before the previous match is not found")
-        << "fox quick" << QStringList{"fox"} << QList<int>{0};
-    QTest::newRow("case-sensitive") << "Case matters" << QStringList{"Case"} << QList<int>{0};
-    QTest::newRow("quotation marks, as a whole") << "\"red fox\"" << QStringList{"\"red fox\""} << QList<int>{0};
-    QTest::newRow("quotation marks, word by word")
-        << "\"red dog\"" << QStringList{"\"red"} << QList<int>{0};
+    // What the search matched: its words in any letter case, each where it first stands as a
+    // word, a quoted phrase as a whole, never a word it excluded. Passages in page order.
+    QTest::newRow("words, each where it first stands")
+        << "red fox" << QStringList{"fox", "red"} << QList<int>{0, 0};
+    QTest::newRow("in query order or not") << "fox quick" << QStringList{"quick", "fox"} << QList<int>{0, 0};
+    QTest::newRow("any letter case") << "case MATTERS" << QStringList{"Case", "Matters"} << QList<int>{0, 0};
+    QTest::newRow("a phrase as a phrase") << "\"red fox\"" << QStringList{"red fox"} << QList<int>{0};
+    QTest::newRow("a phrase across elements and lines")
+        << "\"cell one cell two\"" << QStringList{"Cell one", "Cell two"} << QList<int>{0, 0};
+    QTest::newRow("a phrase not on the page") << "\"red dog\"" << QStringList() << QList<int>();
+    QTest::newRow("excluded words are not painted") << "jumps -fox -lazy" << QStringList{"jumps"} << QList<int>{0};
+    QTest::newRow("+word is a word") << "+lazy" << QStringList{"lazy"} << QList<int>{0};
+    QTest::newRow("not inside a longer word") << "peat" << QStringList() << QList<int>();
     QTest::newRow("empty") << "" << QStringList() << QList<int>();
 }
 

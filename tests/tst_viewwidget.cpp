@@ -2,6 +2,7 @@
 // by the tests: navigation and its events, book paths, missing pages, the zoom, the saved
 // scroll position, the page's characters, what book pages may reach, the page commands, and
 // the view's keys and find bar.
+#include "../bench/windowfreeze.h"
 #include "bookorigin.h"
 #include "bookscheme.h"
 #include "browsercontrol.h"
@@ -19,6 +20,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLineEdit>
+#include <QPdfDocument>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -44,6 +48,32 @@ QByteArray contents(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The processor time a process has used, in clock ticks; -1 when it cannot be read.
+qint64 cpuTicks(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // The fields after the command name (which may hold spaces) in parentheses; utime and
+    // stime are the 14th and 15th of the whole line.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? fields.at(11).toLongLong() + fields.at(12).toLongLong() : -1;
+}
+
+// The memory this process holds, in kB (VmRSS); -1 when it cannot be read.
+qint64 memoryKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
 }
 
 QString exact(double value)
@@ -173,6 +203,12 @@ private slots:
     void copyAndSelectAllKeys();
     void findBar_data();
     void findBar();
+    void pagesRewritingTheirAddressSettle_data();
+    void pagesRewritingTheirAddressSettle();
+    void historyOutlivesFailedLoads();
+    void backAfterAnAnchorReturnsToThePlace_data();
+    void backAfterAnAnchorReturnsToThePlace();
+    void printsLongPagesAsDocuments();
 
 private:
     BrowserControl* browser() const { return m_view->browser; }
@@ -1103,6 +1139,177 @@ void TestViewWidget::findBar()
     QVERIFY(focusedPage());
     press(QStringLiteral("Esc"));
     QVERIFY(bar->isHidden());
+}
+
+void TestViewWidget::pagesRewritingTheirAddressSettle_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("ms-its: while the address lacks it") << QStringLiteral("/rewrite.htm");
+    QTest::newRow("mk:@MSITStore:, with an image so named") << QStringLiteral("/rewrite-mk.htm");
+}
+
+void TestViewWidget::pagesRewritingTheirAddressSettle()
+{
+    // Books whose scripts put the page under its own book URL: the page is served under that
+    // address as asked, loads once and rests, and is reported by its bare in-book path.
+    QFETCH(QString, path);
+    m_view->setBookPath(m_viewPages);
+    QSignalSpy started(page(), &QWebEnginePage::loadStarted);
+    QSignalSpy reports(m_view, &ViewWidget::urlToFavorites);
+    QVERIFY(loads([&] { m_view->setCurrentPage(path); }));
+    const qint64 pid = page()->renderProcessPid();
+    const qint64 ticksBefore = cpuTicks(pid);
+    QTest::qWait(2000);
+    const qint64 busyTicks = cpuTicks(pid) - ticksBefore;
+    QCOMPARE(started.count(), 1);
+    QCOMPARE(reports.count(), 1);
+    QCOMPARE(m_view->currentPath, path);
+    // A clock tick is 10 ms: the renderer idles nearly all of the two seconds.
+    QVERIFY2(ticksBefore >= 0 && busyTicks < 50, qPrintable(QString::number(busyTicks)));
+    if (path == QLatin1String("/rewrite-mk.htm"))
+        QTRY_VERIFY(pageValue(QStringLiteral("document.images[0].naturalWidth")).toInt() > 0);
+}
+
+void TestViewWidget::historyOutlivesFailedLoads()
+{
+    QList<QVariantList> states;
+    connect(m_view, &ViewWidget::historyChanged, this,
+            [&](bool back, bool forward, bool home) { states << QVariantList{back, forward, home}; });
+    const auto state = [&] { return states.isEmpty() ? QVariantList() : states.constLast(); };
+    m_view->setBookPath(m_english);
+    m_view->setCurrentPage(QStringLiteral("/index.htm"));
+    m_view->setHomeUrl(QStringLiteral("/index.htm"));
+    QVERIFY(loads([] {}));
+    // At the start there is nowhere to go back to: the blank page before the book is no place.
+    QTRY_COMPARE(state(), (QVariantList{false, false, true}));
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/intro.htm")); }));
+    QTRY_COMPARE(state(), (QVariantList{true, false, true}));
+
+    // A web address that cannot be reached: nothing listens on port 1.
+    QVERIFY(!loads([&] { m_view->setCurrentPage(QStringLiteral("http://127.0.0.1:1/")); }));
+    QTRY_COMPARE(state(), (QVariantList{true, false, true}));
+
+    QVERIFY(loads([&] { m_view->back(); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/intro.htm"));
+    // The dead page is passed over going forward too.
+    QTRY_COMPARE(state(), (QVariantList{true, false, true}));
+    QVERIFY(loads([&] { m_view->back(); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/index.htm"));
+    QTRY_COMPARE(state(), (QVariantList{false, true, true}));
+    QVERIFY(loads([&] { m_view->forward(); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/intro.htm"));
+    QVERIFY(loads([&] { m_view->home(); }));
+    QCOMPARE(m_view->currentPath, QStringLiteral("/index.htm"));
+    QTRY_COMPARE(state(), (QVariantList{true, false, true}));
+}
+
+void TestViewWidget::backAfterAnAnchorReturnsToThePlace_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::newRow("anchor") << QStringLiteral("#jump");
+    QTest::newRow("page and anchor") << QStringLiteral("#jump-page");
+    QTest::newRow("book URL and anchor") << QStringLiteral("#jump-book");
+    QTest::newRow("from a panel") << QString();
+}
+
+void TestViewWidget::backAfterAnAnchorReturnsToThePlace()
+{
+    QFETCH(QString, link);
+    m_view->resize(400, 300);
+    m_view->setBookPath(m_viewPages);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/anchors.htm")); }));
+    pageValue(QStringLiteral("document.getElementById('jump').scrollIntoView()"));
+    const QPoint place = browser()->scrollPosition().value_or(QPoint());
+    QVERIFY(place.y() > 0);
+    if (link.isEmpty())
+        m_view->setCurrentPage(QStringLiteral("/anchors.htm#end"));
+    else
+        QVERIFY(clickOn(link));
+    QTRY_COMPARE(m_view->currentPath, QStringLiteral("/anchors.htm#end"));
+    QTRY_VERIFY(browser()->scrollPosition().value_or(QPoint()).y() > place.y());
+    QTest::qWait(300);
+
+    // One press, and the reader is where the jump was made.
+    m_view->back();
+    QTRY_COMPARE(m_view->currentPath, QStringLiteral("/anchors.htm"));
+    QTRY_COMPARE(browser()->scrollPosition().value_or(QPoint()), place);
+    QTest::qWait(300);
+    QCOMPARE(browser()->scrollPosition().value_or(QPoint()), place);
+    QCOMPARE(m_view->currentPath, QStringLiteral("/anchors.htm"));
+}
+
+void TestViewWidget::printsLongPagesAsDocuments()
+{
+    // A page of some two hundred screens, as a user manual has.
+    const QString book = testBookPath(QStringLiteral("printing.chm"));
+    QVERIFY2(QFile::exists(book), qPrintable(book));
+    m_view->resize(1280, 800);
+    m_view->setBookPath(book);
+    QVERIFY(loads([&] { m_view->setCurrentPage(QStringLiteral("/manual.htm")); }));
+    const int screens = pageValue(QStringLiteral("Math.floor(document.documentElement.scrollHeight / innerHeight)")).toInt();
+    QVERIFY2(screens >= 200, qPrintable(QString::number(screens)));
+    LCHMFile file;
+    QVERIFY(file.openBook(book));
+    QByteArray html, image;
+    QVERIFY(file.readFileBytes(&html, QStringLiteral("/manual.htm")));
+    QVERIFY(file.readFileBytes(&image, QStringLiteral("/pagewick.gif")));
+    const qint64 sourceBytes = html.size() + 40 * image.size();
+
+    // To a PDF file: the engine's own PDF, with the text, while the window goes on answering.
+    const QString pdf = m_dir.filePath(QStringLiteral("manual.pdf"));
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    WindowFreezeMeter meter;
+    QElapsedTimer clock;
+    clock.start();
+    meter.start();
+    auto printed = std::make_shared<std::optional<bool>>();
+    browser()->printToPdf(pdf, printer.pageLayout(), [printed](bool ok) { *printed = ok; });
+    QTRY_VERIFY_WITH_TIMEOUT(printed->has_value(), 60000);
+    meter.stop();
+    QVERIFY(printed->value());
+    qInfo("PDF of a %d-screen page: %lld bytes from %lld of HTML and images, in %lld ms; longest pause of "
+          "the window %.0f ms", screens, QFileInfo(pdf).size(), sourceBytes, clock.elapsed(), meter.longestGapMs());
+    QVERIFY2(meter.longestGapMs() < 500, qPrintable(QString::number(meter.longestGapMs())));
+    QVERIFY(QFileInfo(pdf).size() < 10 * sourceBytes);
+    QPdfDocument document;
+    QCOMPARE(document.load(pdf), QPdfDocument::Error::None);
+    QVERIFY(document.pageCount() > 50);
+    QVERIFY(document.getAllText(0).text().contains(QStringLiteral("Paragraph 1 of section 1 of the manual")));
+    QVERIFY(document.getAllText(document.pageCount() - 1).text().contains(QStringLiteral("of section 40")));
+
+    // The preview: every sheet shown within seconds, at screen resolution, in bounded memory.
+    const qint64 memoryBefore = memoryKb();
+    qint64 shownMs = -1;
+    qint64 memoryShownKb = -1;
+    int pages = 0;
+    QTimer watch;
+    clock.restart();
+    connect(&watch, &QTimer::timeout, this, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QPrintPreviewDialog*>(window);
+            auto* preview = dialog ? dialog->findChild<QPrintPreviewWidget*>() : nullptr;
+            if (preview && dialog->isVisible() && preview->pageCount() > 0) {
+                shownMs = clock.elapsed();
+                memoryShownKb = memoryKb();
+                pages = preview->pageCount();
+                dialog->reject();
+            }
+        }
+    });
+    watch.start(20);
+    m_view->printPreview();
+    watch.stop();
+    const qint64 memoryGrowthKb = memoryShownKb - memoryBefore;
+    qInfo("preview of the %d-screen page: %d pages shown after %lld ms, holding %lld MB more", screens,
+          pages, shownMs, memoryGrowthKb / 1024);
+    QVERIFY(pages > 50);
+    // About 4 s on a quiet machine of two cores; the bound leaves room for a busy one.
+    QVERIFY2(shownMs >= 0 && shownMs < 20000, qPrintable(QString::number(shownMs)));
+    // 400 to 600 MB here, most of it the engine's own; sheets drawn at print resolution took
+    // gigabytes.
+    QVERIFY2(memoryGrowthKb < 1024 * 1024, qPrintable(QString::number(memoryGrowthKb)));
 }
 
 int main(int argc, char** argv)

@@ -51,7 +51,22 @@ QString BookOrigins::registered(const QString& bookFile)
 
 QString BookOrigins::bookOf(const QUrl& url) const
 {
-    return isPageScheme(url.scheme()) ? m_books.value(url.host()) : QString();
+    return isPageScheme(url.scheme()) ? m_books.value(url.host()) : bookOfDocument(url);
+}
+
+void BookOrigins::registerDocument(const QUrl& bookUrl, const QString& bookFile)
+{
+    constexpr qsizetype kMaxDocuments = 512;
+    if (m_documents.size() >= kMaxDocuments)
+        m_documents.clear();
+    m_documents.insert(bookUrl.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment), bookFile);
+}
+
+QString BookOrigins::bookOfDocument(const QUrl& bookUrl) const
+{
+    if (bookUrl.isEmpty() || isPageScheme(bookUrl.scheme()))
+        return {};
+    return m_documents.value(bookUrl.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment));
 }
 
 QString BookOrigins::bookNamedBy(const QUrl& bookUrl, const QString& relativeTo)
@@ -96,10 +111,11 @@ bool BookOrigins::isOwnBook(const QUrl& initiator, const QUrl& target) const
     const QString ownBook = bookOf(initiator);
     if (ownBook.isEmpty())
         return false;
+    const QString ownHost = bookHost(ownBook);
     if (isPageScheme(target.scheme()))
-        return target.host() == initiator.host();
+        return target.host() == ownHost;
     const QString named = bookNamedBy(target, ownBook);
-    return !named.isEmpty() && bookHost(named) == initiator.host();
+    return !named.isEmpty() && bookHost(named) == ownHost;
 }
 
 QString BookOrigins::reportedUrl(const QUrl& url) const
@@ -107,5 +123,19 @@ QString BookOrigins::reportedUrl(const QUrl& url) const
     const QString bookFile = bookOf(url);
     if (bookFile.isEmpty())
         return url.toString();
-    return makeBookUrl(bookFile, url.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority));
+    if (isPageScheme(url.scheme()))
+        return makeBookUrl(bookFile, url.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority));
+    // A document under a book URL: the same report as for its page address.
+    QString unused;
+    QString inBook;
+    splitBookUrl(url, &unused, &inBook);
+    if (!inBook.startsWith(QLatin1Char('/')))
+        inBook.prepend(QLatin1Char('/'));
+    QUrl rest;
+    rest.setPath(inBook);
+    if (url.hasQuery())
+        rest.setQuery(url.query(QUrl::FullyEncoded), QUrl::StrictMode);
+    if (url.hasFragment())
+        rest.setFragment(url.fragment(QUrl::FullyEncoded), QUrl::StrictMode);
+    return makeBookUrl(bookFile, rest.toString());
 }

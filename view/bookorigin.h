@@ -36,9 +36,19 @@ public:
 
     // The book file behind a host, as first named (or as preferred); empty when unknown.
     QString bookOfHost(const QString& host) const { return m_books.value(host); }
-    // The book file of a page address (pageScheme), or of an origin such as a request's
-    // initiator; empty for anything else.
+    // The book file of a page address (pageScheme), of an origin such as a request's
+    // initiator, or of a document shown under a book URL (registerDocument); empty for
+    // anything else.
     QString bookOf(const QUrl& url) const;
+
+    // A page may put itself (or another page of its book) under a book URL, as written
+    // ("location.replace('ms-its:book.chm::/page.htm')"): the document is then served under that
+    // address, so that the page's scripts find the address they wrote and do not ask for it
+    // again. Such a document has no origin of its own book; what it may load is told by the
+    // book registered for its address here (query and fragment left out), which is kept until
+    // many more are registered.
+    void registerDocument(const QUrl& bookUrl, const QString& bookFile);
+    QString bookOfDocument(const QUrl& bookUrl) const;
 
     // The book file a book URL names, its relative name resolved against the folder of
     // relativeTo, a URL without a book part ("mk:/a.gif") naming relativeTo itself. Empty when
@@ -62,4 +72,5 @@ private:
     QString registered(const QString& bookFile);
 
     QHash<QString, QString> m_books;   // host -> book file
+    QHash<QUrl, QString> m_documents;  // book URL of a document -> book file
 };

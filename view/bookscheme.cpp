@@ -220,16 +220,32 @@ void BookSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job)
         servePage(job, url);
         return;
     }
-    // A book URL written in a page of the same book goes on as the page address; nothing else
-    // is looked up.
-    if (!m_origins.isOwnBook(initiator, url)) {
+    // A book URL asked for by a page of the same book is served from that book; nothing else is
+    // looked up. A document shown under a book URL has no origin of its book: the book it was
+    // registered with, or that the interceptor found for it, stands for it.
+    QString ownBook = m_origins.bookOf(initiator);
+    if (ownBook.isEmpty())
+        ownBook = m_origins.bookOfDocument(url);
+    if (ownBook.isEmpty() && m_interceptor)
+        ownBook = m_interceptor->takeVettedBook(url);
+    const QString named = ownBook.isEmpty() ? QString() : BookOrigins::bookNamedBy(url, ownBook);
+    if (named.isEmpty() || bookHost(named) != bookHost(ownBook)) {
         job->fail(QWebEngineUrlRequestJob::RequestDenied);
         return;
     }
-    job->redirect(m_origins.pageUrl(url, m_origins.bookOf(initiator)));
+    const QUrl page = m_origins.pageUrl(url, ownBook);
+    const int resourceType = m_interceptor ? m_interceptor->takeResourceType(url) : -1;
+    if (resourceType == QWebEngineUrlRequestInfo::ResourceTypeSubFrame || resourceType < 0) {
+        // A frame goes to its page address, so that it is of its book's origin.
+        job->redirect(page);
+        return;
+    }
+    // The page shown and what a page embeds (an image, a style sheet, a script) are served as
+    // asked, with no redirect.
+    servePage(job, page, resourceType);
 }
 
-void BookSchemeHandler::servePage(QWebEngineUrlRequestJob* job, const QUrl& url)
+void BookSchemeHandler::servePage(QWebEngineUrlRequestJob* job, const QUrl& url, int resourceType)
 {
     const QString bookFile = m_origins.bookOfHost(url.host());
     if (bookFile.isEmpty()) {
@@ -255,7 +271,8 @@ void BookSchemeHandler::servePage(QWebEngineUrlRequestJob* job, const QUrl& url)
         return;
     }
 
-    const int resourceType = m_interceptor ? m_interceptor->takeResourceType(url) : -1;
+    if (resourceType < 0 && m_interceptor)
+        resourceType = m_interceptor->takeResourceType(url);
     // A page that names no character set is written in the book's own code page.
     const QByteArray type = contentTypeWithCharset(mimeTypeFor(inBookPath, data, resourceType), data, file->codecName());
     auto* buffer = new QBuffer(job);
@@ -266,6 +283,11 @@ void BookSchemeHandler::servePage(QWebEngineUrlRequestJob* job, const QUrl& url)
 int BookRequestInterceptor::takeResourceType(const QUrl& url)
 {
     return m_resourceTypes.take(url.adjusted(QUrl::RemoveFragment));
+}
+
+QString BookRequestInterceptor::takeVettedBook(const QUrl& url)
+{
+    return m_vettedBooks.take(url.adjusted(QUrl::RemoveFragment));
 }
 
 void BookRequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info)
@@ -282,10 +304,21 @@ void BookRequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info)
     bool allowed;
     if (info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame) {
         // The view's own loads have no initiator; a page may take the view only through its
-        // own book.
-        allowed = !intoBook || initiator.isEmpty() || (m_origins && m_origins->isOwnBook(initiator, url));
+        // own book (a document under a book URL was registered by the view, which vetted it).
+        allowed = !intoBook || initiator.isEmpty() || (m_origins && m_origins->isOwnBook(initiator, url))
+            || (m_origins && isBookScheme(scheme) && !m_origins->bookOfDocument(url).isEmpty());
     } else if (intoBook) {
         allowed = m_origins && m_origins->isOwnBook(initiator, url);
+        // A document shown under a book URL has no origin of its book; what it embeds is
+        // known by the document on top.
+        const QUrl top = info.firstPartyUrl();
+        if (!allowed && m_origins && m_origins->bookOf(initiator).isEmpty() && !m_origins->bookOfDocument(top).isEmpty()
+            && m_origins->isOwnBook(top, url)) {
+            allowed = true;
+            if (m_vettedBooks.size() >= kMaxRemembered)
+                m_vettedBooks.clear();
+            m_vettedBooks.insert(url.adjusted(QUrl::RemoveFragment), m_origins->bookOfDocument(top));
+        }
     } else if (isWebScheme(info.firstPartyUrl().scheme())) {
         allowed = scheme != QLatin1String("file");
     } else {

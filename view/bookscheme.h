@@ -41,8 +41,9 @@ void prepareBrowserControl();
 // (another book, a web page) is refused. The book's home page stands for "/". A file that is
 // missing and a file that is not a book both answer the same "cannot be opened" page.
 //
-// Book URLs that pages write into their links ("ms-its:other.chm::/page.htm") are never served
-// as such: one that names the requesting page's own book is redirected to its page address;
+// Book URLs that pages write into their links ("ms-its:other.chm::/page.htm"): one that names
+// the requesting page's own book is served as asked (the page shown, an image, a style sheet)
+// or, for a frame, redirected to its page address, so that the frame is of its book's origin;
 // any other is refused without looking at the disk, so a page learns nothing of other files.
 class BookSchemeHandler : public QWebEngineUrlSchemeHandler
 {
@@ -72,7 +73,9 @@ private:
 
     LCHMFile* book(const QString& bookFile);
     static bool readFromBook(LCHMFile* file, const QUrl& url, QByteArray* data);
-    void servePage(QWebEngineUrlRequestJob* job, const QUrl& url);
+    // resourceType: what the page asked for (QWebEngineUrlRequestInfo::ResourceType), -1 to
+    // ask the interceptor.
+    void servePage(QWebEngineUrlRequestJob* job, const QUrl& url, int resourceType = -1);
     void replyNotice(QWebEngineUrlRequestJob* job, const QString& text);
 
     BookOrigins m_origins;
@@ -96,6 +99,8 @@ public:
 
     // What a book file was last asked for as: a QWebEngineUrlRequestInfo::ResourceType, or -1.
     int takeResourceType(const QUrl& url);
+    // The book a request of a document shown under a book URL was allowed for; empty when none.
+    QString takeVettedBook(const QUrl& url);
 
 signals:
     // Queued: emitted after the request was refused.
@@ -104,6 +109,7 @@ signals:
 private:
     const BookOrigins* m_origins;
     QHash<QUrl, int> m_resourceTypes;
+    QHash<QUrl, QString> m_vettedBooks;
 };
 
 // The book URL forms pages write: "mk", "ms-its", "its" (not page addresses, see isPageScheme).

@@ -4,6 +4,7 @@
 #include "bookscheme.h"
 #include "bookurl.h"
 #include "pagescript.h"
+#include "pdfpages.h"
 
 #include <QColor>
 #include <QContextMenuEvent>
@@ -13,11 +14,14 @@
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QMimeData>
+#include <QPageLayout>
 #include <QPointer>
+#include <QPrinter>
 #include <QSaveFile>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <QWebEngineHistory>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -166,6 +170,7 @@ BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
                     return;
                 // The page is gone with its process; the next navigation starts a new one.
                 m_loading = false;
+                m_printing = false;
                 newDocument();
                 m_hasDocument = false;
                 m_pageText.clear();
@@ -197,14 +202,34 @@ void BrowserControl::navigate(const QString& url)
         m_page->load(target);
 }
 
+int BrowserControl::historyTarget(int step) const
+{
+    const QWebEngineHistory* history = m_page->history();
+    const int count = history->count();
+    for (int i = history->currentItemIndex() + step; i >= 0 && i < count; i += step) {
+        const QUrl url = history->itemAt(i).url();
+        if (url.isEmpty() || url.scheme() == QLatin1String("about") || m_failedUrls.contains(url))
+            continue;
+        return i;
+    }
+    return -1;
+}
+
+void BrowserControl::goToHistoryEntry(int step)
+{
+    const int target = historyTarget(step);
+    if (target >= 0)
+        m_page->history()->goToItem(m_page->history()->itemAt(target));
+}
+
 void BrowserControl::goBack()
 {
-    m_page->triggerAction(QWebEnginePage::Back);
+    goToHistoryEntry(-1);
 }
 
 void BrowserControl::goForward()
 {
-    m_page->triggerAction(QWebEnginePage::Forward);
+    goToHistoryEntry(1);
 }
 
 void BrowserControl::setBookPath(const QString& bookPath)
@@ -259,8 +284,7 @@ void BrowserControl::ifReaderClicked(const QUrl& url, std::function<void()> foll
 
 bool BrowserControl::isOwnBookUrl(const QUrl& url) const
 {
-    const QUrl shown = m_page->url();
-    return origins().isOwnBook(shown.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment), url);
+    return origins().isOwnBook(m_page->url(), url);
 }
 
 bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame,
@@ -298,7 +322,16 @@ bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::Navigatio
         const QString shownBook = origins().bookOf(shown);
         const QString relativeTo = shownBook.isEmpty() ? m_bookPath : shownBook;
         const QString target = BookOrigins::bookNamedBy(url, relativeTo);
-        if (!target.isEmpty() && (viewsOwn || isOwnBookUrl(url)))
+        if (!target.isEmpty() && !viewsOwn && isOwnBookUrl(url)) {
+            // A page of the book asks for a page of its own book by a book URL: it is served
+            // under that address, as asked. (Under its page address, a page that checks its
+            // own address would ask again at every load, for ever.)
+            origins().registerDocument(url, target);
+            return true;
+        }
+        if (viewsOwn && !origins().bookOfDocument(url).isEmpty())
+            return true;   // back, forward or reload to a document shown so
+        if (!target.isEmpty() && viewsOwn)
             loadLater(origins().pageUrl(url, relativeTo));
         else if (!target.isEmpty() && type == QWebEnginePage::NavigationTypeLinkClicked)
             ifReaderClicked(url, [this, url, relativeTo] { m_page->load(origins().pageUrl(url, relativeTo)); });
@@ -344,11 +377,25 @@ void BrowserControl::onUrlChanged(const QUrl& url)
     if (m_loading)
         newDocument();
     emit navigateComplete(origins().reportedUrl(url));
+    reportHistoryLater();
+}
+
+void BrowserControl::reportHistoryLater()
+{
+    // The engine files a new entry in the history only after it reports the new address.
+    if (m_historyReportPending)
+        return;
+    m_historyReportPending = true;
+    QMetaObject::invokeMethod(this, [this] {
+        m_historyReportPending = false;
+        emit historyChanged();
+    }, Qt::QueuedConnection);
 }
 
 void BrowserControl::onLoadFinished(bool ok)
 {
     m_loading = false;
+    reportHistoryLater();
     if (!ok && !m_committed) {
         // Refused or given up before anything replaced the page: the page shown stays, and
         // there is nothing to report.
@@ -358,6 +405,15 @@ void BrowserControl::onLoadFinished(bool ok)
         // The page loaded again at the same address, which changes no URL.
         newDocument();
         emit navigateComplete(reportedUrl());
+    }
+    // Addresses that failed are passed over by back and forward until they load again.
+    constexpr qsizetype kMaxFailedRemembered = 256;
+    if (ok) {
+        m_failedUrls.remove(m_page->url());
+    } else {
+        if (m_failedUrls.size() >= kMaxFailedRemembered)
+            m_failedUrls.clear();
+        m_failedUrls.insert(m_page->url());
     }
     if (!ok) {
         m_hasDocument = false;
@@ -496,22 +552,70 @@ void BrowserControl::setZoom(double zoom)
                           });
 }
 
-bool BrowserControl::printPage(QPrinter* printer)
+void BrowserControl::printToPdf(const QString& filePath, const QPageLayout& layout, std::function<void(bool)> done)
 {
-    if (m_printing)
-        return false;
+    if (m_printing) {
+        QMetaObject::invokeMethod(this, [done] { done(false); }, Qt::QueuedConnection);
+        return;
+    }
     m_printing = true;
-    bool printed = false;
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = connect(m_page, &QWebEnginePage::pdfPrintingFinished, this,
+                          [this, connection, filePath, done](const QString& written, bool ok) {
+                              if (written != filePath)
+                                  return;
+                              disconnect(*connection);
+                              m_printing = false;
+                              done(ok);
+                          });
+    m_page->printToPdf(filePath, layout);
+}
+
+void BrowserControl::pdfOfPage(const QPageLayout& layout, std::function<void(const QByteArray&)> done)
+{
+    if (m_printing) {
+        QMetaObject::invokeMethod(this, [done] { done({}); }, Qt::QueuedConnection);
+        return;
+    }
+    m_printing = true;
+    QPointer<BrowserControl> self(this);
+    m_page->printToPdf([self, done](const QByteArray& pdf) {
+        if (!self)
+            return;
+        self->m_printing = false;
+        // Answered from the event loop, so that the receiver may print or ask the page.
+        QMetaObject::invokeMethod(self, [done, pdf] { done(pdf); }, Qt::QueuedConnection);
+    }, layout);
+}
+
+bool BrowserControl::printPage(QPrinter* printer, int maxDpi, const std::function<bool(int, int)>& progress,
+                               qint64 budgetBytes)
+{
+    if (!printer || m_printing)
+        return false;
     QEventLoop loop;
-    connect(m_view, &QWebEngineView::printFinished, &loop, [&](bool success) {
-        printed = success;
-        loop.quit();
-    });
+    QTimer::singleShot(kPrintTimeoutMs, &loop, &QEventLoop::quit);
     connect(m_page, &QWebEnginePage::renderProcessTerminated, &loop, &QEventLoop::quit);
-    m_view->print(printer);
+    QPointer<QEventLoop> waiting(&loop);
+    auto answer = std::make_shared<std::pair<bool, QByteArray>>();   // answered, PDF
+    const bool toPdfFile = printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty();
+    if (toPdfFile) {
+        printToPdf(printer->outputFileName(), printer->pageLayout(), [answer, waiting](bool ok) {
+            *answer = {true, ok ? QByteArrayLiteral("ok") : QByteArray()};
+            if (waiting)
+                waiting->quit();
+        });
+    } else {
+        pdfOfPage(printer->pageLayout(), [answer, waiting](const QByteArray& pdf) {
+            *answer = {true, pdf};
+            if (waiting)
+                waiting->quit();
+        });
+    }
     loop.exec(QEventLoop::ExcludeUserInputEvents);
-    m_printing = false;
-    return printed;
+    if (!answer->first || answer->second.isEmpty())
+        return false;
+    return toPdfFile || paintPdfPages(answer->second, printer, maxDpi, progress, budgetBytes);
 }
 
 void BrowserControl::savePage(const QString& filePath, bool singleFileArchive)

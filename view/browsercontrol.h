@@ -3,6 +3,7 @@
 #include "textrange.h"
 
 #include <QPoint>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 #include <QVariant>
@@ -15,6 +16,7 @@
 class BookOrigins;
 class BookRequestInterceptor;
 class BookSchemeHandler;
+class QPageLayout;
 class QPrinter;
 class QWebEngineProfile;
 class QWebEngineView;
@@ -57,8 +59,13 @@ public:
 
     // Navigation
     void navigate(const QString& url);
+    // Back and forward pass over the entries not worth returning to: blank pages and pages
+    // whose last load failed. They do nothing where there is nowhere to go; historyChanged()
+    // tells when that may have changed.
     void goBack();
     void goForward();
+    bool canGoBack() const { return historyTarget(-1) >= 0; }
+    bool canGoForward() const { return historyTarget(1) >= 0; }
     // The book file that book names without a folder and "/"-rooted page names resolve against
     // until a book page is shown; reported book URLs name this book so written.
     void setBookPath(const QString& bookPath);
@@ -90,7 +97,20 @@ public:
 
     // Page commands, without dialogs: the page view asks the user first. A book page saved as
     // HTML is written at once as the book holds it; other saves finish in the background.
-    bool printPage(QPrinter* printer);                    // waits until printed
+    //
+    // Printing. The engine lays the page out for a page layout and prints it as a PDF that
+    // keeps the page's text and drawing as they are (no page is turned into an image). Only
+    // one print runs at a time: one asked for meanwhile fails at once.
+    // printToPdf writes that PDF into a file; pdfOfPage hands it over as bytes, empty on failure.
+    // Both answer later, from the event loop; done is not called when the control is gone.
+    void printToPdf(const QString& filePath, const QPageLayout& layout, std::function<void(bool ok)> done);
+    void pdfOfPage(const QPageLayout& layout, std::function<void(const QByteArray& pdf)> done);
+    // Prints onto printer and waits. A printer that writes a PDF file gets the engine's PDF;
+    // any other (a device, a print preview) gets the PDF's pages as images of at most maxDpi,
+    // progress and budgetBytes as in paintPdfPages.
+    bool printPage(QPrinter* printer, int maxDpi = kPrinterDpi,
+                   const std::function<bool(int done, int total)>& progress = {},
+                   qint64 budgetBytes = 0);   // waits until printed
     void savePage(const QString& filePath, bool singleFileArchive);
     void copy();
 
@@ -101,6 +121,10 @@ public:
     QVariant evaluate(const QString& script, int timeoutMs = kAnswerTimeoutMs);
 
     static constexpr int kAnswerTimeoutMs = 5000;
+    // Resolution of pages printed as images: enough for print, a fraction of a printer's own.
+    static constexpr int kPrinterDpi = 300;
+    // How long a print may take the engine before it is given up as failed.
+    static constexpr int kPrintTimeoutMs = 120000;
 
 signals:
     void navigateComplete(const QString& url);
@@ -111,6 +135,8 @@ signals:
     // The reader turned the wheel with Ctrl held over the page: steps up (positive) or down.
     // The engine does not zoom by itself; what it should do is the receiver's to say.
     void zoomWheeled(int steps);
+    // The history moved or grew, or a load failed: canGoBack and canGoForward may answer anew.
+    void historyChanged();
 
 private:
     friend class BookPage;
@@ -121,9 +147,13 @@ private:
     bool acceptNavigation(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame, bool newWindow);
     // Runs follow when the reader's last click, just now, was on a link to url; else refuses it.
     void ifReaderClicked(const QUrl& url, std::function<void()> follow);
-    // Whether a book URL names the book of the page shown.
+    // Whether a book URL or page address names the book of the page shown.
     bool isOwnBookUrl(const QUrl& url) const;
     void refuse(const QUrl& url);
+    // The index of the history entry that `step` (-1 back, 1 forward) leads to, or -1.
+    int historyTarget(int step) const;
+    void goToHistoryEntry(int step);
+    void reportHistoryLater();
     void loadLater(const QUrl& url);
     BookOrigins& origins() const;
     QString reportedUrl() const;
@@ -159,5 +189,7 @@ private:
     bool m_waiting = false;      // a call is waiting for the page
     bool m_printing = false;
     QString m_bookPath;          // what book names without a folder resolve against
+    QSet<QUrl> m_failedUrls;     // addresses whose last load failed
+    bool m_historyReportPending = false;
     WebLinkHandler m_webLinkHandler;
 };

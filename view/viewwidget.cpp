@@ -3,17 +3,22 @@
 #include "bookurl.h"
 #include "browsercontrol.h"
 #include "notelocator.h"
+#include "pdfpages.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPaintEngine>
+#include <QPointer>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 
 ViewWidget::ViewWidget(QWidget* parent)
     : QWidget(parent), homeUrl(QStringLiteral("about:blank")), currentUrl(QStringLiteral("about:blank"))
@@ -25,6 +30,7 @@ ViewWidget::ViewWidget(QWidget* parent)
     connect(browser, &BrowserControl::documentComplete, this, &ViewWidget::selectAllText);
     connect(this, &ViewWidget::currentAllTextSaved, this, &ViewWidget::showNote);
     connect(browser, &BrowserControl::navigateComplete, this, &ViewWidget::setCurrentUrlAgain);
+    connect(browser, &BrowserControl::historyChanged, this, &ViewWidget::reportHistory);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -63,6 +69,12 @@ void ViewWidget::setCurrentPageBySearch(QString url, QString keyW)
 void ViewWidget::setHomeUrl(QString url)
 {
     homeUrl = url.isEmpty() ? QStringLiteral("about:blank") : urlForPath(url);
+    reportHistory();
+}
+
+void ViewWidget::reportHistory()
+{
+    emit historyChanged(browser->canGoBack(), browser->canGoForward(), homeUrl != QLatin1String("about:blank"));
 }
 
 void ViewWidget::setCurrentUrlAgain(QString url)
@@ -204,18 +216,64 @@ void ViewWidget::zoomOut()
 
 void ViewWidget::print()
 {
-    QPrinter printer(QPrinter::HighResolution);
-    QPrintDialog dialog(&printer, this);
+    auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    QPrintDialog dialog(printer.get(), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    browser->printPage(&printer);
+    // The window goes on answering while the engine prints; the reader sees that it does.
+    QPointer<QProgressDialog> progress = new QProgressDialog(tr("Printing the page..."), tr("Cancel"), 0, 0, this);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(300);
+    progress->setValue(0);
+    const auto finished = [this, progress](bool ok) {
+        const bool canceled = progress && progress->wasCanceled();
+        if (progress)
+            progress->close();
+        if (!ok && !canceled)
+            warn(tr("Pagewick"), tr("The page could not be printed."));
+    };
+    if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty()) {
+        browser->printToPdf(printer->outputFileName(), printer->pageLayout(), finished);
+        return;
+    }
+    browser->pdfOfPage(printer->pageLayout(), [printer, progress, finished](const QByteArray& pdf) {
+        if (progress && progress->wasCanceled())
+            return finished(false);
+        const bool ok = !pdf.isEmpty() && paintPdfPages(pdf, printer.get(), BrowserControl::kPrinterDpi,
+                                                        [progress](int done, int total) {
+                                                            if (!progress)
+                                                                return false;
+                                                            progress->setLabelText(tr("Printing page %1 of %2...").arg(done).arg(total));
+                                                            progress->setMaximum(total);
+                                                            progress->setValue(done);   // lets the window answer
+                                                            return !progress->wasCanceled();
+                                                        });
+        finished(ok);
+    });
 }
 
 void ViewWidget::printPreview()
 {
     QPrinter printer(QPrinter::HighResolution);
     QPrintPreviewDialog preview(&printer, this);
-    connect(&preview, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* target) { browser->printPage(target); });
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* target) {
+        QProgressDialog progress(tr("Preparing the preview..."), tr("Cancel"), 0, 0, this);
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(500);
+        // The preview keeps every sheet it is given: sheets at screen resolution, lower still
+        // for a long page, keep it to a few hundred MB. Printed from the preview, sheets are
+        // drawn at print resolution again.
+        const bool forScreen = target->paintEngine() && target->paintEngine()->type() == QPaintEngine::Picture;
+        browser->printPage(target, forScreen ? kPreviewDpi : BrowserControl::kPrinterDpi,
+                           [&progress](int done, int total) {
+                               progress.setLabelText(tr("Preparing page %1 of %2...").arg(done).arg(total));
+                               progress.setMaximum(total);
+                               progress.setValue(done);
+                               return !progress.wasCanceled();
+                           },
+                           forScreen ? kPreviewBudgetBytes : 0);
+    });
     preview.exec();
 }
 

@@ -77,6 +77,9 @@ signals:
     // The page shown changed (a load, a link, back, forward, a move to an anchor): its
     // currentPath. The contents tree follows it.
     void pathShown(QString path);
+    // Where back, forward and home can go: sent whenever that may have changed, whatever the
+    // last load did (a failed one included).
+    void historyChanged(bool canGoBack, bool canGoForward, bool canGoHome);
 
 private:
     friend class TestViewWidget;
@@ -98,6 +101,12 @@ private:
     void warn(const QString& title, const QString& text);
     // The find bar and the view's keys (Alt+Left, Ctrl+F, Ctrl+Plus, ...), see viewkeys.cpp.
     void setUpKeys();
+    void reportHistory();
+
+    // Resolution of the sheets a print preview shows: a sheet fits the screen at about this.
+    static constexpr int kPreviewDpi = 72;
+    // What the images of all the sheets of one preview may take together.
+    static constexpr qint64 kPreviewBudgetBytes = qint64(192) << 20;
 
     double zoomFactor = 1.0;
     QString noteColor;
