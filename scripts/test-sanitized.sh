@@ -6,7 +6,7 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$repo/build-sanitize"
-tests=(tst_bookfile tst_paths tst_encoding tst_sitemap tst_search tst_searchindex tst_textindex tst_userdata tst_extractor)
+tests=(tst_bookfile tst_bookcache tst_paths tst_encoding tst_sitemap tst_search tst_searchindex tst_textindex tst_userdata tst_extractor)
 
 bash "$repo/scripts/install-deps.sh"
 cmake -S "$repo" -B "$build" -DPAGEWICK_SANITIZE=ON -DPAGEWICK_BENCH=OFF >/dev/null
