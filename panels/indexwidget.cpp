@@ -1,5 +1,7 @@
 #include "indexwidget.h"
 
+#include "idlework.h"
+
 #include "lchmfile.h"
 
 #include <QLineEdit>
@@ -174,6 +176,7 @@ void IndexWidget::loadBook(const QString& path)
     m_bookPath = path;
     m_loading = true;
     m_watcher.setFuture(QtConcurrent::run([path] {
+        const IdleWork behindThePage;
         QVector<LCHMParsedEntry> parsed;
         LCHMFile book;
         if (book.openBook(path))

@@ -1,5 +1,7 @@
 #include "searchwidget.h"
 
+#include "idlework.h"
+
 #include "lchmfile.h"
 #include "textindex.h"
 
@@ -116,6 +118,7 @@ SearchWidget::BookProbe SearchWidget::probeBook(const QString& path)
 {
     // The book's own index serves when it holds the words of the pages; otherwise only the
     // pages' text can be searched, and the check box stays on.
+    const IdleWork behindThePage;
     BookProbe probe;
     LCHMFile book;
     if (!book.openBook(path))
