@@ -5,7 +5,6 @@
 
 namespace {
 
-const QString kStorePrefix = QStringLiteral("mk:@MSITStore:");
 const QString kStoreTag = QStringLiteral("@MSITStore:");
 const QString kSeparator = QStringLiteral("::");
 
@@ -14,38 +13,11 @@ QString decoded(const QString& text)
     return QUrl::fromPercentEncoding(text.toUtf8());
 }
 
-// The length of the scheme-and-tag head of a book URL text ("mk:@MSITStore:", "ms-its:",
-// "its:"), or 0 when the text is not written as one.
-int bookUrlHeadLength(const QString& text)
-{
-    if (text.startsWith(kStorePrefix, Qt::CaseInsensitive))
-        return int(kStorePrefix.size());
-    for (const QLatin1String head : {QLatin1String("ms-its:"), QLatin1String("its:")}) {
-        if (text.startsWith(head, Qt::CaseInsensitive))
-            return int(head.size());
-    }
-    return 0;
-}
-
 } // namespace
 
 QString makeBookUrl(const QString& bookPath, const QString& inBookPath)
 {
-    return kStorePrefix + bookPath + kSeparator + inBookPath;
-}
-
-bool isWholeUrl(const QString& text)
-{
-    static const QStringList schemes = {
-        QStringLiteral("mk:"), QStringLiteral("ms-its:"), QStringLiteral("its:"),
-        QStringLiteral("http:"), QStringLiteral("https:"), QStringLiteral("ftp:"),
-        QStringLiteral("about:"),
-    };
-    for (const QString& scheme : schemes) {
-        if (text.startsWith(scheme, Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
+    return BookLocation(bookPath, inBookPath).toStoreUrl();
 }
 
 QUrl urlFromText(const QString& text)
@@ -100,14 +72,6 @@ bool splitBookUrl(const QUrl& url, QString* bookFile, QString* inBookPath, QStri
 
 QString inBookPathOf(const QString& reportedUrl, const QString& bookPath)
 {
-    if (!reportedUrl.startsWith(kStorePrefix, Qt::CaseInsensitive))
-        return reportedUrl;
-    const QString rest = reportedUrl.mid(kStorePrefix.size());
-    // Try every separator: a folder name may hold "::" itself.
-    for (int at = int(rest.indexOf(kSeparator)); at >= 0; at = int(rest.indexOf(kSeparator, at + 1))) {
-        const QString book = rest.left(at);
-        if (book == bookPath || decoded(book) == bookPath)
-            return rest.mid(at + kSeparator.size());
-    }
-    return reportedUrl;
+    const BookLocation location = BookLocation::fromText(reportedUrl, bookPath);
+    return location.isInBook(bookPath) ? location.pathWithFragment() : reportedUrl;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "booklocation.h"
+
 #include <QString>
 #include <QUrl>
 
@@ -7,12 +9,8 @@
 // Links into another book are written "ms-its:" + book file + "::" + in-book path, the book
 // file often relative to the folder of the book that holds the link.
 
-// The book URL of an in-book path, joined as the parts stand.
+// The book URL of an in-book path (cleaned as a BookLocation path).
 QString makeBookUrl(const QString& bookPath, const QString& inBookPath);
-
-// True for a text that is already a whole URL the view can show as it is: a book URL, a link
-// into another book, a web address or an "about:" page.
-bool isWholeUrl(const QString& text);
 
 // The QUrl to load for a URL text. In book URLs the book file part is percent-encoded, so that
 // spaces, '#', '?', '%' and letters beyond ASCII in folder and file names stay part of the
