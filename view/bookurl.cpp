@@ -20,6 +20,16 @@ QString makeBookUrl(const QString& bookPath, const QString& inBookPath)
     return BookLocation(bookPath, inBookPath).toStoreUrl();
 }
 
+QString bookFileAsNamed(const QString& written)
+{
+    if (written.contains(QLatin1Char('%')) && !QFileInfo::exists(written)) {
+        const QString plain = decoded(written);
+        if (QFileInfo::exists(plain))
+            return plain;
+    }
+    return written;
+}
+
 QUrl urlFromText(const QString& text)
 {
     const int head = bookUrlHeadLength(text);
@@ -28,14 +38,7 @@ QUrl urlFromText(const QString& text)
     int separator = int(text.indexOf(kSeparator, head));
     if (separator < 0)
         separator = int(text.size());
-    QString book = text.mid(head, separator - head);
-    // A book part copied from a URL the browser reported may still be percent-encoded ('#'
-    // and '%' stay encoded there); take it decoded when only that form names a file.
-    if (book.contains(QLatin1Char('%')) && !QFileInfo::exists(book)) {
-        const QString plain = decoded(book);
-        if (QFileInfo::exists(plain))
-            book = plain;
-    }
+    const QString book = bookFileAsNamed(text.mid(head, separator - head));
     QString url = text.left(head);
     url += QString::fromLatin1(QUrl::toPercentEncoding(book, "/"));
     url += text.mid(separator);
@@ -68,6 +71,18 @@ bool splitBookUrl(const QUrl& url, QString* bookFile, QString* inBookPath, QStri
     if (encodedInBookPath)
         *encodedInBookPath = inBook;
     return true;
+}
+
+BookLocation bookLocationOf(const QUrl& bookUrl)
+{
+    QString bookFile;
+    QString unused;
+    QString inBook;
+    if (!splitBookUrl(bookUrl, &bookFile, &unused, &inBook))
+        return BookLocation::outside(bookUrl.toString());
+    if (bookUrl.hasQuery())
+        inBook += QLatin1Char('?') + bookUrl.query(QUrl::FullyEncoded);
+    return BookLocation(bookFile, inBook, bookUrl.fragment(QUrl::FullyEncoded));
 }
 
 QString inBookPathOf(const QString& reportedUrl, const QString& bookPath)

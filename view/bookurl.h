@@ -23,6 +23,16 @@ QUrl urlFromText(const QString& text);
 // encodedInBookPath, when given, receives the in-book path still percent-encoded, as written.
 bool splitBookUrl(const QUrl& url, QString* bookFile, QString* inBookPath, QString* encodedInBookPath = nullptr);
 
+// The place a book URL names: its book file decoded (empty when it names none), its in-book
+// path and query still percent-encoded, as written, and its fragment. A URL of another scheme
+// gives a location outside the books holding its text.
+BookLocation bookLocationOf(const QUrl& bookUrl);
+
+// The book file a text names, as a file to open: a name written percent-encoded (copied from a
+// reported URL, where '#' and '%' stay encoded) is taken decoded when only that form names a
+// file.
+QString bookFileAsNamed(const QString& written);
+
 // The in-book part of a URL the browser reports when it names a page of the book at
 // bookPath, however the browser encoded the book part; otherwise the URL unchanged.
 QString inBookPathOf(const QString& reportedUrl, const QString& bookPath);

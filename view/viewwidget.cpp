@@ -31,7 +31,7 @@ ViewWidget::ViewWidget(QWidget* parent)
 
     connect(browser, &BrowserControl::documentComplete, this, &ViewWidget::selectAllText);
     connect(this, &ViewWidget::currentAllTextSaved, this, &ViewWidget::showNote);
-    connect(browser, &BrowserControl::navigateComplete, this, &ViewWidget::setCurrentUrlAgain);
+    connect(browser, &BrowserControl::arrivedAt, this, &ViewWidget::showPlace);
     connect(browser, &BrowserControl::historyChanged, this, &ViewWidget::reportHistory);
 
     auto* layout = new QVBoxLayout(this);
@@ -55,7 +55,7 @@ BookLocation ViewWidget::locationOf(const QString& text) const
 
 void ViewWidget::navigateToAsked()
 {
-    browser->navigate(asked.toAddress());
+    browser->navigate(asked);
 }
 
 void ViewWidget::setCurrentPage(QString url)
@@ -91,7 +91,12 @@ void ViewWidget::setCurrentUrlAgain(QString url)
     // The control reports spaces in the book's path as "%20" or as they stand, and letters
     // beyond ASCII either way; whichever it is, a page of this book comes out as its bare
     // in-book path and any other address stays whole.
-    shown = locationOf(url);
+    showPlace(locationOf(url));
+}
+
+void ViewWidget::showPlace(const BookLocation& place)
+{
+    shown = place;
     emit pathShown(currentPath());
 }
 
@@ -152,7 +157,7 @@ void ViewWidget::forward()
 
 void ViewWidget::home()
 {
-    browser->navigate(homePlace.toAddress());
+    browser->navigate(homePlace);
 }
 
 void ViewWidget::refresh()

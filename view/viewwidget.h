@@ -99,6 +99,8 @@ private:
     BookLocation locationOf(const QString& text) const;
     // Sends the browser to asked.
     void navigateToAsked();
+    // The browser arrived at place: it is the page shown now.
+    void showPlace(const BookLocation& place);
     // Finds the reader's selection in pageText: noteStart and noteLength, -1 and -1 when it
     // cannot be found (the reader is told so) or there is no passage selected (quietly).
     // Answers the selection as read, for painting it at once.
