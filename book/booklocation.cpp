@@ -97,14 +97,6 @@ BookLocation BookLocation::fromText(const QString& text, const QString& currentB
     return BookLocation(rest.left(separator), rest.mid(separator + kSeparator.size()));
 }
 
-BookLocation BookLocation::withFragment(const QString& fragment) const
-{
-    BookLocation location = *this;
-    if (isValid())
-        location.m_fragment = fragment;
-    return location;
-}
-
 bool BookLocation::isInBook(const QString& bookFile) const
 {
     return isValid() && sameBook(m_bookFile, bookFile);

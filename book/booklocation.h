@@ -53,9 +53,6 @@ public:
     // The address of an invalid location; empty for a place in a book.
     QString address() const { return m_kind == Kind::Outside ? m_address : QString(); }
 
-    // The same place with another fragment (none when empty).
-    BookLocation withFragment(const QString& fragment) const;
-
     // True when this place lies in bookFile.
     bool isInBook(const QString& bookFile) const;
 
