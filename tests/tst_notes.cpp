@@ -375,7 +375,7 @@ void TestNotes::locatesSelections()
 
     QVERIFY(noteText(needle, occurrence));
     QCOMPARE(m_warnings, warnings);
-    QCOMPARE(m_view->currentPath, kNotesPage);
+    QCOMPARE(m_view->currentPath(), kNotesPage);
     if (marked.isEmpty()) {
         QVERIFY(m_store.isEmpty());
         QCOMPARE(m_view->noteStart, -1);
@@ -578,7 +578,7 @@ void TestNotes::keyword()
     connect(m_view, &ViewWidget::currentAllTextSaved, this, [this] { select(QStringLiteral("Lorem")); });
     connect(m_view, &ViewWidget::currentAllTextSaved, m_view, &ViewWidget::showNote);
     QVERIFY(loads([&] { m_view->setCurrentPageBySearch(kNotesPage, keyword); }));
-    QCOMPARE(m_view->currentPath, kNotesPage);
+    QCOMPARE(m_view->currentPath(), kNotesPage);
     QStringList expected;
     for (int i = 0; i < passages.size(); ++i) {
         const int at = position(passages.at(i), occurrences.at(i));
@@ -609,7 +609,7 @@ void TestNotes::keywordWaitsForTheNextLoadAndPaintsOverNotes()
     m_view->setCurrentPageBySearch(QString(), QStringLiteral("repeated"));
     QTest::qWait(300);
     QCOMPARE(started.count(), 0);
-    QVERIFY(m_view->currentPath.isEmpty());
+    QVERIFY(m_view->currentPath().isEmpty());
     QVERIFY(m_view->searchPending);
 
     QVERIFY(loads([&] { m_view->setCurrentPage(kNotesPage); }));
@@ -620,10 +620,10 @@ void TestNotes::keywordWaitsForTheNextLoadAndPaintsOverNotes()
     QVERIFY(!m_view->searchPending);
 
     // An empty search says so, whatever is shown, and changes nothing.
-    const QString path = m_view->currentPath;
+    const QString path = m_view->currentPath();
     m_view->tellAboutThis();
     QCOMPARE(m_warnings, QStringList{QStringLiteral("Pagewick: no topics find")});
-    QCOMPARE(m_view->currentPath, path);
+    QCOMPARE(m_view->currentPath(), path);
     QVERIFY(!m_view->searchPending);
 }
 

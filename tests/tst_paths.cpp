@@ -1,5 +1,7 @@
-// In-book path keys and the link forms that pass through unchanged.
+// In-book path keys, the link forms that pass through unchanged, and the place of a page
+// read from and written back to each of its text forms.
 
+#include "booklocation.h"
 #include "lchmurl.h"
 
 #include <QtTest>
@@ -11,6 +13,8 @@ class TestPaths : public QObject
 private slots:
     void makeAbsolutePath_data();
     void makeAbsolutePath();
+    void bookLocationForms_data();
+    void bookLocationForms();
 };
 
 void TestPaths::makeAbsolutePath_data()
@@ -58,6 +62,82 @@ void TestPaths::makeAbsolutePath()
     QFETCH(QString, input);
     QFETCH(QString, expected);
     QCOMPARE(::makeAbsolutePath(input), expected);
+}
+
+void TestPaths::bookLocationForms_data()
+{
+    // A text read while the book `open` is open: the place it names, then how the panels are
+    // told it (bare for the open book) and what the browser is sent.
+    QTest::addColumn<QString>("open");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("inBook");
+    QTest::addColumn<QString>("book");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("fragment");
+    QTest::addColumn<QString>("told");
+    QTest::addColumn<QString>("sent");
+    const QString open = QStringLiteral("/b/my book.chm");
+    const QString store = QStringLiteral("mk:@MSITStore:/b/my book.chm::");
+
+    QTest::newRow("bare path") << open << "/a/p.htm" << true << open << "/a/p.htm" << "" << "/a/p.htm" << store + "/a/p.htm";
+    QTest::newRow("bare with fragment") << open << "a\\p.htm#part" << true << open << "/a/p.htm" << "part"
+                                        << "/a/p.htm#part" << store + "/a/p.htm#part";
+    QTest::newRow("fragment only") << open << "#top" << true << open << "/" << "top" << "/#top" << store + "/#top";
+    QTest::newRow("escapes and query kept") << open << "/x/../P%20Q.htm?a=1#f" << true << open << "/P%20Q.htm?a=1" << "f"
+                                            << "/P%20Q.htm?a=1#f" << store + "/P%20Q.htm?a=1#f";
+    QTest::newRow("store URL of the open book") << open << store + "/a.htm" << true << open << "/a.htm" << "" << "/a.htm"
+                                                << store + "/a.htm";
+    QTest::newRow("open book with %20") << open << "mk:@MSITStore:/b/my%20book.chm::/a.htm#x" << true << open << "/a.htm"
+                                        << "x" << "/a.htm#x" << store + "/a.htm#x";
+    QTest::newRow("upper-case MS-ITS") << open << "MS-ITS:/b/my book.chm::\\a.htm" << true << open << "/a.htm" << ""
+                                       << "/a.htm" << store + "/a.htm";
+    QTest::newRow("its") << open << "its:/b/my book.chm::/a.htm" << true << open << "/a.htm" << "" << "/a.htm"
+                         << store + "/a.htm";
+    QTest::newRow("open book's folder holding ::") << "/b/x::y/c.chm" << "mk:@MSITStore:/b/x::y/c.chm::/a.htm" << true
+                                                  << "/b/x::y/c.chm" << "/a.htm" << "" << "/a.htm"
+                                                  << "mk:@MSITStore:/b/x::y/c.chm::/a.htm";
+    // Any other book ends at the first "::".
+    QTest::newRow("other folder holding ::") << open << "mk:@MSITStore:/b/x::y/c.chm::/a.htm" << true << "/b/x"
+                                             << "/y/c.chm::/a.htm" << "" << "mk:@MSITStore:/b/x::/y/c.chm::/a.htm"
+                                             << "mk:@MSITStore:/b/x::/y/c.chm::/a.htm";
+    QTest::newRow("another book") << open << "ms-its:other.chm::/p.htm#f" << true << "other.chm" << "/p.htm" << "f"
+                                  << "mk:@MSITStore:other.chm::/p.htm#f" << "mk:@MSITStore:other.chm::/p.htm#f";
+    QTest::newRow(":: missing") << open << "ms-its:other.chm" << true << "other.chm" << "/" << ""
+                                << "mk:@MSITStore:other.chm::/" << "mk:@MSITStore:other.chm::/";
+    QTest::newRow("mk without a book") << open << "mk:/images/a.gif" << true << open << "/images/a.gif" << ""
+                                       << "/images/a.gif" << store + "/images/a.gif";
+    QTest::newRow("web page") << open << "http://example.com/a::b.htm" << false << "" << "" << ""
+                              << "http://example.com/a::b.htm" << "http://example.com/a::b.htm";
+    QTest::newRow("blank") << open << "about:blank" << false << "" << "" << "" << "about:blank" << "about:blank";
+    QTest::newRow("nothing") << open << "" << false << "" << "" << "" << "" << "";
+}
+
+void TestPaths::bookLocationForms()
+{
+    QFETCH(QString, open);
+    QFETCH(QString, text);
+    QFETCH(bool, inBook);
+    QFETCH(QString, book);
+    QFETCH(QString, path);
+    QFETCH(QString, fragment);
+    QFETCH(QString, told);
+    QFETCH(QString, sent);
+    const BookLocation location = BookLocation::fromText(text, open);
+    QCOMPARE(location.isValid(), inBook);
+    QCOMPARE(location.bookFile(), book);
+    QCOMPARE(location.path(), path);
+    QCOMPARE(location.fragment(), fragment);
+    QCOMPARE(location.toText(open), told);
+    QCOMPARE(location.toAddress(), sent);
+    // Each written form reads back as the same place.
+    QCOMPARE(BookLocation::fromText(told, open), location);
+    QCOMPARE(BookLocation::fromText(sent, open), location);
+    if (inBook)
+        QCOMPARE(BookLocation::fromText(location.toOtherBookUrl(), open), location);
+    // Read with no book open, the book URL names its book by itself (unless the book's own
+    // folder holds "::", which only the open book can tell).
+    if (inBook && !location.bookFile().contains(QLatin1String("::")))
+        QCOMPARE(BookLocation::fromText(location.toStoreUrl(), QString()), location);
 }
 
 QTEST_APPLESS_MAIN(TestPaths)

@@ -71,12 +71,16 @@ QString BookOrigins::bookOfDocument(const QUrl& bookUrl) const
 
 QString BookOrigins::bookNamedBy(const QUrl& bookUrl, const QString& relativeTo)
 {
-    QString bookFile;
-    QString inBookPath;
-    if (!splitBookUrl(bookUrl, &bookFile, &inBookPath))
+    return bookNamedBy(bookLocationOf(bookUrl), relativeTo);
+}
+
+QString BookOrigins::bookNamedBy(const BookLocation& place, const QString& relativeTo)
+{
+    if (!place.isValid())
         return {};
-    if (bookFile.isEmpty())
+    if (place.bookFile().isEmpty())
         return relativeTo;
+    QString bookFile = bookFileAsNamed(place.bookFile());
     if (QFileInfo(bookFile).isRelative()) {
         if (relativeTo.isEmpty())
             return {};
@@ -85,25 +89,29 @@ QString BookOrigins::bookNamedBy(const QUrl& bookUrl, const QString& relativeTo)
     return QDir::cleanPath(bookFile);
 }
 
-QUrl BookOrigins::pageUrl(const QUrl& bookUrl, const QString& relativeTo)
+QUrl BookOrigins::pageUrl(const BookLocation& location, const QString& relativeTo)
 {
-    const QString bookFile = bookNamedBy(bookUrl, relativeTo);
+    if (!location.isValid())
+        return {};
+    const QString bookFile = bookNamedBy(location, relativeTo);
     if (bookFile.isEmpty())
         return {};
-    QString unused;
-    QString inBook;
-    splitBookUrl(bookUrl, &unused, &unused, &inBook);
-    if (!inBook.startsWith(QLatin1Char('/')))
-        inBook.prepend(QLatin1Char('/'));
+    const QString path = location.path();
+    const qsizetype query = path.indexOf(QLatin1Char('?'));
     QUrl url;
     url.setScheme(kPageScheme);
     url.setHost(registered(bookFile));
-    url.setPath(inBook, QUrl::TolerantMode);
-    if (bookUrl.hasQuery())
-        url.setQuery(bookUrl.query(QUrl::FullyEncoded), QUrl::StrictMode);
-    if (bookUrl.hasFragment())
-        url.setFragment(bookUrl.fragment(QUrl::FullyEncoded), QUrl::StrictMode);
+    url.setPath(query < 0 ? path : path.left(query), QUrl::TolerantMode);
+    if (query >= 0)
+        url.setQuery(path.mid(query + 1), QUrl::TolerantMode);
+    if (!location.fragment().isEmpty())
+        url.setFragment(location.fragment(), QUrl::TolerantMode);
     return url;
+}
+
+QUrl BookOrigins::pageUrl(const QUrl& bookUrl, const QString& relativeTo)
+{
+    return pageUrl(bookLocationOf(bookUrl), relativeTo);
 }
 
 bool BookOrigins::isOwnBook(const QUrl& initiator, const QUrl& target) const
@@ -118,14 +126,14 @@ bool BookOrigins::isOwnBook(const QUrl& initiator, const QUrl& target) const
     return !named.isEmpty() && bookHost(named) == ownHost;
 }
 
-QString BookOrigins::reportedUrl(const QUrl& url) const
+BookLocation BookOrigins::locationOf(const QUrl& url) const
 {
     const QString bookFile = bookOf(url);
     if (bookFile.isEmpty())
-        return url.toString();
+        return BookLocation::outside(url.toString());
     if (isPageScheme(url.scheme()))
-        return makeBookUrl(bookFile, url.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority));
-    // A document under a book URL: the same report as for its page address.
+        return BookLocation(bookFile, url.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority));
+    // A document under a book URL: the same place as for its page address.
     QString unused;
     QString inBook;
     splitBookUrl(url, &unused, &inBook);
@@ -137,5 +145,5 @@ QString BookOrigins::reportedUrl(const QUrl& url) const
         rest.setQuery(url.query(QUrl::FullyEncoded), QUrl::StrictMode);
     if (url.hasFragment())
         rest.setFragment(url.fragment(QUrl::FullyEncoded), QUrl::StrictMode);
-    return makeBookUrl(bookFile, rest.toString());
+    return BookLocation(bookFile, rest.toString());
 }

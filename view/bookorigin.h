@@ -1,5 +1,7 @@
 #pragma once
 
+#include "booklocation.h"
+
 #include <QHash>
 #include <QString>
 #include <QUrl>
@@ -16,7 +18,7 @@
 // decided by the request interceptor and the page (see bookscheme.h, browsercontrol.cpp).
 //
 // The book URL forms stay the view's language: addresses are converted on the way in
-// (pageUrl) and on the way out (reportedUrl), so reported URLs, in-book paths and bookmarks
+// (pageUrl) and on the way out (locationOf), so reported URLs, in-book paths and bookmarks
 // read as before.
 
 // The scheme of the addresses the browser loads book pages under.
@@ -54,9 +56,14 @@ public:
     // relativeTo, a URL without a book part ("mk:/a.gif") naming relativeTo itself. Empty when
     // url is not a book URL or names no book.
     static QString bookNamedBy(const QUrl& bookUrl, const QString& relativeTo);
+    // The same for a place; a book name written percent-encoded is taken decoded when only that
+    // form names a file. Empty for a location outside the books.
+    static QString bookNamedBy(const BookLocation& place, const QString& relativeTo);
 
-    // The page address of a book URL (see bookNamedBy), its query and fragment kept; the book
-    // is registered. Invalid when there is no book to name.
+    // The page address of a place (its book file as bookNamedBy names it), its query and
+    // fragment kept; the book is registered. Invalid when there is no book to name.
+    QUrl pageUrl(const BookLocation& location, const QString& relativeTo);
+    // The same for a book URL.
     QUrl pageUrl(const QUrl& bookUrl, const QString& relativeTo);
 
     // True when target is an object of the book whose page made the request (the initiator,
@@ -64,9 +71,11 @@ public:
     // other initiator (a web page, a blank or sandboxed frame, none) owns no book.
     bool isOwnBook(const QUrl& initiator, const QUrl& target) const;
 
-    // What the view reports for an address: a page address as "mk:@MSITStore:" + book file +
-    // "::" + in-book part (query and fragment included); anything else as the URL's text.
-    QString reportedUrl(const QUrl& url) const;
+    // The place an address shows, which the view reports: for a page address, or a document
+    // shown under a book URL, the book file (as bookOf names it), in-book path with query, and
+    // fragment, as the URL reads decoded (reported as "mk:@MSITStore:" + book file + "::" +
+    // in-book part); anything else is outside the books, holding the URL's text.
+    BookLocation locationOf(const QUrl& url) const;
 
 private:
     QString registered(const QString& bookFile);

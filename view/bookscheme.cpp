@@ -1,6 +1,7 @@
 #include "bookscheme.h"
 
 #include "bookpage.h"
+#include "bookurl.h"
 #include "lchmfile.h"
 
 #include <QBuffer>
@@ -228,12 +229,13 @@ void BookSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job)
         ownBook = m_origins.bookOfDocument(url);
     if (ownBook.isEmpty() && m_interceptor)
         ownBook = m_interceptor->takeVettedBook(url);
-    const QString named = ownBook.isEmpty() ? QString() : BookOrigins::bookNamedBy(url, ownBook);
+    const BookLocation place = bookLocationOf(url);
+    const QString named = ownBook.isEmpty() ? QString() : BookOrigins::bookNamedBy(place, ownBook);
     if (named.isEmpty() || bookHost(named) != bookHost(ownBook)) {
         job->fail(QWebEngineUrlRequestJob::RequestDenied);
         return;
     }
-    const QUrl page = m_origins.pageUrl(url, ownBook);
+    const QUrl page = m_origins.pageUrl(place, ownBook);
     const int resourceType = m_interceptor ? m_interceptor->takeResourceType(url) : -1;
     if (resourceType == QWebEngineUrlRequestInfo::ResourceTypeSubFrame || resourceType < 0) {
         // A frame goes to its page address, so that it is of its book's origin.

@@ -5,7 +5,6 @@
 
 namespace {
 
-const QString kStorePrefix = QStringLiteral("mk:@MSITStore:");
 const QString kStoreTag = QStringLiteral("@MSITStore:");
 const QString kSeparator = QStringLiteral("::");
 
@@ -14,38 +13,21 @@ QString decoded(const QString& text)
     return QUrl::fromPercentEncoding(text.toUtf8());
 }
 
-// The length of the scheme-and-tag head of a book URL text ("mk:@MSITStore:", "ms-its:",
-// "its:"), or 0 when the text is not written as one.
-int bookUrlHeadLength(const QString& text)
-{
-    if (text.startsWith(kStorePrefix, Qt::CaseInsensitive))
-        return int(kStorePrefix.size());
-    for (const QLatin1String head : {QLatin1String("ms-its:"), QLatin1String("its:")}) {
-        if (text.startsWith(head, Qt::CaseInsensitive))
-            return int(head.size());
-    }
-    return 0;
-}
-
 } // namespace
 
 QString makeBookUrl(const QString& bookPath, const QString& inBookPath)
 {
-    return kStorePrefix + bookPath + kSeparator + inBookPath;
+    return BookLocation(bookPath, inBookPath).toStoreUrl();
 }
 
-bool isWholeUrl(const QString& text)
+QString bookFileAsNamed(const QString& written)
 {
-    static const QStringList schemes = {
-        QStringLiteral("mk:"), QStringLiteral("ms-its:"), QStringLiteral("its:"),
-        QStringLiteral("http:"), QStringLiteral("https:"), QStringLiteral("ftp:"),
-        QStringLiteral("about:"),
-    };
-    for (const QString& scheme : schemes) {
-        if (text.startsWith(scheme, Qt::CaseInsensitive))
-            return true;
+    if (written.contains(QLatin1Char('%')) && !QFileInfo::exists(written)) {
+        const QString plain = decoded(written);
+        if (QFileInfo::exists(plain))
+            return plain;
     }
-    return false;
+    return written;
 }
 
 QUrl urlFromText(const QString& text)
@@ -56,14 +38,7 @@ QUrl urlFromText(const QString& text)
     int separator = int(text.indexOf(kSeparator, head));
     if (separator < 0)
         separator = int(text.size());
-    QString book = text.mid(head, separator - head);
-    // A book part copied from a URL the browser reported may still be percent-encoded ('#'
-    // and '%' stay encoded there); take it decoded when only that form names a file.
-    if (book.contains(QLatin1Char('%')) && !QFileInfo::exists(book)) {
-        const QString plain = decoded(book);
-        if (QFileInfo::exists(plain))
-            book = plain;
-    }
+    const QString book = bookFileAsNamed(text.mid(head, separator - head));
     QString url = text.left(head);
     url += QString::fromLatin1(QUrl::toPercentEncoding(book, "/"));
     url += text.mid(separator);
@@ -98,16 +73,20 @@ bool splitBookUrl(const QUrl& url, QString* bookFile, QString* inBookPath, QStri
     return true;
 }
 
+BookLocation bookLocationOf(const QUrl& bookUrl)
+{
+    QString bookFile;
+    QString unused;
+    QString inBook;
+    if (!splitBookUrl(bookUrl, &bookFile, &unused, &inBook))
+        return BookLocation::outside(bookUrl.toString());
+    if (bookUrl.hasQuery())
+        inBook += QLatin1Char('?') + bookUrl.query(QUrl::FullyEncoded);
+    return BookLocation(bookFile, inBook, bookUrl.fragment(QUrl::FullyEncoded));
+}
+
 QString inBookPathOf(const QString& reportedUrl, const QString& bookPath)
 {
-    if (!reportedUrl.startsWith(kStorePrefix, Qt::CaseInsensitive))
-        return reportedUrl;
-    const QString rest = reportedUrl.mid(kStorePrefix.size());
-    // Try every separator: a folder name may hold "::" itself.
-    for (int at = int(rest.indexOf(kSeparator)); at >= 0; at = int(rest.indexOf(kSeparator, at + 1))) {
-        const QString book = rest.left(at);
-        if (book == bookPath || decoded(book) == bookPath)
-            return rest.mid(at + kSeparator.size());
-    }
-    return reportedUrl;
+    const BookLocation location = BookLocation::fromText(reportedUrl, bookPath);
+    return location.isInBook(bookPath) ? location.pathWithFragment() : reportedUrl;
 }

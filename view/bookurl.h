@@ -1,5 +1,7 @@
 #pragma once
 
+#include "booklocation.h"
+
 #include <QString>
 #include <QUrl>
 
@@ -7,12 +9,8 @@
 // Links into another book are written "ms-its:" + book file + "::" + in-book path, the book
 // file often relative to the folder of the book that holds the link.
 
-// The book URL of an in-book path, joined as the parts stand.
+// The book URL of an in-book path (cleaned as a BookLocation path).
 QString makeBookUrl(const QString& bookPath, const QString& inBookPath);
-
-// True for a text that is already a whole URL the view can show as it is: a book URL, a link
-// into another book, a web address or an "about:" page.
-bool isWholeUrl(const QString& text);
 
 // The QUrl to load for a URL text. In book URLs the book file part is percent-encoded, so that
 // spaces, '#', '?', '%' and letters beyond ASCII in folder and file names stay part of the
@@ -24,6 +22,16 @@ QUrl urlFromText(const QString& text);
 // a book part ("mk:/images/a.gif") gives an empty book. False for URLs of other schemes.
 // encodedInBookPath, when given, receives the in-book path still percent-encoded, as written.
 bool splitBookUrl(const QUrl& url, QString* bookFile, QString* inBookPath, QString* encodedInBookPath = nullptr);
+
+// The place a book URL names: its book file decoded (empty when it names none), its in-book
+// path and query still percent-encoded, as written, and its fragment. A URL of another scheme
+// gives a location outside the books holding its text.
+BookLocation bookLocationOf(const QUrl& bookUrl);
+
+// The book file a text names, as a file to open: a name written percent-encoded (copied from a
+// reported URL, where '#' and '%' stay encoded) is taken decoded when only that form names a
+// file.
+QString bookFileAsNamed(const QString& written);
 
 // The in-book part of a URL the browser reports when it names a page of the book at
 // bookPath, however the browser encoded the book part; otherwise the URL unchanged.

@@ -195,11 +195,33 @@ void BrowserControl::navigate(const QString& url)
         if (page.isValid())
             target = page;
     }
+    loadOrReload(target);
+}
+
+void BrowserControl::loadOrReload(const QUrl& target)
+{
     // The same address with a fragment would only scroll: load the page again instead.
     if (target.hasFragment() && target == m_page->url())
         m_page->triggerAction(QWebEnginePage::Reload);
     else
         m_page->load(target);
+}
+
+void BrowserControl::reportArrival(const QUrl& url)
+{
+    const BookLocation place = origins().locationOf(url);
+    emit arrivedAt(place);
+    emit navigateComplete(place.toAddress());
+}
+
+void BrowserControl::navigate(const BookLocation& place)
+{
+    if (!place.isValid())
+        return navigate(place.address());
+    const QUrl page = origins().pageUrl(place, m_bookPath);
+    if (!page.isValid())
+        return navigate(place.toStoreUrl());
+    loadOrReload(page);
 }
 
 int BrowserControl::historyTarget(int step) const
@@ -246,11 +268,6 @@ void BrowserControl::setWebLinkHandler(WebLinkHandler handler)
 BookOrigins& BrowserControl::origins() const
 {
     return m_schemeHandler->origins();
-}
-
-QString BrowserControl::reportedUrl() const
-{
-    return origins().reportedUrl(m_page->url());
 }
 
 void BrowserControl::refuse(const QUrl& url)
@@ -376,7 +393,7 @@ void BrowserControl::onUrlChanged(const QUrl& url)
     // the page moved within itself (an anchor).
     if (m_loading)
         newDocument();
-    emit navigateComplete(origins().reportedUrl(url));
+    reportArrival(url);
     reportHistoryLater();
 }
 
@@ -404,7 +421,7 @@ void BrowserControl::onLoadFinished(bool ok)
     if (!m_committed) {
         // The page loaded again at the same address, which changes no URL.
         newDocument();
-        emit navigateComplete(reportedUrl());
+        reportArrival(m_page->url());
     }
     // Addresses that failed are passed over by back and forward until they load again.
     constexpr qsizetype kMaxFailedRemembered = 256;

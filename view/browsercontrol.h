@@ -1,5 +1,6 @@
 #pragma once
 
+#include "booklocation.h"
 #include "textrange.h"
 
 #include <QPoint>
@@ -31,7 +32,8 @@ class QWebEngineView;
 // whose process died) reports false. A navigation refused or given up before it replaced the
 // page shown reports nothing: that page stays. Pages of books are reported as book URLs,
 // "mk:@MSITStore:" + book file + "::" + in-book path, whatever address the browser loads them
-// under (each book is an origin of its own, see bookorigin.h).
+// under (each book is an origin of its own, see bookorigin.h). arrivedAt(place) comes just
+// before each navigateComplete with the same address as a place.
 //
 // What pages may start. A book page may go anywhere in its own book. It opens a page of another
 // book ("ms-its:other.chm::/page.htm", a book file without a folder lying beside its own) only
@@ -59,6 +61,9 @@ public:
 
     // Navigation
     void navigate(const QString& url);
+    // A place in a book is loaded under its page address, its book named without a folder
+    // resolved against the book shown; a location outside the books is loaded as its address.
+    void navigate(const BookLocation& place);
     // Back and forward pass over the entries not worth returning to: blank pages and pages
     // whose last load failed. They do nothing where there is nowhere to go; historyChanged()
     // tells when that may have changed.
@@ -127,6 +132,7 @@ public:
     static constexpr int kPrintTimeoutMs = 120000;
 
 signals:
+    void arrivedAt(const BookLocation& place);
     void navigateComplete(const QString& url);
     void documentComplete(bool hasDocument);
     // A request of a page that was refused: a web address, local file or another book asked
@@ -156,7 +162,9 @@ private:
     void reportHistoryLater();
     void loadLater(const QUrl& url);
     BookOrigins& origins() const;
-    QString reportedUrl() const;
+    void loadOrReload(const QUrl& target);
+    // arrivedAt and navigateComplete for the address url.
+    void reportArrival(const QUrl& url);
 
     void onLoadStarted();
     void newDocument();

@@ -36,7 +36,7 @@ void ViewWidget::note(NoteStore* store)
 void ViewWidget::unNote(NoteStore* store)
 {
     if (store)
-        store->eraseNotes(currentPath);
+        store->eraseNotes(currentPath());
     refresh();
 }
 
@@ -78,7 +78,7 @@ void ViewWidget::recordNote(NoteStore* store)
 {
     if (noteStart == -1 || !store)
         return;
-    store->addMark(currentPath, NoteMark{noteStart, noteLength});
+    store->addMark(currentPath(), NoteMark{noteStart, noteLength});
 }
 
 void ViewWidget::paintStoredNotes()
@@ -86,7 +86,7 @@ void ViewWidget::paintStoredNotes()
     if (!noteStore || noteStore->isEmpty())
         return;
     for (const PageNotes& page : std::as_const(*noteStore)) {
-        if (page.path != currentPath)
+        if (page.path != currentPath())
             continue;
         for (const NoteMark& mark : page.marks) {
             TextRange range = browser->documentRange();

@@ -1,6 +1,5 @@
 #include "viewwidget.h"
 
-#include "bookurl.h"
 #include "browsercontrol.h"
 #include "notelocator.h"
 #include "pdfpages.h"
@@ -21,15 +20,18 @@
 #include <memory>
 
 ViewWidget::ViewWidget(QWidget* parent)
-    : QWidget(parent), homeUrl(QStringLiteral("about:blank")), currentUrl(QStringLiteral("about:blank"))
+    : QWidget(parent),
+      shown(BookLocation::outside(QStringLiteral("about:blank"))),
+      asked(shown),
+      homePlace(shown)
 {
     browser = new BrowserControl(this);
     browser->setFocusPolicy(Qt::StrongFocus);
-    browser->navigate(currentUrl);
+    navigateToAsked();
 
     connect(browser, &BrowserControl::documentComplete, this, &ViewWidget::selectAllText);
     connect(this, &ViewWidget::currentAllTextSaved, this, &ViewWidget::showNote);
-    connect(browser, &BrowserControl::navigateComplete, this, &ViewWidget::setCurrentUrlAgain);
+    connect(browser, &BrowserControl::arrivedAt, this, &ViewWidget::showPlace);
     connect(browser, &BrowserControl::historyChanged, this, &ViewWidget::reportHistory);
 
     auto* layout = new QVBoxLayout(this);
@@ -41,40 +43,47 @@ ViewWidget::ViewWidget(QWidget* parent)
 
 ViewWidget::~ViewWidget() = default;
 
-QString ViewWidget::urlForPath(const QString& path) const
+QString ViewWidget::currentPath() const
 {
-    return isWholeUrl(path) ? path : makeBookUrl(bookPath, path);
+    return shown.toText(bookPath);
+}
+
+BookLocation ViewWidget::locationOf(const QString& text) const
+{
+    return BookLocation::fromText(text, bookPath);
+}
+
+void ViewWidget::navigateToAsked()
+{
+    browser->navigate(asked);
 }
 
 void ViewWidget::setCurrentPage(QString url)
 {
-    currentPath = url;
-    if (url.isEmpty())
+    shown = locationOf(url);
+    if (shown.isNull())
         return;
-    currentUrl = urlForPath(url);
-    browser->navigate(currentUrl);
+    asked = shown;
+    navigateToAsked();
 }
 
 void ViewWidget::setCurrentPageBySearch(QString url, QString keyW)
 {
-    currentPath = url;
     searchPending = true;
     searchKeyword = keyW;
-    if (url.isEmpty())
-        return;
-    currentUrl = urlForPath(url);
-    browser->navigate(currentUrl);
+    setCurrentPage(url);
 }
 
 void ViewWidget::setHomeUrl(QString url)
 {
-    homeUrl = url.isEmpty() ? QStringLiteral("about:blank") : urlForPath(url);
+    homePlace = url.isEmpty() ? BookLocation::outside(QStringLiteral("about:blank")) : locationOf(url);
     reportHistory();
 }
 
 void ViewWidget::reportHistory()
 {
-    emit historyChanged(browser->canGoBack(), browser->canGoForward(), homeUrl != QLatin1String("about:blank"));
+    emit historyChanged(browser->canGoBack(), browser->canGoForward(),
+                        homePlace != BookLocation::outside(QStringLiteral("about:blank")));
 }
 
 void ViewWidget::setCurrentUrlAgain(QString url)
@@ -82,14 +91,13 @@ void ViewWidget::setCurrentUrlAgain(QString url)
     // The control reports spaces in the book's path as "%20" or as they stand, and letters
     // beyond ASCII either way; whichever it is, a page of this book comes out as its bare
     // in-book path and any other address stays whole.
-    const QString prefix = QStringLiteral("mk:@MSITStore:") + bookPath + QStringLiteral("::");
-    QString path = url;
-    path.remove(QString(prefix).replace(QLatin1Char(' '), QStringLiteral("%20")));
-    path.remove(prefix);
-    if (path == url)
-        path = inBookPathOf(url, bookPath);
-    currentPath = path;
-    emit pathShown(currentPath);
+    showPlace(locationOf(url));
+}
+
+void ViewWidget::showPlace(const BookLocation& place)
+{
+    shown = place;
+    emit pathShown(currentPath());
 }
 
 void ViewWidget::selectAllText()
@@ -115,7 +123,7 @@ void ViewWidget::showNote()
     if (zoomFactor != 1.0)
         browser->setZoom(zoomFactor);
     emit canNote(true);
-    emit urlToFavorites(currentPath);
+    emit urlToFavorites(currentPath());
     emit topicToFavorites(browser->pageTitle());
 }
 
@@ -149,19 +157,19 @@ void ViewWidget::forward()
 
 void ViewWidget::home()
 {
-    browser->navigate(homeUrl);
+    browser->navigate(homePlace);
 }
 
 void ViewWidget::refresh()
 {
-    if (currentPath.isEmpty())
+    if (shown.isNull())
         return;
     if (const std::optional<QPoint> scroll = browser->scrollPosition()) {
         savedScrollLeft = scroll->x();
         savedScrollTop = scroll->y();
     }
-    currentUrl = urlForPath(currentPath);
-    browser->navigate(currentUrl);
+    asked = shown;
+    navigateToAsked();
 }
 
 void ViewWidget::showBlank()

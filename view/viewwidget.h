@@ -1,5 +1,6 @@
 #pragma once
 
+#include "booklocation.h"
 #include "textrange.h"
 
 #include <QString>
@@ -85,9 +86,21 @@ private:
     friend class TestViewWidget;
     friend class TestNotes;
 
-    // What the browser control is sent for a path: its book URL, or the path itself when it
-    // is already a whole address (a page of another book, a web page, "about:blank").
-    QString urlForPath(const QString& path) const;
+    // The page shown as the panels name it: its bare in-book path (with "#fragment") when it is
+    // a page of the open book, its book URL when it is a page of another book, any other
+    // address as it stands; empty while no page was asked for.
+    QString currentPath() const;
+    // The last address the view was sent to (by the window, a refresh or a search; not by the
+    // links the reader follows): a book URL, or an address outside the books.
+    QString currentUrl() const { return asked.toAddress(); }
+    // Where home goes: a book URL or "about:blank".
+    QString homeUrl() const { return homePlace.toAddress(); }
+    // The place a text from the window or a panel names in the open book.
+    BookLocation locationOf(const QString& text) const;
+    // Sends the browser to asked.
+    void navigateToAsked();
+    // The browser arrived at place: it is the page shown now.
+    void showPlace(const BookLocation& place);
     // Finds the reader's selection in pageText: noteStart and noteLength, -1 and -1 when it
     // cannot be found (the reader is told so) or there is no passage selected (quietly).
     // Answers the selection as read, for painting it at once.
@@ -113,10 +126,10 @@ private:
     NoteStore* noteStore = nullptr;
     BrowserControl* browser = nullptr;
     FindBar* findBar = nullptr;
-    QString bookPath;
-    QString currentPath;
-    QString homeUrl;
-    QString currentUrl;
+    QString bookPath;          // the open book, as the browser names its pages
+    BookLocation shown;        // the page on show, as last reported (or asked for)
+    BookLocation asked;        // the last place the view was sent to, see currentUrl()
+    BookLocation homePlace;    // where home goes
     QString pageText;
     QString selectedText;
     QString searchKeyword;

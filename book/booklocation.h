@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QString>
+
+// The place of a page: a book file, an in-book path and a fragment ("/intro.htm" and "part" for
+// "/intro.htm#part"). Pages travel between the panels, the view and its browser as this value;
+// it becomes text only at the edges: the bare in-book path the panels and the notes use, the
+// book URLs "mk:@MSITStore:" + book file + "::" + in-book path and "ms-its:" + ... that pages
+// and bookmarks write, and the addresses the browser reports.
+//
+// What holds for a place in a book (isValid):
+// - the in-book path starts with "/", has no backslashes, empty, "." or ".." steps (see
+//   makeAbsolutePath) and no fragment; a query and percent escapes are kept as written, since
+//   they are what the page's own links and the reported addresses carry;
+// - the book file is as written in the text it came from, or, when the text named the current
+//   book in any of its spellings (spaces as "%20", letters beyond ASCII encoded), the current
+//   book's own path; it is empty when the text named no book ("mk:/images/a.gif").
+//
+// An address outside any book (a web page, "about:blank") is not a place in a book: it parses
+// to an invalid location that keeps the address, so that it can be shown and reported as it
+// came. A null location (an empty text) is nowhere.
+// The length of the head of a book URL text ("mk:@MSITStore:", "ms-its:", "its:", in any case),
+// or 0 when the text is not written as one.
+int bookUrlHeadLength(const QString& text);
+
+// True for a text that is already a whole address rather than an in-book path: a book URL
+// (any head above, or "mk:"), a web address or an "about:" page.
+bool isWholeUrl(const QString& text);
+
+class BookLocation
+{
+public:
+    BookLocation() = default;
+    // A place in bookFile; path is cleaned as above, a "#" in it starts the fragment when
+    // fragment is empty.
+    BookLocation(const QString& bookFile, const QString& path, const QString& fragment = QString());
+    // An address outside any book, kept as written.
+    static BookLocation outside(const QString& address);
+
+    // Reads every form a place is written in: a bare in-book path, with or without a fragment,
+    // naming a page of currentBook; "mk:@MSITStore:<book>::<path>", "ms-its:<book>::<path>" and
+    // "its:<book>::<path>" in any case (a missing "::" names the book's root, "/"); and
+    // "mk:<path>", a page of currentBook. A folder name holding "::" is found when it is part
+    // of currentBook. Web and "about:" addresses give an invalid location that keeps them.
+    static BookLocation fromText(const QString& text, const QString& currentBook = QString());
+
+    bool isNull() const { return m_kind == Kind::Null; }
+    bool isValid() const { return m_kind == Kind::InBook; }
+
+    QString bookFile() const { return m_bookFile; }
+    QString path() const { return m_path; }
+    QString fragment() const { return m_fragment; }
+    // The address of an invalid location; empty for a place in a book.
+    QString address() const { return m_kind == Kind::Outside ? m_address : QString(); }
+
+    // True when this place lies in bookFile.
+    bool isInBook(const QString& bookFile) const;
+
+    // The bare form: in-book path and "#fragment".
+    QString pathWithFragment() const;
+    // "mk:@MSITStore:" + book file + "::" + bare form ("mk:" + bare form without a book file).
+    QString toStoreUrl() const;
+    // "ms-its:" + book file + "::" + bare form.
+    QString toOtherBookUrl() const;
+    // How a place is told to the panels while currentBook is open: the bare form for a page of
+    // currentBook, the store URL for a page of another book, the address for anything else,
+    // empty for nowhere.
+    QString toText(const QString& currentBook) const;
+    // What the browser is sent: the store URL, or the address outside any book.
+    QString toAddress() const;
+
+    bool operator==(const BookLocation& other) const;
+    bool operator!=(const BookLocation& other) const { return !(*this == other); }
+
+private:
+    enum class Kind { Null, InBook, Outside };
+    Kind m_kind = Kind::Null;
+    QString m_bookFile;
+    QString m_path;
+    QString m_fragment;
+    QString m_address;
+};
