@@ -4,14 +4,14 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelectionModel>
-#include <QStandardItem>
-#include <QStandardItemModel>
+#include <QAbstractItemModel>
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 namespace {
 
@@ -40,7 +40,7 @@ PageKey pageKey(const QString& target)
     return {page.toLower(), hash < 0 ? QString() : target.mid(hash + 1)};
 }
 
-// The icons, loaded once per build of the tree: items then share them.
+// The icons, loaded once per tree: entries then share them.
 class IconSet
 {
 public:
@@ -58,6 +58,120 @@ private:
 };
 
 } // namespace
+
+// The contents as a read-only tree straight over the parsed entries: a few integers per entry
+// instead of an item object with copies of its texts, so that a book of 20,000 entries costs
+// a few hundred kilobytes here. The nesting comes from the indents alone, and never changes
+// once built; an index's internal id is the number of its entry.
+class ContentsModel : public QAbstractItemModel
+{
+public:
+    ContentsModel(const QVector<LCHMParsedEntry>& entries, QObject* parent)
+        : QAbstractItemModel(parent)
+        , m_entries(entries)
+    {
+        // parentStack holds the entries that can still take children; indentStack their
+        // indents, above a bottom 0 that stands for the top level.
+        const int n = int(m_entries.size());
+        m_parent.assign(n, -1);
+        std::vector<int> parentStack;
+        std::vector<int> indentStack{0};
+        const auto pop = [&] {
+            parentStack.pop_back();
+            indentStack.pop_back();
+        };
+        for (int i = 0; i < n; ++i) {
+            // A negative indent counts as the top level.
+            const int k = std::max(m_entries.at(i).indent, 0);
+            if (k > 0 && !parentStack.empty()) {
+                if (k == indentStack.back()) {
+                    pop();
+                } else if (k < indentStack.back()) {
+                    pop();
+                    while (!parentStack.empty() && indentStack.back() >= k)
+                        pop();
+                }
+            }
+            // An entry deeper than any earlier one (the entries starting above indent 0) has
+            // no parent and goes to the top level.
+            if (k > 0 && !parentStack.empty())
+                m_parent[i] = parentStack.back();
+            parentStack.push_back(i);
+            indentStack.push_back(k);
+        }
+        // Children grouped by parent, in entry order; the top level is the slot past the end.
+        m_childStart.assign(n + 2, 0);
+        for (int i = 0; i < n; ++i)
+            ++m_childStart[slotOf(m_parent[i]) + 1];
+        for (int slot = 1; slot <= n + 1; ++slot)
+            m_childStart[slot] += m_childStart[slot - 1];
+        m_children.resize(n);
+        m_row.resize(n);
+        std::vector<int> filled(n + 1, 0);
+        for (int i = 0; i < n; ++i) {
+            const int slot = slotOf(m_parent[i]);
+            m_row[i] = filled[slot]++;
+            m_children[m_childStart[slot] + m_row[i]] = i;
+        }
+    }
+
+    int entryCount() const { return int(m_entries.size()); }
+    const LCHMParsedEntry& entry(int i) const { return m_entries.at(i); }
+    QModelIndex indexOf(int i) const { return createIndex(m_row[i], 0, quintptr(i)); }
+    static int entryOf(const QModelIndex& index) { return index.isValid() ? int(index.internalId()) : -1; }
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override
+    {
+        const int slot = slotOf(entryOf(parent));
+        if (column != 0 || row < 0 || row >= childCount(slot))
+            return {};
+        return createIndex(row, 0, quintptr(m_children[m_childStart[slot] + row]));
+    }
+    QModelIndex parent(const QModelIndex& child) const override
+    {
+        const int p = child.isValid() ? m_parent[entryOf(child)] : -1;
+        return p < 0 ? QModelIndex() : indexOf(p);
+    }
+    int rowCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.column() > 0 ? 0 : childCount(slotOf(entryOf(parent)));
+    }
+    int columnCount(const QModelIndex& = {}) const override { return 1; }
+    Qt::ItemFlags flags(const QModelIndex& index) const override
+    {
+        return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+    }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!index.isValid())
+            return {};
+        const LCHMParsedEntry& e = m_entries.at(entryOf(index));
+        switch (role) {
+        case Qt::DisplayRole:
+        case Qt::ToolTipRole:
+            return e.name;
+        case Qt::DecorationRole:
+            return m_icons.icon(e.imageNumber);
+        case Qt::UserRole:
+            return e.urls.join(QLatin1Char('|'));
+        case OpenTargetRole:
+            return e.urls.size() > 1 ? QVariant(e.urls.first()) : QVariant();
+        default:
+            return {};
+        }
+    }
+
+private:
+    int slotOf(int parentEntry) const { return parentEntry < 0 ? int(m_entries.size()) : parentEntry; }
+    int childCount(int slot) const { return m_childStart[slot + 1] - m_childStart[slot]; }
+
+    const QVector<LCHMParsedEntry> m_entries;   // shares the window's copy
+    std::vector<int> m_parent;                  // -1 at the top level
+    std::vector<int> m_row;                     // row under the parent
+    std::vector<int> m_childStart;              // per parent slot, into m_children
+    std::vector<int> m_children;
+    mutable IconSet m_icons;
+};
 
 ContentsWidget::ContentsWidget(QWidget* parent)
     : QWidget(parent)
@@ -90,83 +204,23 @@ QString ContentsWidget::iconPathForImageNumber(int imageNumber)
 
 void ContentsWidget::setCurrentContents(QVector<LCHMParsedEntry>* contents)
 {
-    static const QVector<LCHMParsedEntry> none;
-    QStandardItemModel* model = buildModel(contents ? *contents : none);
+    auto* model = new ContentsModel(contents ? *contents : QVector<LCHMParsedEntry>(), this);
+
+    // Every entry under each page it leads to, in entry order, which is the order of the tree.
+    m_entriesByPage.clear();
+    for (int i = 0; i < model->entryCount(); ++i) {
+        for (const QString& url : model->entry(i).urls)
+            m_entriesByPage[pageKey(url).page].append(i);
+    }
 
     // The view keeps neither the old model nor the selection model it made for it.
     QAbstractItemModel* oldModel = m_tree->model();
     QItemSelectionModel* oldSelection = m_tree->selectionModel();
     m_tree->setModel(model);
+    m_model = model;
     delete oldSelection;
     if (oldModel && oldModel->parent() == this)
         delete oldModel;
-}
-
-// The nesting comes from the indents alone. parentStack holds the items that can still take
-// children; indentStack their indents, above a bottom 0 that stands for the top level.
-QStandardItemModel* ContentsWidget::buildModel(const QVector<LCHMParsedEntry>& entries)
-{
-    auto* model = new QStandardItemModel(this);
-    IconSet icons;
-
-    QList<QStandardItem*> topLevel;
-    QVector<QStandardItem*> parentStack;
-    QVector<int> indentStack{0};
-    auto pop = [&] {
-        parentStack.removeLast();
-        indentStack.removeLast();
-    };
-
-    for (const LCHMParsedEntry& entry : entries) {
-        auto* item = new QStandardItem(entry.name);
-        item->setToolTip(entry.name);
-        item->setData(entry.urls.join(QLatin1Char('|')), Qt::UserRole);
-        if (entry.urls.size() > 1)
-            item->setData(entry.urls.first(), OpenTargetRole);
-        item->setIcon(icons.icon(entry.imageNumber));
-        item->setEditable(false);
-
-        // A negative indent counts as the top level.
-        const int k = std::max(entry.indent, 0);
-        if (k > 0 && !parentStack.isEmpty()) {
-            if (k == indentStack.last()) {
-                pop();
-            } else if (k < indentStack.last()) {
-                pop();
-                while (!parentStack.isEmpty() && indentStack.last() >= k)
-                    pop();
-            }
-        }
-        // An entry deeper than any earlier one (the vector starting above indent 0) has no
-        // parent and goes to the top level.
-        if (k == 0 || parentStack.isEmpty())
-            topLevel.append(item);
-        else
-            parentStack.last()->appendRow(item);
-
-        parentStack.append(item);
-        indentStack.append(k);
-    }
-
-    // Rows are added to the model in one step, after the subtrees are complete.
-    model->invisibleRootItem()->appendRows(topLevel);
-
-    // Every entry under each page it leads to, in the order of the tree.
-    m_entriesByPage.clear();
-    QVector<QModelIndex> pending;
-    for (int row = model->rowCount() - 1; row >= 0; --row)
-        pending.append(model->index(row, 0));
-    while (!pending.isEmpty()) {
-        const QModelIndex index = pending.takeLast();
-        const QString targets = index.data(Qt::UserRole).toString();
-        if (!targets.isEmpty()) {
-            for (const QString& url : targets.split(QLatin1Char('|')))
-                m_entriesByPage[pageKey(url).page].append(index);
-        }
-        for (int row = model->rowCount(index) - 1; row >= 0; --row)
-            pending.append(model->index(row, 0, index));
-    }
-    return model;
 }
 
 void ContentsWidget::setCurrentUrl(const QModelIndex& currentIndex)
@@ -204,17 +258,18 @@ void ContentsWidget::showPage(const QString& path)
         return best;
     };
 
-    const QVector<QModelIndex> entries = m_entriesByPage.value(shown.page);
+    const QVector<int> entries = m_entriesByPage.value(shown.page);
     QModelIndex chosen;
     int chosenRank = 3;
-    for (const QModelIndex& index : entries) {
+    for (const int entry : entries) {
+        const QModelIndex index = m_model->indexOf(entry);
         if (const int r = rank(index); r < chosenRank) {
             chosen = index;
             chosenRank = r;
         }
     }
     const QModelIndex current = m_tree->currentIndex();
-    if (chosen.isValid() && entries.contains(current) && rank(current) == chosenRank)
+    if (chosen.isValid() && entries.contains(ContentsModel::entryOf(current)) && rank(current) == chosenRank)
         chosen = current;
 
     if (!chosen.isValid()) {

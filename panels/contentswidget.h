@@ -8,7 +8,7 @@
 #include <QVector>
 #include <QWidget>
 
-class QStandardItemModel;
+class ContentsModel;
 class QTreeView;
 
 // The book's table of contents as a tree. A click, a double click or Enter on an entry asks for
@@ -44,11 +44,10 @@ public slots:
     void showPage(const QString& path);
 
 private:
-    QStandardItemModel* buildModel(const QVector<LCHMParsedEntry>& entries);
-
     QTreeView* m_tree = nullptr;
+    ContentsModel* m_model = nullptr;
     QString m_lastUrl;
-    // The entries of the model shown, by the page (the key of pageKey()) each target leads to.
-    // The model never changes once built, so its indexes stay good.
-    QHash<QString, QVector<QModelIndex>> m_entriesByPage;
+    // The entries of the model shown, by number, under the page (the key of pageKey()) each
+    // target leads to. The model never changes once built.
+    QHash<QString, QVector<int>> m_entriesByPage;
 };
