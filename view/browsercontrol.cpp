@@ -2,7 +2,7 @@
 
 #include "bookorigin.h"
 #include "bookscheme.h"
-#include "bookurl.h"
+#include "browserengine.h"
 #include "pagescript.h"
 #include "pdfpages.h"
 
@@ -189,9 +189,9 @@ BrowserControl::~BrowserControl()
 
 void BrowserControl::navigate(const QString& url)
 {
-    QUrl target = urlFromText(url);
+    QUrl target = BookLocation::urlFromText(url);
     if (isBookScheme(target.scheme())) {
-        const QUrl page = origins().pageUrl(target, m_bookPath);
+        const QUrl page = origins().pageUrl(BookLocation::fromUrl(target), m_bookPath);
         if (page.isValid())
             target = page;
     }
@@ -327,7 +327,7 @@ bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::Navigatio
         // A web page never takes the view into a book.
         allowed = viewsOwn;
         if (allowed && isBookScheme(scheme)) {
-            loadLater(origins().pageUrl(url, m_bookPath));
+            loadLater(origins().pageUrl(BookLocation::fromUrl(url), m_bookPath));
             return false;
         }
     } else if (isPageScheme(scheme)) {
@@ -338,7 +338,8 @@ bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::Navigatio
         // reader's own click into another book, otherwise never.
         const QString shownBook = origins().bookOf(shown);
         const QString relativeTo = shownBook.isEmpty() ? m_bookPath : shownBook;
-        const QString target = BookOrigins::bookNamedBy(url, relativeTo);
+        const BookLocation place = BookLocation::fromUrl(url);
+        const QString target = BookOrigins::bookNamedBy(place, relativeTo);
         if (!target.isEmpty() && !viewsOwn && isOwnBookUrl(url)) {
             // A page of the book asks for a page of its own book by a book URL: it is served
             // under that address, as asked. (Under its page address, a page that checks its
@@ -349,9 +350,9 @@ bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::Navigatio
         if (viewsOwn && !origins().bookOfDocument(url).isEmpty())
             return true;   // back, forward or reload to a document shown so
         if (!target.isEmpty() && viewsOwn)
-            loadLater(origins().pageUrl(url, relativeTo));
+            loadLater(origins().pageUrl(place, relativeTo));
         else if (!target.isEmpty() && type == QWebEnginePage::NavigationTypeLinkClicked)
-            ifReaderClicked(url, [this, url, relativeTo] { m_page->load(origins().pageUrl(url, relativeTo)); });
+            ifReaderClicked(url, [this, place, relativeTo] { m_page->load(origins().pageUrl(place, relativeTo)); });
         else
             refuse(url);
         return false;
