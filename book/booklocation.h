@@ -4,6 +4,31 @@
 #include <QStringList>
 #include <QUrl>
 
+// The schemes of the book URL forms ("mk", "ms-its", "its"), in lower case; matched in any case.
+QStringList bookSchemes();
+bool isBookScheme(const QString& scheme);
+// The schemes of the web (http, https, ftp), in any case: links to them leave the books.
+bool isWebScheme(const QString& scheme);
+
+// True for a text that is already a whole address rather than an in-book path: one that
+// starts with a book or web scheme and ":", or "about:".
+bool isWholeUrl(const QString& text);
+
+// An in-book path as the key every part of the reader finds its page under: backslashes become
+// "/", empty and "." steps go, ".." removes the step before it (and stays where there is
+// none), the result starts with "/" and does not end with one (unless it is just "/").
+// Case, escapes, query and fragment are kept. Links that leave the book pass unchanged: web
+// addresses ("scheme://" of a web scheme, "news" or "mailto", in any case), "mailto:",
+// "javascript://" and other-book links ("ms-its:book::page", in any case).
+QString makeAbsolutePath(const QString& url);
+
+// A target written in a sitemap, as an in-book path: escapes such as %20 decoded once, a
+// relative target resolved against the folder of the sitemap file `sitemapPath` (an in-book
+// path such as "/Documents/toc.hhc"), and ".." never leading above the book's root (such
+// steps are dropped, as a browser does at a site's root). Links that leave the book pass
+// unchanged, as in makeAbsolutePath.
+QString resolveSitemapTarget(const QString& target, const QString& sitemapPath);
+
 // The place of a page: a book file, an in-book path and a fragment ("/intro.htm" and "part" for
 // "/intro.htm#part"). Pages travel between the panels, the view and its browser as this value;
 // it becomes text only at the edges: the bare in-book path the panels and the notes use, the
@@ -21,31 +46,6 @@
 // An address outside any book (a web page, "about:blank") is not a place in a book: it parses
 // to an invalid location that keeps the address, so that it can be shown and reported as it
 // came. A null location (an empty text) is nowhere.
-// The schemes of the book URL forms ("mk", "ms-its", "its"), in lower case; matched in any case.
-QStringList bookSchemes();
-bool isBookScheme(const QString& scheme);
-// The schemes of the web (http, https, ftp), in any case: links to them leave the books.
-bool isWebScheme(const QString& scheme);
-
-// True for a text that is already a whole address rather than an in-book path: a book URL
-// (any head above, or "mk:"), a web address or an "about:" page.
-bool isWholeUrl(const QString& text);
-
-// An in-book path as the key every part of the reader finds its page under: backslashes become
-// "/", empty and "." steps go, ".." removes the step before it (and stays where there is
-// none), the result starts with "/" and does not end with one (unless it is just "/").
-// Case, escapes, query and fragment are kept. Links that leave the book pass unchanged: web
-// addresses ("scheme://" of a web scheme, in any case, and "news://"), "mailto:",
-// "javascript://" and other-book links ("ms-its:book::page", in any case).
-QString makeAbsolutePath(const QString& url);
-
-// A target written in a sitemap, as an in-book path: escapes such as %20 decoded once, a
-// relative target resolved against the folder of the sitemap file `sitemapPath` (an in-book
-// path such as "/Documents/toc.hhc"), and ".." never leading above the book's root (such
-// steps are dropped, as a browser does at a site's root). Links that leave the book pass
-// unchanged, as in makeAbsolutePath.
-QString resolveSitemapTarget(const QString& target, const QString& sitemapPath);
-
 class BookLocation
 {
 public:
