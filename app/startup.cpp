@@ -1,6 +1,6 @@
 #include "startup.h"
 
-#include "bookscheme.h"
+#include "browserengine.h"
 #include "mainwindow.h"
 
 #include <QApplication>

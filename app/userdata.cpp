@@ -598,12 +598,9 @@ bool BookUserData::fail(const QString& reason)
 BookUserData::Detection BookUserData::detect(int fd) const
 {
     Detection d;
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
+    if (!ItsfFileStamp::ofDescriptor(fd, &d.stamp))
         return d;
-    d.fileSize = st.st_size;
-    d.device = quint64(st.st_dev);
-    d.inode = quint64(st.st_ino);
+    d.fileSize = qint64(d.stamp.size);
     const QByteArray head = readAt(fd, 0, DeclaredLengthEnd);
     if (head.size() < DeclaredLengthOffset + 4)
         return d;
@@ -623,8 +620,7 @@ void BookUserData::remember(const Detection& d)
     m_userDataLength = d.fileSize < 0 ? 0 : d.fileSize - d.declaredLength;
     m_userDataPresent = m_userDataLength != 0;
     m_isContainer = d.container;
-    m_device = d.device;
-    m_inode = d.inode;
+    m_stamp = d.stamp;
 }
 
 bool BookUserData::hasUserData()
@@ -708,7 +704,7 @@ bool BookUserData::writeUserData(const NoteStore& notes, const QStringList& book
                  qUtf8Printable(m_path));
         return fail(tr("the file is not a book container, so it cannot hold notes"));
     }
-    if (m_detected && (now.device != m_device || now.inode != m_inode))
+    if (m_detected && !now.stamp.isSameFile(m_stamp))
         return fail(tr("the book file was replaced by another file since it was opened"));
     if (m_detected && (!m_isContainer || now.declaredLength != m_declaredLength))
         return fail(tr("the book changed since it was opened"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "itsfarchive.h"
 #include "notestore.h"
 
 #include <QByteArray>
@@ -170,8 +171,7 @@ private:
         qint64 fileSize = -1;
         qint64 declaredLength = 0;
         bool container = false;
-        quint64 device = 0;
-        quint64 inode = 0;
+        ItsfFileStamp stamp;   // which file this is: device and inode
     };
     Detection detect(int fd) const;
     void remember(const Detection& d);
@@ -185,8 +185,7 @@ private:
     bool m_userDataPresent = false;
     bool m_isContainer = false;
     bool m_detected = false;
-    quint64 m_device = 0;
-    quint64 m_inode = 0;
+    ItsfFileStamp m_stamp;
     QByteArray m_userDataBytes;
     Stored m_stored = Stored::Nothing;
     QByteArray m_readPayload;  // the payload of what was loaded

@@ -6,7 +6,7 @@
 //     text node and as 10,000 paragraphs.
 //   BM_SelectionOffsets: reading a selection near the end of that page as character offsets.
 #include "benchmain.h"
-#include "bookscheme.h"
+#include "browserengine.h"
 #include "browsercontrol.h"
 #include "chmwriter.h"
 #include "viewwidget.h"

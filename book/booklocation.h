@@ -1,6 +1,33 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <QUrl>
+
+// The schemes of the book URL forms ("mk", "ms-its", "its"), in lower case; matched in any case.
+QStringList bookSchemes();
+bool isBookScheme(const QString& scheme);
+// The schemes of the web (http, https, ftp), in any case: links to them leave the books.
+bool isWebScheme(const QString& scheme);
+
+// True for a text that is already a whole address rather than an in-book path: one that
+// starts with a book or web scheme and ":", or "about:".
+bool isWholeUrl(const QString& text);
+
+// An in-book path as the key every part of the reader finds its page under: backslashes become
+// "/", empty and "." steps go, ".." removes the step before it (and stays where there is
+// none), the result starts with "/" and does not end with one (unless it is just "/").
+// Case, escapes, query and fragment are kept. Links that leave the book pass unchanged: web
+// addresses ("scheme://" of a web scheme, "news" or "mailto", in any case), "mailto:",
+// "javascript://" and other-book links ("ms-its:book::page", in any case).
+QString makeAbsolutePath(const QString& url);
+
+// A target written in a sitemap, as an in-book path: escapes such as %20 decoded once, a
+// relative target resolved against the folder of the sitemap file `sitemapPath` (an in-book
+// path such as "/Documents/toc.hhc"), and ".." never leading above the book's root (such
+// steps are dropped, as a browser does at a site's root). Links that leave the book pass
+// unchanged, as in makeAbsolutePath.
+QString resolveSitemapTarget(const QString& target, const QString& sitemapPath);
 
 // The place of a page: a book file, an in-book path and a fragment ("/intro.htm" and "part" for
 // "/intro.htm#part"). Pages travel between the panels, the view and its browser as this value;
@@ -19,14 +46,6 @@
 // An address outside any book (a web page, "about:blank") is not a place in a book: it parses
 // to an invalid location that keeps the address, so that it can be shown and reported as it
 // came. A null location (an empty text) is nowhere.
-// The length of the head of a book URL text ("mk:@MSITStore:", "ms-its:", "its:", in any case),
-// or 0 when the text is not written as one.
-int bookUrlHeadLength(const QString& text);
-
-// True for a text that is already a whole address rather than an in-book path: a book URL
-// (any head above, or "mk:"), a web address or an "about:" page.
-bool isWholeUrl(const QString& text);
-
 class BookLocation
 {
 public:
@@ -43,6 +62,22 @@ public:
     // "mk:<path>", a page of currentBook. A folder name holding "::" is found when it is part
     // of currentBook. Web and "about:" addresses give an invalid location that keeps them.
     static BookLocation fromText(const QString& text, const QString& currentBook = QString());
+    // Reads a book URL as the browser holds it ("mk:@MSITStore:book::path", "ms-its:…",
+    // "its:…", their book part percent-encoded as urlFromText writes it): the book file
+    // decoded (empty for "mk:/images/a.gif", which names none), the in-book path and query
+    // still percent-encoded, as written, and the fragment. Some requests repeat the whole head
+    // inside the path ("…::/@MSITStore:…::/style.css"): the page is what follows the last
+    // "::". A URL of another scheme gives a location outside the books holding its text.
+    static BookLocation fromUrl(const QUrl& url);
+    // The URL to load for a text. In book URLs the book file part is percent-encoded, so that
+    // spaces, '#', '?', '%' and letters beyond ASCII in folder and file names stay part of the
+    // path (a name written encoded is taken as bookFileAsNamed finds it); the in-book part is
+    // taken as written (it may carry a "#fragment"). Other texts are taken as URLs.
+    static QUrl urlFromText(const QString& text);
+    // The book file a text names, as a file to open: a name written percent-encoded (copied
+    // from a reported URL, where '#' and '%' stay encoded) is taken decoded when only that
+    // form names a file.
+    static QString bookFileAsNamed(const QString& written);
 
     bool isNull() const { return m_kind == Kind::Null; }
     bool isValid() const { return m_kind == Kind::InBook; }
@@ -60,8 +95,6 @@ public:
     QString pathWithFragment() const;
     // "mk:@MSITStore:" + book file + "::" + bare form ("mk:" + bare form without a book file).
     QString toStoreUrl() const;
-    // "ms-its:" + book file + "::" + bare form.
-    QString toOtherBookUrl() const;
     // How a place is told to the panels while currentBook is open: the bare form for a page of
     // currentBook, the store URL for a page of another book, the address for anything else,
     // empty for nowhere.

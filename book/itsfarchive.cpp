@@ -94,9 +94,7 @@ quint64 ItsfDirectory::approximateBytes() const
     return bytes + quint64(exact.size()) * 48;                        // a hash node per name
 }
 
-namespace {
-
-ItsfFileStamp stampOf(const struct stat& st)
+ItsfFileStamp ItsfFileStamp::of(const struct stat& st)
 {
     ItsfFileStamp stamp;
     stamp.device = quint64(st.st_dev);
@@ -107,7 +105,14 @@ ItsfFileStamp stampOf(const struct stat& st)
     return stamp;
 }
 
-} // namespace
+bool ItsfFileStamp::ofDescriptor(int fd, ItsfFileStamp* stamp)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    *stamp = of(st);
+    return true;
+}
 
 bool ItsfArchive::open(const QString& path)
 {
@@ -138,14 +143,14 @@ bool ItsfArchive::openFile(const QString& path)
         ::close(fd);
         return fail(tr("The file cannot be read."));
     }
-    m_stamp = stampOf(st);
+    m_stamp = ItsfFileStamp::of(st);
     return true;
 }
 
 bool ItsfArchive::unchangedSinceOpen() const
 {
-    struct stat st;
-    return m_file.isOpen() && ::fstat(m_file.handle(), &st) == 0 && stampOf(st) == m_stamp;
+    ItsfFileStamp now;
+    return m_file.isOpen() && ItsfFileStamp::ofDescriptor(m_file.handle(), &now) && now == m_stamp;
 }
 
 bool ItsfArchive::readDirectory()

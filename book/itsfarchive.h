@@ -10,6 +10,7 @@
 #include <memory>
 
 class LzxDecoder;
+struct stat;
 
 // The state of a file as the file system reports it. Any write to the file, in place or by
 // putting another file in its place, changes at least one of these: the change time cannot be
@@ -28,6 +29,12 @@ struct ItsfFileStamp
             && changedNs == o.changedNs;
     }
     bool operator!=(const ItsfFileStamp& o) const { return !(*this == o); }
+    // Both name the same file (device and inode), changed since or not.
+    bool isSameFile(const ItsfFileStamp& o) const { return device == o.device && inode == o.inode; }
+
+    static ItsfFileStamp of(const struct stat& st);
+    // The stamp of the file open on descriptor `fd`; false when the system cannot tell.
+    static bool ofDescriptor(int fd, ItsfFileStamp* stamp);
 };
 
 // One object (internal file) of an ITSF container, as found in its directory.

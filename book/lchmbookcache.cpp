@@ -1,6 +1,6 @@
 #include "lchmbookcache.h"
 
-#include "lchmurl.h"
+#include "booklocation.h"
 
 #include <QMutexLocker>
 #include <QtEndian>

@@ -13,6 +13,11 @@ LCHMFile::~LCHMFile()
 
 bool LCHMFile::openBook(const QString& path) { return m_impl->openBook(path); }
 void LCHMFile::closeBook() { m_impl->closeBook(); }
+BookIdentity LCHMFile::identity() const
+{
+    const ItsfArchive* file = m_impl->container.get();
+    return file ? BookIdentity(BookIdentity::canonicalPathOf(m_impl->fileName), file->stamp()) : BookIdentity();
+}
 bool LCHMFile::reusedParse() const { return m_impl->reusedParse; }
 QString LCHMFile::bookTitle() const { return m_impl->bookTitle(); }
 QString LCHMFile::homePage() const { return m_impl->homePage(); }

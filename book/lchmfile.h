@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bookidentity.h"
 #include "lchmparsedentry.h"
 
 #include <QString>
@@ -32,6 +33,9 @@ public:
     // Whether the last openBook took the book's directory, metadata and topic map from an
     // earlier open of the same file, unchanged since, instead of reading them again.
     bool reusedParse() const;
+    // Which book is open: the canonical path of the file it was opened by and the file's state
+    // at opening. Empty while no book is open.
+    BookIdentity identity() const;
     void closeBook();
     QString bookTitle() const;
     QString homePage() const;

@@ -1,6 +1,5 @@
 #include "lchmfileimpl.h"
 
-#include "lchmurl.h"
 
 #include <QCoreApplication>
 #include <QtEndian>

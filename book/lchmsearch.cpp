@@ -7,7 +7,7 @@
 // A damaged index gives "not found", never a crash or a hang.
 
 #include "lchmfileimpl.h"
-#include "lchmurl.h"
+#include "booklocation.h"
 #include "searchquery.h"
 
 #include <QHash>

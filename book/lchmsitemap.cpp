@@ -3,7 +3,7 @@
 // an HTML parser: it looks at object, param and ul tags only and skips everything else.
 
 #include "lchmfileimpl.h"
-#include "lchmurl.h"
+#include "booklocation.h"
 
 #include <QCoreApplication>
 #include <QCursor>

@@ -3,8 +3,6 @@
 #include "lchmfile.h"
 #include "searchquery.h"
 
-#include <QCryptographicHash>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -639,27 +637,18 @@ bool TextIndex::bookIndexCoversPages(LCHMFile& book)
     return found * 2 >= tried;
 }
 
-TextIndex::BookIdentity TextIndex::identityOf(LCHMFile& book, const QString& path)
+TextIndex::BookIdentity TextIndex::identityOf(LCHMFile& book, const QString&)
 {
-    BookIdentity identity;
-    const QFileInfo info(path);
-    identity.size = info.size();
-    identity.modified = info.lastModified().toMSecsSinceEpoch();
-    QStringList files;
-    book.listFiles(&files);
-    identity.listingHash = QCryptographicHash::hash(files.join(QLatin1Char('\n')).toUtf8(),
-                                                    QCryptographicHash::Sha1);
-    return identity;
+    // The state of the book file (its stamp): an index made before any change to the file is
+    // made again. Caches stamped before the stamp was in nanoseconds never match.
+    const ::BookIdentity file = book.identity();
+    return {qint64(file.stamp().size), file.stamp().modifiedNs, file.stampDigest()};
 }
 
 QString TextIndex::cacheFile(const QString& path)
 {
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath().isEmpty() ? info.absoluteFilePath()
-                                                                 : info.canonicalFilePath();
-    const QByteArray name = QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha1).toHex();
-    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation)
-         + QLatin1String("/text-index/") + QString::fromLatin1(name) + QLatin1String(".idx");
+    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QLatin1String("/text-index/")
+        + ::BookIdentity::ofPath(path).cacheName() + QLatin1String(".idx");
 }
 
 void TextIndex::clear()

@@ -46,8 +46,8 @@ public:
     static constexpr qint64 MaxPositions = qint64(1) << 25;
     static constexpr qint64 MaxCacheBytes = qint64(1) << 28;
 
-    // What a cache file must match to stand for a book: the book file's size and
-    // modification time and a hash of its directory listing.
+    // What a cache file must match to stand for a book: the book file's size, modification
+    // time (nanoseconds) and the digest of its whole stamp (see ::BookIdentity).
     struct BookIdentity
     {
         qint64 size = -1;
@@ -72,7 +72,7 @@ public:
     // The identity of the book open in `book`, whose file is `path`.
     static BookIdentity identityOf(LCHMFile& book, const QString& path);
     // Where the index of the book at `path` is cached: a file under the user's cache folder
-    // named after the book's canonical path.
+    // named after the book (::BookIdentity::cacheName).
     static QString cacheFile(const QString& path);
 
     // Reads, decodes and indexes one page of `book` (a page that cannot be read adds a page

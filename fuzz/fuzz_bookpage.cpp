@@ -6,7 +6,7 @@
 // fault belongs in tests/tst_bookfile.cpp or tests/tst_paths.cpp as a test case.
 
 #include "bookpage.h"
-#include "bookurl.h"
+#include "booklocation.h"
 #include "lchmfile.h"
 
 #include <QByteArray>
@@ -39,11 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     const QString inBook = QString::fromUtf8(input.left(newline));
-    const QUrl url = urlFromText(makeBookUrl(path, inBook));
-    QString bookFile, inBookPath;
-    if (!splitBookUrl(url, &bookFile, &inBookPath))
-        return 0;
-    if (bookFile != path)
+    const QUrl url = BookLocation::urlFromText(BookLocation(path, inBook).toStoreUrl());
+    const BookLocation place = BookLocation::fromUrl(url);
+    const QString bookFile = place.bookFile();
+    const QString inBookPath = QUrl::fromPercentEncoding(place.path().section(QLatin1Char('?'), 0, 0).toUtf8());
+    if (!place.isValid() || bookFile != path)
         return 0;   // the in-book part reached into the book's name: not a page request
     LCHMFile book;
     if (!book.openBook(bookFile))
@@ -54,6 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!type.startsWith("text/html"))
             std::abort();
     }
-    (void)inBookPathOf(url.toString(), path);
+    (void)BookLocation::fromText(url.toString(), path);
     return 0;
 }

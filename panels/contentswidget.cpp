@@ -1,6 +1,7 @@
 #include "contentswidget.h"
 
-#include <QDir>
+#include "booklocation.h"
+
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelectionModel>
@@ -36,7 +37,7 @@ PageKey pageKey(const QString& target)
     QString page = QUrl::fromPercentEncoding(target.left(hash).toUtf8());
     page.replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (page.startsWith(QLatin1Char('/')))
-        page = QDir::cleanPath(page);
+        page = makeAbsolutePath(page);
     return {page.toLower(), hash < 0 ? QString() : target.mid(hash + 1)};
 }
 

@@ -6,7 +6,6 @@
 #include "textindex.h"
 
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -86,9 +85,7 @@ SearchWidget::~SearchWidget()
 
 QString SearchWidget::pageTextSettingsKey(const QString& path)
 {
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath().isEmpty() ? info.absoluteFilePath()
-                                                                 : info.canonicalFilePath();
+    const QString canonical = BookIdentity::canonicalPathOf(path);
     return QStringLiteral("SearchPageText/") + QString::fromLatin1(QUrl::toPercentEncoding(canonical));
 }
 

@@ -1,6 +1,7 @@
 // Opening the same book again: an unchanged file reuses what its first open read; a file
 // changed in any way (rewritten in place, its notes record written, touched, replaced) is
-// read anew and shows its new content.
+// read anew and shows its new content. The book's identity follows the same changes, and
+// its names (the origin host) stay with the file's canonical path.
 #include "chmwriter.h"
 #include "lchmfile.h"
 #include "userdata.h"
@@ -70,12 +71,14 @@ void TestBookCache::secondOpen_data()
     QTest::addColumn<QString>("change");
     QTest::addColumn<bool>("reused");
     QTest::addColumn<QString>("titleAfter");
+    QTest::addColumn<bool>("sameFile");
 
-    QTest::newRow("unchanged") << "none" << true << "Alpha";
-    QTest::newRow("rewritten in place, same size") << "rewrite" << false << "Omega";
-    QTest::newRow("notes record written") << "notes" << false << "Alpha";
-    QTest::newRow("modification time touched") << "touch" << false << "Alpha";
-    QTest::newRow("another book renamed over it") << "replace" << false << "Omega";
+    QTest::newRow("unchanged") << "none" << true << "Alpha" << true;
+    QTest::newRow("opened through a symbolic link") << "link" << true << "Alpha" << true;
+    QTest::newRow("rewritten in place, same size") << "rewrite" << false << "Omega" << true;
+    QTest::newRow("notes record written") << "notes" << false << "Alpha" << true;
+    QTest::newRow("modification time touched") << "touch" << false << "Alpha" << true;
+    QTest::newRow("another book renamed over it") << "replace" << false << "Omega" << false;
 }
 
 void TestBookCache::secondOpen()
@@ -83,9 +86,12 @@ void TestBookCache::secondOpen()
     QFETCH(QString, change);
     QFETCH(bool, reused);
     QFETCH(QString, titleAfter);
+    QFETCH(bool, sameFile);
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("book.chm"));
+    QString opened = path;
+    BookIdentity before;
     QVERIFY(writeChmContainer(path, bookTitled("Alpha")));
     waitForSettledStamp(path);
 
@@ -94,9 +100,13 @@ void TestBookCache::secondOpen()
         QVERIFY(first.openBook(path));
         QVERIFY(!first.reusedParse());
         QCOMPARE(first.bookTitle(), QStringLiteral("Alpha"));
+        before = first.identity();
     }
 
-    if (change == QLatin1String("rewrite")) {
+    if (change == QLatin1String("link")) {
+        opened = dir.filePath(QStringLiteral("link.chm"));
+        QVERIFY(QFile::link(path, opened));
+    } else if (change == QLatin1String("rewrite")) {
         const QByteArray omega = buildChmContainer(bookTitled("Omega"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));   // same file, same inode, same size
@@ -117,8 +127,12 @@ void TestBookCache::secondOpen()
     }
 
     LCHMFile again;
-    QVERIFY(again.openBook(path));
+    QVERIFY(again.openBook(opened));
     QCOMPARE(again.reusedParse(), reused);
+    QCOMPARE(again.identity() == before, reused);
+    QCOMPARE(again.identity().stamp().isSameFile(before.stamp()), sameFile);
+    QCOMPARE(again.identity().originHost(), before.originHost());
+    QCOMPARE(BookIdentity::ofPath(opened), again.identity());
     QCOMPARE(again.bookTitle(), titleAfter);
     QCOMPARE(again.topicTitleForUrl(QStringLiteral("/a.htm")), titleAfter);
     QCOMPARE(again.homePage(), QStringLiteral("/a.htm"));

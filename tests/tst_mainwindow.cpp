@@ -5,7 +5,7 @@
 // and a watchdog closes any other modal box that appears. Books are copied into a temporary
 // folder first, since closing a window writes into its book.
 
-#include "bookscheme.h"
+#include "browserengine.h"
 #include "chmwriter.h"
 #include "contentswidget.h"
 #include "favoriteswidget.h"

@@ -3,7 +3,7 @@
 // load, in any window size and zoom; the keyword of a search result is painted once; warnings never wait for a
 // click. Locating is also driven on its own over texts written here, for what a page that
 // matches its captured text cannot show: a stale page text and a selection that cannot match.
-#include "bookscheme.h"
+#include "browserengine.h"
 #include "browsercontrol.h"
 #include "notelocator.h"
 #include "notestore.h"

@@ -5,7 +5,7 @@
 // No process is started: the window's process hook records the command instead. Settings live
 // in a temporary folder, and books are copied before a window opens them.
 
-#include "bookscheme.h"
+#include "browserengine.h"
 #include "contentswidget.h"
 #include "favoriteswidget.h"
 #include "indexwidget.h"

@@ -181,6 +181,7 @@ void TestSitemap::targets_data()
     QTest::newRow("escaped climb stops there too") << "/a/toc.hhc" << "%2e%2e/%2E%2E/x.htm" << "/x.htm";
     QTest::newRow("absolute climb") << "/toc.hhc" << "/../x.htm" << "/x.htm";
     QTest::newRow("web link") << folder << "http://example.com/a%20b" << "http://example.com/a%20b";
+    QTest::newRow("secure web link") << folder << "HTTPS://example.com/a/../b" << "HTTPS://example.com/a/../b";
     QTest::newRow("other book") << folder << "ms-its:other.chm::/p.htm" << "ms-its:other.chm::/p.htm";
 }
 

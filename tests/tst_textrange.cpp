@@ -1,5 +1,4 @@
 // Text ranges over a page's captured characters, and the book URLs the page view loads.
-#include "bookurl.h"
 #include "textrange.h"
 
 #include <QtTest>
@@ -14,9 +13,6 @@ private slots:
     void findText_data();
     void findText();
     void findsWordsOneAfterAnother();
-    void bookUrlsSurviveTheRoundTrip_data();
-    void bookUrlsSurviveTheRoundTrip();
-    void otherUrls();
 };
 
 void TestTextRange::moves_data()
@@ -99,57 +95,6 @@ void TestTextRange::findsWordsOneAfterAnother()
     QCOMPARE(range.start(), 4);
     QVERIFY(range.findText(QStringLiteral("a")));
     QCOMPARE(range.start(), 8);
-}
-
-void TestTextRange::bookUrlsSurviveTheRoundTrip_data()
-{
-    QTest::addColumn<QString>("book");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("inBook");     // the page the scheme handler reads
-    QTest::addColumn<QString>("fragment");
-    QTest::newRow("plain") << "/books/a.chm" << "/dir/p.htm" << "/dir/p.htm" << "";
-    QTest::newRow("fragment") << "/books/a.chm" << "/p.htm#part" << "/p.htm" << "part";
-    QTest::newRow("spaces") << "/my books/a b.chm" << "/a%20b.htm" << "/a b.htm" << "";
-    QTest::newRow("letters") << QString::fromUtf8("/книги/é.chm") << QString::fromUtf8("/глава.htm")
-                             << QString::fromUtf8("/глава.htm") << "";
-    QTest::newRow("URL signs in the book") << "/50% #1/a?b&c;d.chm" << "/p.htm#x" << "/p.htm" << "x";
-}
-
-void TestTextRange::bookUrlsSurviveTheRoundTrip()
-{
-    QFETCH(QString, book);
-    QFETCH(QString, path);
-    QFETCH(QString, inBook);
-    QFETCH(QString, fragment);
-    const QUrl url = urlFromText(makeBookUrl(book, path));
-    QVERIFY(url.isValid());
-    QCOMPARE(url.scheme(), QStringLiteral("mk"));
-    QString splitBook, splitPath;
-    QVERIFY(splitBookUrl(url, &splitBook, &splitPath));
-    QCOMPARE(splitBook, book);
-    QCOMPARE(splitPath, inBook);
-    QCOMPARE(url.fragment(), fragment);
-    // What the browser reports for it leads back to the in-book part.
-    const QString reported = inBookPathOf(url.toString(), book);
-    QCOMPARE(QUrl::fromPercentEncoding(reported.section(QLatin1Char('#'), 0, 0).toUtf8()), inBook);
-}
-
-void TestTextRange::otherUrls()
-{
-    QString book, path;
-    QVERIFY(splitBookUrl(QUrl(QStringLiteral("ms-its:other.chm::/p.htm")), &book, &path));
-    QCOMPARE(book, QStringLiteral("other.chm"));
-    QCOMPARE(path, QStringLiteral("/p.htm"));
-    QVERIFY(splitBookUrl(QUrl(QStringLiteral("mk:/images/a.gif")), &book, &path));
-    QVERIFY(book.isEmpty());
-    QCOMPARE(path, QStringLiteral("/images/a.gif"));
-    QVERIFY(!splitBookUrl(QUrl(QStringLiteral("http://example.com/a::b")), &book, &path));
-
-    QVERIFY(isWholeUrl(QStringLiteral("MS-ITS:other.chm::/p.htm")));
-    QVERIFY(isWholeUrl(QStringLiteral("about:blank")));
-    QVERIFY(!isWholeUrl(QStringLiteral("/p.htm")));
-    QVERIFY(!isWholeUrl(QStringLiteral("javascript://void")));
-    QVERIFY(!isWholeUrl(QStringLiteral("file:///etc/passwd")));
 }
 
 QTEST_APPLESS_MAIN(TestTextRange)

@@ -5,6 +5,7 @@
 #include "../bench/windowfreeze.h"
 #include "bookorigin.h"
 #include "bookscheme.h"
+#include "browserengine.h"
 #include "browsercontrol.h"
 #include "chmwriter.h"
 #include "findbar.h"

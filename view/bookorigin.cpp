@@ -1,17 +1,13 @@
 #include "bookorigin.h"
 
-#include "bookurl.h"
+#include "bookidentity.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 
 namespace {
 
 const QString kPageScheme = QStringLiteral("pagewick-book");
-
-// Hex digits of the digest kept in a host: 128 bits, far below the length a host label may have.
-constexpr int kHostDigits = 32;
 
 } // namespace
 
@@ -27,12 +23,7 @@ bool isPageScheme(const QString& scheme)
 
 QString bookHost(const QString& bookFile)
 {
-    const QFileInfo info(bookFile);
-    QString identity = info.canonicalFilePath();
-    if (identity.isEmpty())
-        identity = QDir::cleanPath(info.absoluteFilePath());
-    const QByteArray digest = QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha256);
-    return QString::fromLatin1(digest.toHex().left(kHostDigits));
+    return BookIdentity::ofPath(bookFile).originHost();
 }
 
 void BookOrigins::setPreferredName(const QString& bookFile)
@@ -69,18 +60,13 @@ QString BookOrigins::bookOfDocument(const QUrl& bookUrl) const
     return m_documents.value(bookUrl.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment));
 }
 
-QString BookOrigins::bookNamedBy(const QUrl& bookUrl, const QString& relativeTo)
-{
-    return bookNamedBy(bookLocationOf(bookUrl), relativeTo);
-}
-
 QString BookOrigins::bookNamedBy(const BookLocation& place, const QString& relativeTo)
 {
     if (!place.isValid())
         return {};
     if (place.bookFile().isEmpty())
         return relativeTo;
-    QString bookFile = bookFileAsNamed(place.bookFile());
+    QString bookFile = BookLocation::bookFileAsNamed(place.bookFile());
     if (QFileInfo(bookFile).isRelative()) {
         if (relativeTo.isEmpty())
             return {};
@@ -109,11 +95,6 @@ QUrl BookOrigins::pageUrl(const BookLocation& location, const QString& relativeT
     return url;
 }
 
-QUrl BookOrigins::pageUrl(const QUrl& bookUrl, const QString& relativeTo)
-{
-    return pageUrl(bookLocationOf(bookUrl), relativeTo);
-}
-
 bool BookOrigins::isOwnBook(const QUrl& initiator, const QUrl& target) const
 {
     const QString ownBook = bookOf(initiator);
@@ -122,7 +103,7 @@ bool BookOrigins::isOwnBook(const QUrl& initiator, const QUrl& target) const
     const QString ownHost = bookHost(ownBook);
     if (isPageScheme(target.scheme()))
         return target.host() == ownHost;
-    const QString named = bookNamedBy(target, ownBook);
+    const QString named = bookNamedBy(BookLocation::fromUrl(target), ownBook);
     return !named.isEmpty() && bookHost(named) == ownHost;
 }
 
@@ -134,13 +115,9 @@ BookLocation BookOrigins::locationOf(const QUrl& url) const
     if (isPageScheme(url.scheme()))
         return BookLocation(bookFile, url.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority));
     // A document under a book URL: the same place as for its page address.
-    QString unused;
-    QString inBook;
-    splitBookUrl(url, &unused, &inBook);
-    if (!inBook.startsWith(QLatin1Char('/')))
-        inBook.prepend(QLatin1Char('/'));
+    const QString path = BookLocation::fromUrl(url).path().section(QLatin1Char('?'), 0, 0);
     QUrl rest;
-    rest.setPath(inBook);
+    rest.setPath(QUrl::fromPercentEncoding(path.toUtf8()));
     if (url.hasQuery())
         rest.setQuery(url.query(QUrl::FullyEncoded), QUrl::StrictMode);
     if (url.hasFragment())

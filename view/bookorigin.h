@@ -15,7 +15,7 @@
 // The host is a digest of the book's canonical path, so it holds no name from the disk and
 // the same file always gets the same host. Only hosts registered here (books the view was
 // sent to, or the reader followed a link into) are served; what a page sees of other books is
-// decided by the request interceptor and the page (see bookscheme.h, browsercontrol.cpp).
+// decided by the request interceptor and the page (see bookscheme.h, navigationpolicy.cpp).
 //
 // The book URL forms stay the view's language: addresses are converted on the way in
 // (pageUrl) and on the way out (locationOf), so reported URLs, in-book paths and bookmarks
@@ -25,8 +25,8 @@
 QString pageScheme();
 bool isPageScheme(const QString& scheme);
 
-// The host that stands for a book file: a digest of its canonical path (of its cleaned
-// absolute path while no such file exists). Touches the disk only to resolve links.
+// The host that stands for a book file: its identity's origin host (BookIdentity::originHost,
+// a digest of its canonical path).
 QString bookHost(const QString& bookFile);
 
 class BookOrigins
@@ -52,19 +52,15 @@ public:
     void registerDocument(const QUrl& bookUrl, const QString& bookFile);
     QString bookOfDocument(const QUrl& bookUrl) const;
 
-    // The book file a book URL names, its relative name resolved against the folder of
-    // relativeTo, a URL without a book part ("mk:/a.gif") naming relativeTo itself. Empty when
-    // url is not a book URL or names no book.
-    static QString bookNamedBy(const QUrl& bookUrl, const QString& relativeTo);
-    // The same for a place; a book name written percent-encoded is taken decoded when only that
-    // form names a file. Empty for a location outside the books.
+    // The book file a place names, its relative name resolved against the folder of
+    // relativeTo, a place without a book file ("mk:/a.gif") naming relativeTo itself; a book
+    // name written percent-encoded is taken decoded when only that form names a file. Empty
+    // for a location outside the books.
     static QString bookNamedBy(const BookLocation& place, const QString& relativeTo);
 
     // The page address of a place (its book file as bookNamedBy names it), its query and
     // fragment kept; the book is registered. Invalid when there is no book to name.
     QUrl pageUrl(const BookLocation& location, const QString& relativeTo);
-    // The same for a book URL.
-    QUrl pageUrl(const QUrl& bookUrl, const QString& relativeTo);
 
     // True when target is an object of the book whose page made the request (the initiator,
     // an origin): a page address of the same host, or a book URL naming the same file. Any

@@ -1,7 +1,6 @@
 #include "bookscheme.h"
 
 #include "bookpage.h"
-#include "bookurl.h"
 #include "lchmfile.h"
 
 #include <QBuffer>
@@ -11,17 +10,9 @@
 #include <QMetaObject>
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestJob>
-#include <QWebEngineUrlScheme>
 
-#include <algorithm>
-#include <iterator>
-
-#include <unistd.h>
 
 namespace {
-
-// The schemes of the book URLs pages write.
-const QLatin1String kBookUrlSchemes[] = {QLatin1String("mk"), QLatin1String("ms-its"), QLatin1String("its")};
 
 // Books a page may hold open at once; a page that links into many books does not keep them
 // all open.
@@ -63,125 +54,25 @@ QByteArray mimeTypeFor(const QString& inBookPath, const QByteArray& data, int re
 
 } // namespace
 
-void registerBookScheme()
-{
-    static bool registered = false;
-    if (registered)
-        return;
-    registered = true;
-    // No "local" flags: Chromium then treats book pages like web content and refuses them
-    // every file:// URL by itself, while links, images, style sheets and scripts inside the
-    // book load as usual. (As a local scheme, pages could only load their own images with
-    // LocalAccessAllowed, which also opens file:// to them.) Page addresses have a host, which
-    // makes each book an origin of its own.
-    for (const QByteArray& name : handledSchemes()) {
-        QWebEngineUrlScheme scheme(name);
-        if (isPageScheme(QString::fromLatin1(name))) {
-            scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
-            scheme.setDefaultPort(QWebEngineUrlScheme::PortUnspecified);
-        } else {
-            scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
-        }
-        scheme.setFlags({});
-        QWebEngineUrlScheme::registerScheme(scheme);
-    }
-}
-
-QList<QByteArray> handledSchemes()
-{
-    QList<QByteArray> schemes = {pageScheme().toLatin1()};
-    for (const QLatin1String name : kBookUrlSchemes)
-        schemes << QByteArray(name.data(), name.size());
-    return schemes;
-}
-
-void disableSandboxWhenRoot()
-{
-    if (geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-}
-
-void prepareBrowserControl()
-{
-    disableSandboxWhenRoot();
-    registerBookScheme();
-    // What a reader of books needs from the engine, and no more. One renderer per book rather
-    // than per page (a process per page made every page cost a process start), and one renderer
-    // at all. No WebRTC over UDP, so a book's script cannot reach the network through STUN
-    // either. Pages are drawn in software: no GPU process or GL driver (the driver alone holds
-    // tens of MiB), which a page of text and pictures does not miss. Without the sandbox the
-    // zygotes, which only serve it, are not started either. A switch the caller already gives
-    // in QTWEBENGINE_CHROMIUM_FLAGS, with any value, is left as given.
-    QList<QByteArray> wanted = {QByteArrayLiteral("--process-per-site"),
-                                QByteArrayLiteral("--renderer-process-limit=1"),
-                                QByteArrayLiteral("--force-webrtc-ip-handling-policy=disable_non_proxied_udp"),
-                                QByteArrayLiteral("--disable-gpu"),
-                                QByteArrayLiteral("--disable-gpu-compositing")};
-    // "--name=value" and "--name" both name the switch "--name".
-    const auto switchName = [](const QByteArray& flag) {
-        const qsizetype equals = flag.indexOf('=');
-        return equals < 0 ? flag : flag.left(equals);
-    };
-    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    QList<QByteArray> present;
-    for (const QByteArray& flag : flags.split(' '))
-        present << switchName(flag);
-    if (qEnvironmentVariableIntValue("QTWEBENGINE_DISABLE_SANDBOX") != 0 || present.contains("--no-sandbox"))
-        wanted << QByteArrayLiteral("--no-zygote");
-    for (const QByteArray& flag : std::as_const(wanted)) {
-        if (present.contains(switchName(flag)))
-            continue;
-        if (!flags.isEmpty())
-            flags += ' ';
-        flags += flag;
-    }
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
-    // The window side of the same: the view's scene drawn in software, and no GL loaded for it.
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
-        qputenv("QT_QUICK_BACKEND", "software");
-    if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION"))
-        qputenv("QT_XCB_GL_INTEGRATION", "none");
-}
-
-bool isBookScheme(const QString& scheme)
-{
-    return std::any_of(std::begin(kBookUrlSchemes), std::end(kBookUrlSchemes),
-                       [&](QLatin1String name) { return scheme.compare(name, Qt::CaseInsensitive) == 0; });
-}
-
-bool isWebScheme(const QString& scheme)
-{
-    const QString s = scheme.toLower();
-    return s == QLatin1String("http") || s == QLatin1String("https") || s == QLatin1String("ftp");
-}
-
 BookSchemeHandler::BookSchemeHandler(QObject* parent) : QWebEngineUrlSchemeHandler(parent) {}
 
 BookSchemeHandler::~BookSchemeHandler() = default;
 
 LCHMFile* BookSchemeHandler::book(const QString& bookFile)
 {
-    const QFileInfo info(bookFile);
-    if (!info.isFile())
-        return nullptr;
-    const QString key = info.absoluteFilePath();
-    auto open = m_books.find(key);
+    const BookIdentity identity = BookIdentity::ofPath(bookFile);
+    const auto open = m_books.find(identity.canonicalPath());
     if (open != m_books.end()) {
-        // A book changed on disk is opened afresh.
-        if (open->second.modified == info.lastModified() && open->second.size == info.size())
-            return open->second.file.get();
-        m_books.erase(open);
+        if (open->second->identity() == identity)
+            return open->second.get();
+        m_books.erase(open);   // a book changed on disk is opened afresh
     }
     auto file = std::make_unique<LCHMFile>();
-    if (!file->openBook(key))
+    if (!file->openBook(identity.canonicalPath()))
         return nullptr;
     if (m_books.size() >= kMaxOpenBooks)
         m_books.clear();
-    OpenBook& entry = m_books[key];
-    entry.file = std::move(file);
-    entry.modified = info.lastModified();
-    entry.size = info.size();
-    return entry.file.get();
+    return (m_books[identity.canonicalPath()] = std::move(file)).get();
 }
 
 bool BookSchemeHandler::readFromBook(LCHMFile* file, const QUrl& url, QByteArray* data)
@@ -229,7 +120,7 @@ void BookSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job)
         ownBook = m_origins.bookOfDocument(url);
     if (ownBook.isEmpty() && m_interceptor)
         ownBook = m_interceptor->takeVettedBook(url);
-    const BookLocation place = bookLocationOf(url);
+    const BookLocation place = BookLocation::fromUrl(url);
     const QString named = ownBook.isEmpty() ? QString() : BookOrigins::bookNamedBy(place, ownBook);
     if (named.isEmpty() || bookHost(named) != bookHost(ownBook)) {
         job->fail(QWebEngineUrlRequestJob::RequestDenied);

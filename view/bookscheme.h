@@ -2,10 +2,8 @@
 
 #include "bookorigin.h"
 
-#include <QDateTime>
 #include <QByteArray>
 #include <QHash>
-#include <QList>
 #include <QUrl>
 #include <QString>
 #include <QWebEngineUrlRequestInterceptor>
@@ -17,24 +15,9 @@
 class BookRequestInterceptor;
 class LCHMFile;
 
-// These must run before the QApplication exists.
-// Registers the URL schemes of book pages: the page addresses the browser loads (see
-// bookorigin.h), one origin per book, and the book URL forms pages write, "mk"
-// (mk:@MSITStore:book::/page.htm), "ms-its" and "its".
-void registerBookScheme();
-// Every scheme the handler below serves, page addresses first.
-QList<QByteArray> handledSchemes();
-// Chromium refuses to start as root with its sandbox on: as root, switch it off.
-void disableSandboxWhenRoot();
-// Both of the above, and the engine set up for reading books with little memory: one renderer
-// process (otherwise the engine starts a fresh process for every page the view is sent to,
-// which costs more than the page), pages drawn in software without a GPU process or GL driver,
-// and no zygote processes when the sandbox is off. Switches and variables the caller already
-// set in the environment are kept.
-void prepareBrowserControl();
-
-// Serves book pages from the books themselves. One book stays open per book file, opened on
-// the first request for it.
+// Serves book pages from the books themselves. One book stays open per book file (per
+// identity, see bookidentity.h), opened on the first request for it and again once the file
+// changed.
 //
 // Page addresses (pagewick-book://host/path) are served from the book registered for their
 // host, to the view itself and to pages of that same book; a request made by any other page
@@ -64,13 +47,6 @@ public:
     bool readPage(const QUrl& url, QByteArray* data);
 
 private:
-    struct OpenBook
-    {
-        std::unique_ptr<LCHMFile> file;
-        QDateTime modified;
-        qint64 size = 0;
-    };
-
     LCHMFile* book(const QString& bookFile);
     static bool readFromBook(LCHMFile* file, const QUrl& url, QByteArray* data);
     // resourceType: what the page asked for (QWebEngineUrlRequestInfo::ResourceType), -1 to
@@ -79,7 +55,7 @@ private:
     void replyNotice(QWebEngineUrlRequestJob* job, const QString& text);
 
     BookOrigins m_origins;
-    std::map<QString, OpenBook> m_books;
+    std::map<QString, std::unique_ptr<LCHMFile>> m_books;   // by canonical path
     BookRequestInterceptor* m_interceptor = nullptr;
 };
 
@@ -111,7 +87,3 @@ private:
     QHash<QUrl, int> m_resourceTypes;
     QHash<QUrl, QString> m_vettedBooks;
 };
-
-// The book URL forms pages write: "mk", "ms-its", "its" (not page addresses, see isPageScheme).
-bool isBookScheme(const QString& scheme);
-bool isWebScheme(const QString& scheme);

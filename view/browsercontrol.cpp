@@ -2,21 +2,17 @@
 
 #include "bookorigin.h"
 #include "bookscheme.h"
-#include "bookurl.h"
+#include "browserengine.h"
+#include "navigationpolicy.h"
 #include "pagescript.h"
-#include "pdfpages.h"
 
 #include <QColor>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QEventLoop>
-#include <QLoggingCategory>
 #include <QMimeData>
-#include <QPageLayout>
 #include <QPointer>
-#include <QPrinter>
 #include <QSaveFile>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -31,86 +27,7 @@
 
 #include <memory>
 
-Q_LOGGING_CATEGORY(lcPageConsole, "pagewick.page.console", QtWarningMsg)
-
-namespace {
-
 constexpr auto kWorld = QWebEngineScript::ApplicationWorld;
-
-// Navigations the view makes itself (navigate, back and forward, reload), as opposed to those
-// a page's link, form or script starts.
-bool isViewsOwn(QWebEnginePage::NavigationType type)
-{
-    return type == QWebEnginePage::NavigationTypeTyped || type == QWebEnginePage::NavigationTypeBackForward
-        || type == QWebEnginePage::NavigationTypeReload;
-}
-
-} // namespace
-
-// The page under the control: hands every navigation to the control's rules.
-class BookPage : public QWebEnginePage
-{
-public:
-    BookPage(QWebEngineProfile* profile, BrowserControl* control)
-        : QWebEnginePage(profile, control), m_control(control)
-    {
-    }
-
-protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
-    {
-        return m_control && m_control->acceptNavigation(url, type, isMainFrame, false);
-    }
-
-    // Links and scripts that ask for a new window open their page in this one.
-    QWebEnginePage* createWindow(WebWindowType) override;
-
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int line,
-                                  const QString& source) override
-    {
-        qCDebug(lcPageConsole) << source << line << message;
-    }
-
-private:
-    QPointer<BrowserControl> m_control;
-};
-
-// Stands in for a new window: hands the address it is sent to over to the book page, under
-// the rules for what a page may start, and goes away.
-class NewWindowPage : public QWebEnginePage
-{
-public:
-    NewWindowPage(QWebEngineProfile* profile, BookPage* owner, BrowserControl* control)
-        : QWebEnginePage(profile, owner), m_owner(owner), m_control(control)
-    {
-    }
-
-protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
-    {
-        if (!isMainFrame || m_handedOver)
-            return false;
-        m_handedOver = true;
-        if (m_owner && m_control && m_control->acceptNavigation(url, type, true, true)) {
-            QMetaObject::invokeMethod(m_owner, [owner = m_owner, url] {
-                if (owner)
-                    owner->load(url);
-            }, Qt::QueuedConnection);
-        }
-        deleteLater();
-        return false;
-    }
-
-private:
-    QPointer<BookPage> m_owner;
-    QPointer<BrowserControl> m_control;
-    bool m_handedOver = false;
-};
-
-QWebEnginePage* BookPage::createWindow(WebWindowType)
-{
-    return new NewWindowPage(profile(), this, m_control);
-}
 
 BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
 {
@@ -144,7 +61,7 @@ BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
     script.setRunsOnSubFrames(true);
     m_profile->scripts()->insert(script);
 
-    m_page = new BookPage(m_profile, this);
+    m_page = newBookPage(m_profile, this);
     m_view = new QWebEngineView(this);
     m_view->setPage(m_page);
     // Right clicks are handed to the widgets around the view, which own the context menu.
@@ -189,9 +106,9 @@ BrowserControl::~BrowserControl()
 
 void BrowserControl::navigate(const QString& url)
 {
-    QUrl target = urlFromText(url);
+    QUrl target = BookLocation::urlFromText(url);
     if (isBookScheme(target.scheme())) {
-        const QUrl page = origins().pageUrl(target, m_bookPath);
+        const QUrl page = origins().pageUrl(BookLocation::fromUrl(target), m_bookPath);
         if (page.isValid())
             target = page;
     }
@@ -268,105 +185,6 @@ void BrowserControl::setWebLinkHandler(WebLinkHandler handler)
 BookOrigins& BrowserControl::origins() const
 {
     return m_schemeHandler->origins();
-}
-
-void BrowserControl::refuse(const QUrl& url)
-{
-    QMetaObject::invokeMethod(this, [this, url] { emit requestBlocked(url); }, Qt::QueuedConnection);
-}
-
-void BrowserControl::loadLater(const QUrl& url)
-{
-    QMetaObject::invokeMethod(this, [this, url] { m_page->load(url); }, Qt::QueuedConnection);
-}
-
-void BrowserControl::ifReaderClicked(const QUrl& url, std::function<void()> follow)
-{
-    // Asked once the page has sent the navigation on: its click handlers have run by then.
-    QPointer<BrowserControl> self(this);
-    QMetaObject::invokeMethod(this, [self, url, follow = std::move(follow)] {
-        if (!self)
-            return;
-        self->m_page->runJavaScript(PageScript::call(QStringLiteral("takeClickedLink()")), kWorld,
-                                    [self, url, follow](const QVariant& clicked) {
-                                        if (!self)
-                                            return;
-                                        if (!clicked.toString().isEmpty() && QUrl(clicked.toString()) == url)
-                                            QMetaObject::invokeMethod(self, follow, Qt::QueuedConnection);
-                                        else
-                                            self->refuse(url);
-                                    });
-    }, Qt::QueuedConnection);
-}
-
-bool BrowserControl::isOwnBookUrl(const QUrl& url) const
-{
-    return origins().isOwnBook(m_page->url(), url);
-}
-
-bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame,
-                                      bool newWindow)
-{
-    const QString scheme = url.scheme().toLower();
-    const QUrl shown = m_page->url();
-    const bool onWebPage = isWebScheme(shown.scheme());
-    const bool viewsOwn = isViewsOwn(type) && !newWindow;
-    const bool intoBook = isPageScheme(scheme) || isBookScheme(scheme);
-    bool allowed = true;
-    if (scheme == QLatin1String("file")) {
-        allowed = false;
-    } else if (!isMainFrame && !onWebPage && type == QWebEnginePage::NavigationTypeLinkClicked
-               && (isWebScheme(scheme) || (isBookScheme(scheme) && !isOwnBookUrl(url)))) {
-        // The reader's click in a frame on a link to the web or another book leads there as
-        // from the top page, and the frame stays.
-        return acceptNavigation(url, type, true, true);
-    } else if (!isMainFrame) {
-        // What a frame may show is the request interceptor's to say; never the web in a book.
-        allowed = onWebPage || !isWebScheme(scheme);
-    } else if (intoBook && onWebPage) {
-        // A web page never takes the view into a book.
-        allowed = viewsOwn;
-        if (allowed && isBookScheme(scheme)) {
-            loadLater(origins().pageUrl(url, m_bookPath));
-            return false;
-        }
-    } else if (isPageScheme(scheme)) {
-        // Within the book shown anything goes; another book only where the view goes itself.
-        allowed = viewsOwn || url.host() == shown.host();
-    } else if (isBookScheme(scheme)) {
-        // A book URL is loaded as its page address: at once within the book shown, after the
-        // reader's own click into another book, otherwise never.
-        const QString shownBook = origins().bookOf(shown);
-        const QString relativeTo = shownBook.isEmpty() ? m_bookPath : shownBook;
-        const QString target = BookOrigins::bookNamedBy(url, relativeTo);
-        if (!target.isEmpty() && !viewsOwn && isOwnBookUrl(url)) {
-            // A page of the book asks for a page of its own book by a book URL: it is served
-            // under that address, as asked. (Under its page address, a page that checks its
-            // own address would ask again at every load, for ever.)
-            origins().registerDocument(url, target);
-            return true;
-        }
-        if (viewsOwn && !origins().bookOfDocument(url).isEmpty())
-            return true;   // back, forward or reload to a document shown so
-        if (!target.isEmpty() && viewsOwn)
-            loadLater(origins().pageUrl(url, relativeTo));
-        else if (!target.isEmpty() && type == QWebEnginePage::NavigationTypeLinkClicked)
-            ifReaderClicked(url, [this, url, relativeTo] { m_page->load(origins().pageUrl(url, relativeTo)); });
-        else
-            refuse(url);
-        return false;
-    } else if (isWebScheme(scheme) && !onWebPage && !viewsOwn) {
-        // From a book page the web is reached only by the reader's click on a link, and then in
-        // the desktop's browser.
-        if (type == QWebEnginePage::NavigationTypeLinkClicked)
-            ifReaderClicked(url, [this, url] { m_webLinkHandler ? m_webLinkHandler(url) : void(QDesktopServices::openUrl(url)); });
-        else
-            refuse(url);
-        return false;
-    }
-    if (!allowed)
-        refuse(url);
-    return allowed;
 }
 
 void BrowserControl::onLoadStarted()
@@ -567,72 +385,6 @@ void BrowserControl::setZoom(double zoom)
                                   return;
                               self->m_zoomReadBack = value;
                           });
-}
-
-void BrowserControl::printToPdf(const QString& filePath, const QPageLayout& layout, std::function<void(bool)> done)
-{
-    if (m_printing) {
-        QMetaObject::invokeMethod(this, [done] { done(false); }, Qt::QueuedConnection);
-        return;
-    }
-    m_printing = true;
-    auto connection = std::make_shared<QMetaObject::Connection>();
-    *connection = connect(m_page, &QWebEnginePage::pdfPrintingFinished, this,
-                          [this, connection, filePath, done](const QString& written, bool ok) {
-                              if (written != filePath)
-                                  return;
-                              disconnect(*connection);
-                              m_printing = false;
-                              done(ok);
-                          });
-    m_page->printToPdf(filePath, layout);
-}
-
-void BrowserControl::pdfOfPage(const QPageLayout& layout, std::function<void(const QByteArray&)> done)
-{
-    if (m_printing) {
-        QMetaObject::invokeMethod(this, [done] { done({}); }, Qt::QueuedConnection);
-        return;
-    }
-    m_printing = true;
-    QPointer<BrowserControl> self(this);
-    m_page->printToPdf([self, done](const QByteArray& pdf) {
-        if (!self)
-            return;
-        self->m_printing = false;
-        // Answered from the event loop, so that the receiver may print or ask the page.
-        QMetaObject::invokeMethod(self, [done, pdf] { done(pdf); }, Qt::QueuedConnection);
-    }, layout);
-}
-
-bool BrowserControl::printPage(QPrinter* printer, int maxDpi, const std::function<bool(int, int)>& progress,
-                               qint64 budgetBytes)
-{
-    if (!printer || m_printing)
-        return false;
-    QEventLoop loop;
-    QTimer::singleShot(kPrintTimeoutMs, &loop, &QEventLoop::quit);
-    connect(m_page, &QWebEnginePage::renderProcessTerminated, &loop, &QEventLoop::quit);
-    QPointer<QEventLoop> waiting(&loop);
-    auto answer = std::make_shared<std::pair<bool, QByteArray>>();   // answered, PDF
-    const bool toPdfFile = printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty();
-    if (toPdfFile) {
-        printToPdf(printer->outputFileName(), printer->pageLayout(), [answer, waiting](bool ok) {
-            *answer = {true, ok ? QByteArrayLiteral("ok") : QByteArray()};
-            if (waiting)
-                waiting->quit();
-        });
-    } else {
-        pdfOfPage(printer->pageLayout(), [answer, waiting](const QByteArray& pdf) {
-            *answer = {true, pdf};
-            if (waiting)
-                waiting->quit();
-        });
-    }
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (!answer->first || answer->second.isEmpty())
-        return false;
-    return toPdfFile || paintPdfPages(answer->second, printer, maxDpi, progress, budgetBytes);
 }
 
 void BrowserControl::savePage(const QString& filePath, bool singleFileArchive)
