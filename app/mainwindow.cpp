@@ -6,6 +6,7 @@
 #include "favoriteswidget.h"
 #include "indexwidget.h"
 #include "lchmfile.h"
+#include "readersettings.h"
 #include "recentbooks.h"
 #include "startup.h"
 #include "searchwidget.h"
@@ -29,7 +30,6 @@
 #include <QProcess>
 #include <QProxyStyle>
 #include <QPushButton>
-#include <QSettings>
 #include <QStringList>
 #include <QTabBar>
 #include <QTabWidget>
@@ -56,11 +56,6 @@ public:
         return metric == PM_TabBarTabHSpace ? std::min(value, 12) : value;
     }
 };
-
-QSettings openSettings()
-{
-    return QSettings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"));
-}
 
 // The local books among dropped URLs.
 QStringList droppedBooks(const QMimeData* data)
@@ -382,8 +377,7 @@ void MainWindow::showOutline(BookOutline outline, bool showHomePage)
 // The book opened: it joins the recent books, and its keyword index is read on a worker.
 void MainWindow::bookOpened()
 {
-    QSettings settings = openSettings();
-    RecentBooks::remember(settings, bookPath);
+    RecentBooks::remember(bookPath);
     indexWidget->loadBook(bookPath);
 }
 
@@ -418,8 +412,7 @@ void MainWindow::help()
 void MainWindow::fillOpenMenu()
 {
     openMenu->clear();
-    QSettings settings = openSettings();
-    const QStringList books = RecentBooks::load(settings);
+    const QStringList books = RecentBooks::load();
     int number = 0;
     for (const QString& path : books) {
         QString name = QFileInfo(path).fileName();
@@ -438,8 +431,7 @@ void MainWindow::fillOpenMenu()
 void MainWindow::openInNewWindow(const QString& path)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    QSettings settings = openSettings();
-    RecentBooks::remember(settings, absolute);
+    RecentBooks::remember(absolute);
     if (!startProcess(QCoreApplication::applicationFilePath(), {absolute}))
         showMessage(QMessageBox::Warning, tr("Pagewick"),
                     tr("<p>A new window for %1 could not be started.</p>").arg(QFileInfo(absolute).fileName().toHtmlEscaped()));
@@ -544,7 +536,7 @@ void MainWindow::extract()
 
 void MainWindow::readSettings()
 {
-    QSettings settings = openSettings();
+    QSettings settings = readerSettings();
     settings.beginGroup(QStringLiteral("MainWindow"));
     resize(settings.value(QStringLiteral("size"), QSize(700, 500)).toSize());
     move(settings.value(QStringLiteral("pos"), QPoint(50, 50)).toPoint());
@@ -563,7 +555,7 @@ void MainWindow::readSettings()
 
 void MainWindow::writeSettings()
 {
-    QSettings settings = openSettings();
+    QSettings settings = readerSettings();
     settings.beginGroup(QStringLiteral("MainWindow"));
     settings.setValue(QStringLiteral("size"), normalSize);
     settings.setValue(QStringLiteral("pos"), normalPos);
