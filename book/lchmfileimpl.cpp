@@ -72,7 +72,6 @@ bool LCHMFileImpl::openBook(const QString& path)
         container.reset();
         return false;
     }
-    fileName = bookPath;
     codec = nullptr;
 
     // The same book, unchanged since an earlier open in this process, is not read again.
@@ -86,7 +85,6 @@ bool LCHMFileImpl::openBook(const QString& path)
     if (!container->readDirectory()) {
         errorString = container->errorString();
         container.reset();
-        fileName.clear();
         return false;
     }
 
@@ -146,7 +144,6 @@ void LCHMFileImpl::closeBook()
     if (!container)
         return;
     container.reset();
-    fileName.clear();
     static_cast<LCHMBookMetadata&>(*this) = LCHMBookMetadata();
     entityMap.clear();
     reusedParse = false;
