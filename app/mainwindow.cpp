@@ -42,7 +42,7 @@
 
 namespace {
 
-const char* const kDefaultNoteColor = "#a4e16f";
+constexpr QLatin1String kDefaultNoteColor("#a4e16f");
 
 // Tabs with less room beside their titles: the panel dock is at most 231 pixels wide, and the
 // titles "Contents", "Search" and "Bookmarks" should all stay readable in it, without scroll
@@ -72,7 +72,7 @@ QStringList droppedBooks(const QMimeData* data)
 
 } // namespace
 
-MainWindow::MainWindow() : QMainWindow(nullptr), noteColor(QString::fromLatin1(kDefaultNoteColor))
+MainWindow::MainWindow() : QMainWindow(nullptr), noteColor(kDefaultNoteColor)
 {
     contentsWidget = new ContentsWidget(this);
     searchWidget = new SearchWidget(this);
@@ -96,7 +96,7 @@ MainWindow::MainWindow() : QMainWindow(nullptr), noteColor(QString::fromLatin1(k
     connect(this, &MainWindow::contentChanged, contentsWidget, &ContentsWidget::setCurrentContents);
     connect(this, &MainWindow::homeUrlChanged, view, &ViewWidget::setCurrentPage);
     connect(this, &MainWindow::homeUrlChanged, view, &ViewWidget::setHomeUrl);
-    connect(view, &ViewWidget::canNote, this, &MainWindow::setNoteDisable);
+    connect(view, &ViewWidget::canNote, this, &MainWindow::setNoteEnabled);
     connect(view, &ViewWidget::historyChanged, this, &MainWindow::setHistoryEnabled);
     connect(contentsWidget, &ContentsWidget::currentUrlChanged, view, &ViewWidget::setCurrentPage);
     connect(searchWidget, &SearchWidget::noTopicSearched, view, &ViewWidget::tellAboutThis);
@@ -545,10 +545,9 @@ void MainWindow::readSettings()
     normalSize = size();
     normalPos = pos();
 
-    const QString defaultColor = tr(kDefaultNoteColor);
-    noteColor = QColor(settings.value(QStringLiteral("scribeColor"), defaultColor).toString());
+    noteColor = QColor(settings.value(QStringLiteral("scribeColor"), kDefaultNoteColor).toString());
     if (!noteColor.isValid())
-        noteColor = QColor(QString::fromLatin1(kDefaultNoteColor));
+        noteColor = QColor(kDefaultNoteColor);
     view->setNoteColor(noteColor.name());
     settings.endGroup();
 }
@@ -612,13 +611,13 @@ void MainWindow::about()
                           "travel with the book.</p>"));
 }
 
-void MainWindow::setNoteDisable(bool b)
+void MainWindow::setNoteEnabled(bool enabled)
 {
     // Back, forward and home follow the view's history instead: a failed load must not trap
     // the reader on it.
     for (QAction* action : {zoomOutAction, zoomInAction, saveAsAction, copyAction, printPreviewAction, printAction,
                             noteAction, eraseAction})
-        action->setEnabled(b);
+        action->setEnabled(enabled);
 }
 
 void MainWindow::setHistoryEnabled(bool canGoBack, bool canGoForward, bool canGoHome)
@@ -630,7 +629,7 @@ void MainWindow::setHistoryEnabled(bool canGoBack, bool canGoForward, bool canGo
 
 void MainWindow::preference()
 {
-    const QColor color = chooseColor(QColor(QString::fromLatin1(kDefaultNoteColor)));
+    const QColor color = chooseColor(QColor(kDefaultNoteColor));
     if (!color.isValid())
         return;
     noteColor = color;
