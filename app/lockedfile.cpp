@@ -15,11 +15,6 @@
 namespace LockedFile {
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("BookUserData", text);
-}
-
 bool sameFile(int a, int b)
 {
     struct stat sa, sb;
@@ -30,7 +25,7 @@ bool sameFile(int a, int b)
 
 QString reason(const char* what, int error)
 {
-    return tr(what) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+    return QCoreApplication::translate("BookUserData", what) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
 }
 
 QByteArray readAt(int fd, qint64 offset, qint64 length, int* error)
@@ -103,7 +98,8 @@ bool WritableDescriptor::open(bool simulateReadOnly)
     if (m_fd < 0)
         return failed(errno);
     if (!sameFile(m_fd, m_held)) {
-        m_error = tr("the book file was replaced by another file while it was being saved");
+        m_error = QCoreApplication::translate("BookUserData",
+                                              "the book file was replaced by another file while it was being saved");
         return false;
     }
     return true;
@@ -147,16 +143,15 @@ bool TailWriter::writeAt(qint64 offset, const QByteArray& data)
         done += n;
     }
     m_faults->written += done;
-    if (fail) {
+    if (m_faults->fault != Fault::None)
         m_faults->budget -= done;
+    if (fail) {
         if (m_faults->fault == Fault::Crash)
             m_dead = true;
         else
             m_faults->fault = Fault::None;
         return failed("could not write to the book", ENOSPC);
     }
-    if (m_faults->fault != Fault::None)
-        m_faults->budget -= done;
     return done == data.size() || failed("could not write to the book", error);
 }
 

@@ -34,11 +34,11 @@ StoredTail readStored(int fd, qint64 start, qint64 length)
         t.stored = Stored::Unreadable;   // whatever is there is kept
         return t;
     }
-    if (!UserDataRecord::startsRecord(head)) {
+    const qint64 wanted = UserDataRecord::bytesToRead(head, length);
+    if (wanted == 0) {
         t.stored = Stored::Foreign;
         return t;
     }
-    const qint64 wanted = UserDataRecord::bytesToRead(head, length);
     if (wanted < 0) {
         t.stored = Stored::Unreadable;   // larger than any record this program writes or reads
         t.bytes = head;
@@ -65,7 +65,7 @@ bool BookUserData::fail(const QString& reason)
     return false;
 }
 
-BookUserData::Detection BookUserData::detect(int fd) const
+BookUserData::Detection BookUserData::detect(int fd)
 {
     Detection d;
     struct stat st;
@@ -80,25 +80,15 @@ BookUserData::Detection BookUserData::detect(int fd) const
     return d;
 }
 
-void BookUserData::remember(const Detection& d)
-{
-    m_detected = true;
-    m_declaredLength = d.declaredLength;
-    m_userDataLength = d.fileSize < 0 ? 0 : d.fileSize - d.declaredLength;
-    m_userDataPresent = m_userDataLength != 0;
-    m_isContainer = d.container;
-    m_device = d.device;
-    m_inode = d.inode;
-}
-
 bool BookUserData::hasUserData()
 {
     m_errorString.clear();
     const Descriptor file(::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
         m_errorString = reason("could not open the book", errno);
-    remember(file.get() < 0 ? Detection() : detect(file.get()));
-    return m_isContainer && m_userDataLength > 0;
+    m_found = file.get() < 0 ? Detection() : detect(file.get());
+    m_detected = true;
+    return isContainer() && userDataLength() > 0;
 }
 
 bool BookUserData::readUserData(NoteStore* notes, QStringList* bookmarks)
@@ -112,18 +102,19 @@ bool BookUserData::readUserData(NoteStore* notes, QStringList* bookmarks)
 
     const Descriptor file(::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) {
-        const int error = errno;
-        remember(Detection());
-        return fail(reason("could not open the book", error));
+        m_found = Detection();
+        m_detected = true;
+        return fail(reason("could not open the book", errno));
     }
     // A writer busy with the record is waited for; when it takes too long the record is read as
     // it is (a torn one reads from the copy the writer leaves behind it).
     lock(file.get(), LOCK_SH, m_lockTimeoutMs);
-    remember(detect(file.get()));
-    if (!m_isContainer || m_userDataLength <= 0)
+    m_found = detect(file.get());
+    m_detected = true;
+    if (!isContainer() || userDataLength() <= 0)
         return false;
 
-    StoredTail tail = readStored(file.get(), m_declaredLength, m_userDataLength);
+    StoredTail tail = readStored(file.get(), declaredLength(), userDataLength());
     m_stored = tail.stored;
     m_userDataBytes = std::move(tail.bytes);
     if (tail.stored == Stored::Foreign)
@@ -172,9 +163,9 @@ bool BookUserData::writeUserData(const NoteStore& notes, const QStringList& book
                  qUtf8Printable(m_path));
         return fail(tr("the file is not a book container, so it cannot hold notes"));
     }
-    if (m_detected && (now.device != m_device || now.inode != m_inode))
+    if (m_detected && (now.device != m_found.device || now.inode != m_found.inode))
         return fail(tr("the book file was replaced by another file since it was opened"));
-    if (m_detected && (!m_isContainer || now.declaredLength != m_declaredLength))
+    if (m_detected && (!m_found.container || now.declaredLength != m_found.declaredLength))
         return fail(tr("the book changed since it was opened"));
     const qint64 start = now.declaredLength;
     const qint64 end = now.fileSize;

@@ -82,13 +82,12 @@ public:
     QString errorString() const { return m_errorString; }
 
     // How long a writer waits for another one to finish (2 seconds unless changed).
-    int lockTimeout() const { return m_lockTimeoutMs; }
     void setLockTimeout(int milliseconds) { m_lockTimeoutMs = milliseconds; }
 
-    qint64 declaredLength() const { return m_declaredLength; }
-    qint64 userDataLength() const { return m_userDataLength; }
-    bool userDataPresent() const { return m_userDataPresent; }
-    bool isContainer() const { return m_isContainer; }
+    qint64 declaredLength() const { return m_found.declaredLength; }
+    qint64 userDataLength() const { return m_found.fileSize < 0 ? 0 : m_found.fileSize - m_found.declaredLength; }
+    bool userDataPresent() const { return userDataLength() != 0; }
+    bool isContainer() const { return m_found.container; }
     // The bytes behind the declared length as read by readUserData() (only when they begin
     // with the record's magic).
     const QByteArray& userDataBytes() const { return m_userDataBytes; }
@@ -112,18 +111,12 @@ private:
         quint64 device = 0;
         quint64 inode = 0;
     };
-    Detection detect(int fd) const;
-    void remember(const Detection& d);
+    static Detection detect(int fd);
     bool fail(const QString& reason);
 
     QString m_path;
-    qint64 m_declaredLength = 0;
-    qint64 m_userDataLength = 0;
-    bool m_userDataPresent = false;
-    bool m_isContainer = false;
+    Detection m_found;          // by the last step that looked at the file
     bool m_detected = false;
-    quint64 m_device = 0;
-    quint64 m_inode = 0;
     QByteArray m_userDataBytes;
     Stored m_stored = Stored::Nothing;
     QByteArray m_readPayload;  // the payload of what was loaded

@@ -46,28 +46,16 @@ quint32 be32(const char* p)
 class PayloadReader
 {
 public:
-    explicit PayloadReader(const QByteArray& data)
-        : m_data(data.constData()), m_left(data.size())
-    {
-    }
+    explicit PayloadReader(const QByteArray& data) : m_rest(data) {}
 
-    qsizetype left() const { return m_left; }
+    qsizetype left() const { return m_rest.size(); }
 
     bool u32(quint32* value)
     {
-        if (m_left < 4)
+        if (m_rest.size() < 4)
             return false;
-        *value = be32(m_data);
-        advance(4);
-        return true;
-    }
-
-    bool s32(qint32* value)
-    {
-        quint32 v = 0;
-        if (!u32(&v))
-            return false;
-        *value = qint32(v);
+        *value = be32(m_rest.data());
+        m_rest = m_rest.sliced(4);
         return true;
     }
 
@@ -81,24 +69,17 @@ public:
             *value = QString();
             return true;
         }
-        if ((bytes & 1u) != 0 || qsizetype(bytes) > m_left)
+        if ((bytes & 1u) != 0 || qsizetype(bytes) > m_rest.size())
             return false;
         QString s(qsizetype(bytes / 2), Qt::Uninitialized);
-        qFromBigEndian<char16_t>(m_data, s.size(), s.data());
-        advance(qsizetype(bytes));
+        qFromBigEndian<char16_t>(m_rest.data(), s.size(), s.data());
+        m_rest = m_rest.sliced(qsizetype(bytes));
         *value = std::move(s);
         return true;
     }
 
 private:
-    void advance(qsizetype n)
-    {
-        m_data += n;
-        m_left -= n;
-    }
-
-    const char* m_data;
-    qsizetype m_left;
+    QByteArrayView m_rest;
 };
 
 // Inflates a block in qCompress form (a 4-byte big-endian size, then a zlib stream) into *out.
@@ -238,9 +219,10 @@ Decoded decodePayload(const QByteArray& payload, NoteStore* notes, QStringList* 
         QVector<NoteMark>& marks = (*notes)[found.value()].marks;
         marks.reserve(marks.size() + qsizetype(markCount));   // the bytes are there: checked above
         for (quint32 m = 0; m < markCount; ++m) {
-            NoteMark mark;
-            in.s32(&mark.start);
-            in.s32(&mark.length);
+            quint32 start = 0, length = 0;
+            in.u32(&start);
+            in.u32(&length);
+            const NoteMark mark{qint32(start), qint32(length)};
             if (mark.start >= 0 && mark.length >= 0)
                 marks.append(mark);
         }
@@ -299,13 +281,10 @@ Decoded decode(const QByteArray& tail, NoteStore* notes, QStringList* bookmarks)
     return Decoded::Damaged;
 }
 
-bool startsRecord(const QByteArray& bytes)
-{
-    return bytes.startsWith(magicBytes());
-}
-
 qint64 bytesToRead(const QByteArray& head, qint64 available)
 {
+    if (!head.startsWith(magicBytes()))
+        return 0;
     qint64 wanted = available;
     if (wanted > MaxTailRead && head.size() == HeaderSize)
         wanted = std::min<qint64>(wanted, HeaderSize + qint64(be32(head.constData() + 16)));

@@ -115,13 +115,11 @@ Decoded decodePayload(const QByteArray& payload, NoteStore* notes, QStringList* 
 // amount of memory.
 Decoded decode(const QByteArray& tail, NoteStore* notes, QStringList* bookmarks);
 
-// Whether `bytes` begin with the record's magic (bytes that do not are someone else's).
-bool startsRecord(const QByteArray& bytes);
-
 // How many of the `available` bytes behind the declared length, beginning with `head` (their
 // first HeaderSize bytes, or all when fewer), decode() needs: all of them when they may hold a
 // record and the copy a replacing writer leaves behind it, otherwise the first record alone;
-// -1 when even that is larger than any record written or read here.
+// -1 when even that is larger than any record written or read here; 0 when `head` does not
+// begin with the record's magic (the bytes are someone else's).
 qint64 bytesToRead(const QByteArray& head, qint64 available);
 
 // The container's header as the record's placement needs it: the bytes of a file from offset 0
