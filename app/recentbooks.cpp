@@ -14,11 +14,10 @@ namespace RecentBooks {
 
 QStringList load()
 {
-    QSettings settings = readerSettings();
-    settings.sync();  // another window may have opened a book since
     QStringList books;
-    // A list of one is stored as plain text, which toStringList reads as well.
-    for (const QString& path : settings.value(kKey).toStringList()) {
+    // A new store object reads what another window may have stored since. A list of one is
+    // stored as plain text, which toStringList reads as well.
+    for (const QString& path : readerSettings().value(kKey).toStringList()) {
         if (!path.isEmpty() && !books.contains(path))
             books.append(path);
         if (books.size() == kMaxBooks)
