@@ -104,9 +104,8 @@ public:
     // than 2, a bit position above 7, a value wider than 63 bits or a stream that ends early.
     static quint64 readScaleRootInt(BitCursor* cursor, quint8 scale, quint8 root, bool* ok);
 
-    // Whether a book is open, and the bytes of one of its objects: up to `length` from `offset`
-    // appended to *out, their count returned (see ItsfArchive::read); 0 when no book is open.
-    bool isOpen() const { return container != nullptr; }
+    // Up to `length` bytes of an object from `offset`, appended to *out; their count is returned
+    // (see ItsfArchive::read), 0 when no book is open.
     quint64 readObjectBytes(const ItsfUnit& unit, quint64 offset, quint64 length, QByteArray* out)
     {
         return container ? container->read(unit, offset, length, out) : 0;

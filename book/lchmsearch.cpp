@@ -65,7 +65,7 @@ QByteArray readRange(LCHMFileImpl& book, const ItsfUnit& unit, quint64 offset, q
 // Reads a small fixed-size record; true only when all of it was read.
 bool readRecord(LCHMFileImpl& book, const ItsfUnit& unit, quint64 offset, unsigned char* out, quint64 size)
 {
-    if (!book.isOpen() || offset >= unit.length || unit.length - offset < size)
+    if (offset >= unit.length || unit.length - offset < size)
         return false;
     return book.readObjectRange(unit, out, offset, size) >= size;
 }
