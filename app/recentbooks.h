@@ -3,9 +3,9 @@
 #include <QString>
 #include <QStringList>
 
-// The books the reader opened last, kept in the reader's settings store under "MainWindow/recentBooks":
-// absolute paths, the newest first, each once, at most ten. Several windows share the list, so
-// every change reads the stored list again before writing it.
+// The books the reader opened last, kept in the reader's settings store (readerSettings()) under
+// "MainWindow/recentBooks": absolute paths, the newest first, each once, at most ten. Several
+// windows share the list, so every change reads the stored list again before writing it.
 namespace RecentBooks {
 
 constexpr int kMaxBooks = 10;
