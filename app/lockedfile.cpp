@@ -25,7 +25,8 @@ bool sameFile(int a, int b)
 
 QString reason(const char* what, int error)
 {
-    return QCoreApplication::translate("BookUserData", what) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+    return QCoreApplication::translate("BookUserData", what) + QStringLiteral(": ")
+        + QString::fromLocal8Bit(std::strerror(error));
 }
 
 QByteArray readAt(int fd, qint64 offset, qint64 length, int* error)
