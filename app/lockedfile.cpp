@@ -62,12 +62,6 @@ bool lock(int fd, int operation, int timeoutMs)
     }
 }
 
-Descriptor::~Descriptor()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 WritableDescriptor::WritableDescriptor(int held, const QString& path) : m_held(held), m_path(QFile::encodeName(path)) {}
 
 WritableDescriptor::~WritableDescriptor()

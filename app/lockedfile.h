@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <sys/types.h>
+#include <unistd.h>
 
 // The primitives BookUserData changes a book with: reads and writes through descriptors (so a
 // file renamed over the path meanwhile is never the one read or changed), a lock that keeps
@@ -25,7 +26,7 @@ class Descriptor
 {
 public:
     explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor();
+    ~Descriptor() { if (m_fd >= 0) ::close(m_fd); }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return m_fd; }
