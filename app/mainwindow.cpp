@@ -6,6 +6,7 @@
 #include "favoriteswidget.h"
 #include "indexwidget.h"
 #include "lchmfile.h"
+#include "readersettings.h"
 #include "recentbooks.h"
 #include "startup.h"
 #include "searchwidget.h"
@@ -29,7 +30,6 @@
 #include <QProcess>
 #include <QProxyStyle>
 #include <QPushButton>
-#include <QSettings>
 #include <QStringList>
 #include <QTabBar>
 #include <QTabWidget>
@@ -42,7 +42,7 @@
 
 namespace {
 
-const char* const kDefaultNoteColor = "#a4e16f";
+constexpr QLatin1String kDefaultNoteColor("#a4e16f");
 
 // Tabs with less room beside their titles: the panel dock is at most 231 pixels wide, and the
 // titles "Contents", "Search" and "Bookmarks" should all stay readable in it, without scroll
@@ -56,11 +56,6 @@ public:
         return metric == PM_TabBarTabHSpace ? std::min(value, 12) : value;
     }
 };
-
-QSettings openSettings()
-{
-    return QSettings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"));
-}
 
 // The local books among dropped URLs.
 QStringList droppedBooks(const QMimeData* data)
@@ -77,7 +72,7 @@ QStringList droppedBooks(const QMimeData* data)
 
 } // namespace
 
-MainWindow::MainWindow() : QMainWindow(nullptr), noteColor(QString::fromLatin1(kDefaultNoteColor))
+MainWindow::MainWindow() : QMainWindow(nullptr), noteColor(kDefaultNoteColor)
 {
     contentsWidget = new ContentsWidget(this);
     searchWidget = new SearchWidget(this);
@@ -101,7 +96,7 @@ MainWindow::MainWindow() : QMainWindow(nullptr), noteColor(QString::fromLatin1(k
     connect(this, &MainWindow::contentChanged, contentsWidget, &ContentsWidget::setCurrentContents);
     connect(this, &MainWindow::homeUrlChanged, view, &ViewWidget::setCurrentPage);
     connect(this, &MainWindow::homeUrlChanged, view, &ViewWidget::setHomeUrl);
-    connect(view, &ViewWidget::canNote, this, &MainWindow::setNoteDisable);
+    connect(view, &ViewWidget::canNote, this, &MainWindow::setNoteEnabled);
     connect(view, &ViewWidget::historyChanged, this, &MainWindow::setHistoryEnabled);
     connect(contentsWidget, &ContentsWidget::currentUrlChanged, view, &ViewWidget::setCurrentPage);
     connect(searchWidget, &SearchWidget::noTopicSearched, view, &ViewWidget::tellAboutThis);
@@ -382,8 +377,7 @@ void MainWindow::showOutline(BookOutline outline, bool showHomePage)
 // The book opened: it joins the recent books, and its keyword index is read on a worker.
 void MainWindow::bookOpened()
 {
-    QSettings settings = openSettings();
-    RecentBooks::remember(settings, bookPath);
+    RecentBooks::remember(bookPath);
     indexWidget->loadBook(bookPath);
 }
 
@@ -418,8 +412,7 @@ void MainWindow::help()
 void MainWindow::fillOpenMenu()
 {
     openMenu->clear();
-    QSettings settings = openSettings();
-    const QStringList books = RecentBooks::load(settings);
+    const QStringList books = RecentBooks::load();
     int number = 0;
     for (const QString& path : books) {
         QString name = QFileInfo(path).fileName();
@@ -438,8 +431,7 @@ void MainWindow::fillOpenMenu()
 void MainWindow::openInNewWindow(const QString& path)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    QSettings settings = openSettings();
-    RecentBooks::remember(settings, absolute);
+    RecentBooks::remember(absolute);
     if (!startProcess(QCoreApplication::applicationFilePath(), {absolute}))
         showMessage(QMessageBox::Warning, tr("Pagewick"),
                     tr("<p>A new window for %1 could not be started.</p>").arg(QFileInfo(absolute).fileName().toHtmlEscaped()));
@@ -544,7 +536,7 @@ void MainWindow::extract()
 
 void MainWindow::readSettings()
 {
-    QSettings settings = openSettings();
+    QSettings settings = readerSettings();
     settings.beginGroup(QStringLiteral("MainWindow"));
     resize(settings.value(QStringLiteral("size"), QSize(700, 500)).toSize());
     move(settings.value(QStringLiteral("pos"), QPoint(50, 50)).toPoint());
@@ -553,17 +545,16 @@ void MainWindow::readSettings()
     normalSize = size();
     normalPos = pos();
 
-    const QString defaultColor = tr(kDefaultNoteColor);
-    noteColor = QColor(settings.value(QStringLiteral("scribeColor"), defaultColor).toString());
+    noteColor = QColor(settings.value(QStringLiteral("scribeColor"), kDefaultNoteColor).toString());
     if (!noteColor.isValid())
-        noteColor = QColor(QString::fromLatin1(kDefaultNoteColor));
+        noteColor = QColor(kDefaultNoteColor);
     view->setNoteColor(noteColor.name());
     settings.endGroup();
 }
 
 void MainWindow::writeSettings()
 {
-    QSettings settings = openSettings();
+    QSettings settings = readerSettings();
     settings.beginGroup(QStringLiteral("MainWindow"));
     settings.setValue(QStringLiteral("size"), normalSize);
     settings.setValue(QStringLiteral("pos"), normalPos);
@@ -620,13 +611,13 @@ void MainWindow::about()
                           "travel with the book.</p>"));
 }
 
-void MainWindow::setNoteDisable(bool b)
+void MainWindow::setNoteEnabled(bool enabled)
 {
     // Back, forward and home follow the view's history instead: a failed load must not trap
     // the reader on it.
     for (QAction* action : {zoomOutAction, zoomInAction, saveAsAction, copyAction, printPreviewAction, printAction,
                             noteAction, eraseAction})
-        action->setEnabled(b);
+        action->setEnabled(enabled);
 }
 
 void MainWindow::setHistoryEnabled(bool canGoBack, bool canGoForward, bool canGoHome)
@@ -638,7 +629,7 @@ void MainWindow::setHistoryEnabled(bool canGoBack, bool canGoForward, bool canGo
 
 void MainWindow::preference()
 {
-    const QColor color = chooseColor(QColor(QString::fromLatin1(kDefaultNoteColor)));
+    const QColor color = chooseColor(QColor(kDefaultNoteColor));
     if (!color.isValid())
         return;
     noteColor = color;

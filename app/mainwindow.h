@@ -84,7 +84,7 @@ public slots:
     void unNote();
     void bookmark();
     void about();
-    void setNoteDisable(bool b);
+    void setNoteEnabled(bool enabled);
     void setHistoryEnabled(bool canGoBack, bool canGoForward, bool canGoHome);
     void preference();
     void openBook();

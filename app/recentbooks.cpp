@@ -1,7 +1,8 @@
 #include "recentbooks.h"
 
+#include "readersettings.h"
+
 #include <QFileInfo>
-#include <QSettings>
 
 namespace {
 
@@ -11,12 +12,12 @@ const QString kKey = QStringLiteral("MainWindow/recentBooks");
 
 namespace RecentBooks {
 
-QStringList load(QSettings& settings)
+QStringList load()
 {
-    settings.sync();  // another window may have opened a book since
     QStringList books;
-    // A list of one is stored as plain text, which toStringList reads as well.
-    for (const QString& path : settings.value(kKey).toStringList()) {
+    // A new store object reads what another window may have stored since. A list of one is
+    // stored as plain text, which toStringList reads as well.
+    for (const QString& path : readerSettings().value(kKey).toStringList()) {
         if (!path.isEmpty() && !books.contains(path))
             books.append(path);
         if (books.size() == kMaxBooks)
@@ -25,16 +26,15 @@ QStringList load(QSettings& settings)
     return books;
 }
 
-void remember(QSettings& settings, const QString& path)
+void remember(const QString& path)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    QStringList books = load(settings);
+    QStringList books = load();
     books.removeAll(absolute);
     books.prepend(absolute);
     while (books.size() > kMaxBooks)
         books.removeLast();
-    settings.setValue(kKey, books);
-    settings.sync();
+    readerSettings().setValue(kKey, books);
 }
 
 } // namespace RecentBooks

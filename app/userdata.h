@@ -1,73 +1,10 @@
 #pragma once
 
 #include "itsfarchive.h"
-#include "notestore.h"
+#include "lockedfile.h"
+#include "userdatarecord.h"
 
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
-
-// A reader's notes and bookmarks, stored in the book file behind the length that the
-// container's header declares, as one record:
-//
-//   offset 0   8 bytes  magic 19790817 (signed 64-bit, big-endian)
-//          8   4 bytes  payload stream version, 8
-//         12   4 bytes  reserved, 0
-//         16   4 bytes  N, byte count of the compressed block
-//         20   N bytes  the payload in qCompress form (level 7)
-//
-// The payload is written with QDataStream version 8: the page count, each page's path, mark
-// count and marks (start, length), then the bookmark string count and the strings (title,
-// path, title, path, ...).
-namespace UserDataRecord {
-
-constexpr qint64 Magic = 19790817;
-constexpr int StreamVersion = 8;
-constexpr int HeaderSize = 20;
-constexpr int CompressionLevel = 7;
-
-// The most a record may hold once uncompressed, and the most its contents may cost in memory
-// once read (each page and string is charged for its bookkeeping as well as its bytes). Both are
-// far beyond any reader's notes: 100,000 noted and bookmarked pages are a 15 MB payload costing
-// 40 MB. A record beyond either is treated as one that cannot be read. Inflating is what takes
-// time: 32 MiB of the most compressible data take zlib about 0.15 s on a desktop machine.
-constexpr qint64 MaxPayloadSize = qint64(32) << 20;
-constexpr qint64 MaxDecodedCost = qint64(64) << 20;
-
-// The payload bytes for these notes and bookmarks.
-QByteArray encodePayload(const NoteStore& notes, const QStringList& bookmarks);
-
-// The whole record (header and compressed block); empty when there is nothing to store.
-QByteArray encode(const NoteStore& notes, const QStringList& bookmarks);
-
-// How much of a record could be read.
-enum class Decoded {
-    NotARecord,  // the bytes do not begin with the magic: nothing was loaded
-    Damaged,     // something is wrong; *notes and *bookmarks hold what was sound before it
-    Complete,    // the whole record was read
-};
-
-// Reads a payload. Pages are taken in order up to the first one that is cut short or
-// malformed (an odd string length, a count larger than the bytes left); after such damage
-// the bookmarks cannot be found and none are loaded. Bookmarks are taken as whole
-// (title, path) pairs up to the first damaged string. No count is trusted for an
-// allocation, so a count of 2^31 in a few bytes fails at once. Marks with a negative start
-// or length are dropped. A page that appears twice gets the marks of both (found by hash, so
-// reading takes time in proportion to the payload). Reading stops as damaged when what was read
-// would cost more than MaxDecodedCost in memory.
-Decoded decodePayload(const QByteArray& payload, NoteStore* notes, QStringList* bookmarks);
-
-// Reads the record at the start of `tail`, the bytes behind the declared length. When the
-// record there is damaged and a complete copy of a record ends exactly at the end of `tail`
-// (the copy the writer leaves while it replaces a record), that copy is read instead; at most
-// a few such copies are tried.
-// Blocks are inflated with zlib in steps, never by the size a block claims: all blocks tried
-// together may produce at most MaxPayloadSize bytes, and a block that would produce more, or
-// not what it claims, is damaged. So any input is read in a fraction of a second and a bounded
-// amount of memory.
-Decoded decode(const QByteArray& tail, NoteStore* notes, QStringList* bookmarks);
-
-} // namespace UserDataRecord
+#include <QCoreApplication>
 
 // The user data of one book file: detection at load, reading, and writing at close.
 //
@@ -80,6 +17,8 @@ Decoded decode(const QByteArray& tail, NoteStore* notes, QStringList* bookmarks)
 // that is then written, so a file renamed over the path meanwhile is never the one changed.
 class BookUserData
 {
+    Q_DECLARE_TR_FUNCTIONS(BookUserData)
+
 public:
     explicit BookUserData(const QString& bookPath = QString());
 
@@ -144,13 +83,12 @@ public:
     QString errorString() const { return m_errorString; }
 
     // How long a writer waits for another one to finish (2 seconds unless changed).
-    int lockTimeout() const { return m_lockTimeoutMs; }
     void setLockTimeout(int milliseconds) { m_lockTimeoutMs = milliseconds; }
 
-    qint64 declaredLength() const { return m_declaredLength; }
-    qint64 userDataLength() const { return m_userDataLength; }
-    bool userDataPresent() const { return m_userDataPresent; }
-    bool isContainer() const { return m_isContainer; }
+    qint64 declaredLength() const { return m_found.declaredLength; }
+    qint64 userDataLength() const { return m_found.fileSize < 0 ? 0 : m_found.fileSize - m_found.declaredLength; }
+    bool userDataPresent() const { return userDataLength() != 0; }
+    bool isContainer() const { return m_found.container; }
     // The bytes behind the declared length as read by readUserData() (only when they begin
     // with the record's magic).
     const QByteArray& userDataBytes() const { return m_userDataBytes; }
@@ -160,10 +98,10 @@ public:
     // (the reason given is ENOSPC), while later writes work; Crash makes every later write,
     // resize and sync do nothing, as if the process had died there. ReadOnly makes opening the
     // book for writing fail as on a read-only file system (EROFS).
-    enum class Fault { None, FailWrite, Crash, ReadOnly };
-    void setFault(Fault fault, qint64 budget = 0) { m_fault = fault; m_faultBudget = budget; }
+    using Fault = LockedFile::Fault;
+    void setFault(Fault fault, qint64 budget = 0) { m_faults.fault = fault; m_faults.budget = budget; }
     // Bytes written by the last writeUserData().
-    qint64 bytesWritten() const { return m_bytesWritten; }
+    qint64 bytesWritten() const { return m_faults.written; }
 
 private:
     struct Detection
@@ -173,19 +111,12 @@ private:
         bool container = false;
         ItsfFileStamp stamp;   // which file this is: device and inode
     };
-    Detection detect(int fd) const;
-    void remember(const Detection& d);
+    static Detection detect(int fd);
     bool fail(const QString& reason);
 
-    friend class TailWriter;
-
     QString m_path;
-    qint64 m_declaredLength = 0;
-    qint64 m_userDataLength = 0;
-    bool m_userDataPresent = false;
-    bool m_isContainer = false;
+    Detection m_found;          // by the last step that looked at the file
     bool m_detected = false;
-    ItsfFileStamp m_stamp;
     QByteArray m_userDataBytes;
     Stored m_stored = Stored::Nothing;
     QByteArray m_readPayload;  // the payload of what was loaded
@@ -193,7 +124,5 @@ private:
     QString m_errorString;
     int m_lockTimeoutMs = 2000;
 
-    Fault m_fault = Fault::None;
-    qint64 m_faultBudget = 0;
-    qint64 m_bytesWritten = 0;
+    LockedFile::Faults m_faults;
 };

@@ -71,7 +71,6 @@ bool LCHMFileImpl::openBook(const QString& path)
         container.reset();
         return false;
     }
-    fileName = bookPath;
     codec = nullptr;
 
     // The same book, unchanged since an earlier open in this process, is not read again.
@@ -85,7 +84,6 @@ bool LCHMFileImpl::openBook(const QString& path)
     if (!container->readDirectory()) {
         errorString = container->errorString();
         container.reset();
-        fileName.clear();
         return false;
     }
 
@@ -145,7 +143,6 @@ void LCHMFileImpl::closeBook()
     if (!container)
         return;
     container.reset();
-    fileName.clear();
     static_cast<LCHMBookMetadata&>(*this) = LCHMBookMetadata();
     entityMap.clear();
     reusedParse = false;

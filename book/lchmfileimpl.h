@@ -104,17 +104,25 @@ public:
     // than 2, a bit position above 7, a value wider than 63 bits or a stream that ends early.
     static quint64 readScaleRootInt(BitCursor* cursor, quint8 scale, quint8 root, bool* ok);
 
+    // Up to `length` bytes of an object from `offset`, appended to *out; their count is returned
+    // (see ItsfArchive::read), 0 when no book is open.
+    quint64 readObjectBytes(const ItsfUnit& unit, quint64 offset, quint64 length, QByteArray* out)
+    {
+        return container ? container->read(unit, offset, length, out) : 0;
+    }
+
+private:
+    friend class LCHMFile;   // the facade reports errorString and reusedParse
+
     // Per-book state, fixed at opening (entityMap fills on first use).
     std::unique_ptr<ItsfArchive> container;
     QString errorString;   // why the last openBook or read failed
-    QString fileName;
     // The book's metadata, language and topic map are the LCHMBookMetadata members.
     QMap<QString, QString> entityMap;
     // Whether this open took its directory and metadata from an earlier open of the same
     // unchanged file.
     bool reusedParse = false;
 
-private:
     bool resolveForReading(const QString& path, ItsfUnit* unit);
     void readWindowsAndStrings();
     void readSystem();

@@ -58,15 +58,14 @@ const unsigned char* bytesOf(const QByteArray& a)
 QByteArray readRange(LCHMFileImpl& book, const ItsfUnit& unit, quint64 offset, quint64 length)
 {
     QByteArray buffer;
-    if (book.container)
-        book.container->read(unit, offset, length, &buffer);
+    book.readObjectBytes(unit, offset, length, &buffer);
     return buffer;
 }
 
 // Reads a small fixed-size record; true only when all of it was read.
 bool readRecord(LCHMFileImpl& book, const ItsfUnit& unit, quint64 offset, unsigned char* out, quint64 size)
 {
-    if (!book.container || offset >= unit.length || unit.length - offset < size)
+    if (offset >= unit.length || unit.length - offset < size)
         return false;
     return book.readObjectRange(unit, out, offset, size) >= size;
 }

@@ -5,11 +5,7 @@
 #include "lchmfileimpl.h"
 #include "booklocation.h"
 
-#include <QCoreApplication>
-#include <QCursor>
-#include <QGuiApplication>
 #include <QSet>
-#include <QThread>
 #include <QtDebug>
 
 #include <climits>
@@ -18,30 +14,6 @@ namespace {
 
 // Deeper nesting than this is an error of the book; the level stays one below it.
 constexpr int maxNestDepth = 256;
-
-// Shows the busy cursor for its lifetime, when there is a GUI application to show it and the
-// parse runs on its thread (a big keyword index is parsed on a worker).
-class BusyCursor
-{
-public:
-    BusyCursor()
-        : m_active(qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr
-                   && QThread::currentThread() == QCoreApplication::instance()->thread())
-    {
-        if (m_active)
-            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    }
-    ~BusyCursor()
-    {
-        if (m_active)
-            QGuiApplication::restoreOverrideCursor();
-    }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-
-private:
-    bool m_active;
-};
 
 // Whether `text`, lower-cased, is `lower` (lower-case ASCII). ASCII text is compared in place
 // and stops at the first difference (a tag name may be long); anything else goes through
@@ -168,8 +140,6 @@ bool LCHMFileImpl::ParseAndFillTopicsTree(const QString& file, QVector<LCHMParse
     QString text;
     if (!out || !readFileText(file, &text) || text.isEmpty())
         return false;
-
-    BusyCursor busy;
     return parseSitemapText(text, out, file);
 }
 

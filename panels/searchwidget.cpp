@@ -3,6 +3,7 @@
 #include "idlework.h"
 
 #include "lchmfile.h"
+#include "readersettings.h"
 #include "textindex.h"
 
 #include <QCheckBox>
@@ -13,7 +14,6 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
-#include <QSettings>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -70,8 +70,7 @@ SearchWidget::SearchWidget(QWidget* parent)
     m_indexLabel->setVisible(false);
     m_waitCheck->setVisible(false);
     connect(m_pageTextCheck, &QCheckBox::clicked, this, [this](bool on) {
-        QSettings settings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"));
-        settings.setValue(pageTextSettingsKey(m_bookPath), on);
+        readerSettings().setValue(pageTextSettingsKey(m_bookPath), on);
         setPageText(on);
     });
     m_progressTimer->setInterval(100);
@@ -129,8 +128,7 @@ void SearchWidget::applyProbe(const QString& path, const BookProbe& probe)
 {
     if (!probe.hasPages)
         return;
-    const QSettings settings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"));
-    const bool on = !probe.ownIndexServes || settings.value(pageTextSettingsKey(path), false).toBool();
+    const bool on = !probe.ownIndexServes || readerSettings().value(pageTextSettingsKey(path), false).toBool();
     m_pageTextCheck->setVisible(true);
     m_pageTextCheck->setEnabled(probe.ownIndexServes);
     m_pageTextCheck->setChecked(on);

@@ -1,6 +1,5 @@
 #include "hostilerecords.h"
 
-#include "notestore.h"
 #include "userdata.h"
 
 #include <QtEndian>
