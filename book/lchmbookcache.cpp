@@ -1,19 +1,14 @@
 #include "lchmbookcache.h"
 
+#include "bytereader.h"
 #include "lchmurl.h"
 
 #include <QMutexLocker>
-#include <QtEndian>
 
 #include <algorithm>
 #include <ctime>
 
 namespace {
-
-quint32 le32At(const QByteArray& data, quint64 at)
-{
-    return qFromLittleEndian<quint32>(data.constData() + at);
-}
 
 // The length of the NUL-terminated string at `at`, cut at the end of the data.
 qsizetype cStringLength(const QByteArray& data, quint64 at)
@@ -61,11 +56,11 @@ LCHMTopicMap::LCHMTopicMap(const QByteArray& topics, const QByteArray& urltbl, c
     m_topics.reserve(size_t(records));
     m_paths.reserve(urlstr.size() + qsizetype(records));
     for (quint64 i = 0; i + 16 <= quint64(topics.size()); i += 16) {
-        const quint32 titleOffset = le32At(topics, i + 4);
-        const quint64 tableOffset = le32At(topics, i + 8);
+        const quint32 titleOffset = ByteReader::le32(topics, i + 4);
+        const quint64 tableOffset = ByteReader::le32(topics, i + 8);
         if (tableOffset + 12 > quint64(urltbl.size()))
             continue;
-        const quint64 stringOffset = quint64(le32At(urltbl, tableOffset + 8)) + 8;
+        const quint64 stringOffset = quint64(ByteReader::le32(urltbl, tableOffset + 8)) + 8;
         if (stringOffset >= quint64(urlstr.size()))
             continue;
         const char* raw = urlstr.constData() + stringOffset;

@@ -1,9 +1,9 @@
 #include "lchmfileimpl.h"
 
+#include "bytereader.h"
 #include "lchmurl.h"
 
 #include <QCoreApplication>
-#include <QtEndian>
 
 #include <algorithm>
 
@@ -25,18 +25,6 @@ QString tr(const char* text)
     return QCoreApplication::translate("LCHMFile", text);
 }
 
-// Little-endian numbers inside a buffer; callers check that the bytes lie within it.
-quint32 le16At(const QByteArray& data, quint64 at)
-{
-    const auto* p = reinterpret_cast<const uchar*>(data.constData()) + at;
-    return quint32(p[0]) | quint32(p[1]) << 8;
-}
-
-quint32 le32At(const QByteArray& data, quint64 at)
-{
-    return le16At(data, at) | le16At(data, at + 2) << 16;
-}
-
 // The NUL-terminated string at `at`, cut at the end of the data when it has no NUL.
 QByteArray cStringAt(const QByteArray& data, quint64 at)
 {
@@ -49,6 +37,9 @@ QByteArray cStringAt(const QByteArray& data, quint64 at)
 }
 
 } // namespace
+
+using ByteReader::le16;
+using ByteReader::le32;
 
 LCHMFileImpl::LCHMFileImpl() = default;
 
@@ -181,8 +172,8 @@ void LCHMFileImpl::readWindowsAndStrings()
     unsigned char head[8];
     if (readObjectRange(windows, head, 0, 8) < 8)
         return;
-    const quint64 count = qFromLittleEndian<quint32>(head);
-    const quint64 entrySize = qFromLittleEndian<quint32>(head + 4);
+    const quint64 count = le32(QByteArrayView(head, 8), 0);
+    const quint64 entrySize = le32(QByteArrayView(head, 8), 4);
     // Both are 32-bit, so the product cannot overflow; only the entries really there are read.
     QByteArray entries;
     const quint64 got = container->read(windows, 8, std::min(count * entrySize, MaxWindowsSize), &entries);
@@ -217,7 +208,7 @@ void LCHMFileImpl::readWindowsAndStrings()
         for (quint64 field : {quint64(TitleAt), quint64(HomeAt), quint64(ContentsAt), quint64(IndexAt)}) {
             if (field + 4 > entrySize || entry + field + 4 > got)
                 continue;  // an entry too short for this field
-            const quint32 offset = le32At(entries, entry + field);
+            const quint32 offset = le32(entries, entry + field);
             QByteArray text;
             if (offset == 0 || !stringAt(offset, &text))
                 continue;
@@ -247,8 +238,8 @@ void LCHMFileImpl::readSystem()
     data[qsizetype(n - 1)] = '\0';  // a record cut by the read still ends in a terminated string
 
     for (qint64 pos = 0; pos < n - 3;) {
-        const quint32 code = le16At(data, quint64(pos));
-        const quint32 length = le16At(data, quint64(pos) + 2);
+        const quint32 code = le16(data, quint64(pos));
+        const quint32 length = le16(data, quint64(pos) + 2);
         const qint64 at = pos + 4;
         pos = at + length;
         if (at >= n)
@@ -271,7 +262,7 @@ void LCHMFileImpl::readSystem()
             break;
         case 4:
             if (at + 2 <= n)
-                lcid = quint16(le16At(data, quint64(at)));
+                lcid = le16(data, quint64(at));
             break;
         case 6:
             for (auto [file, extension] : {std::pair{&contentsFile, ".hhc"}, std::pair{&indexFile, ".hhk"}}) {

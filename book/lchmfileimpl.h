@@ -88,11 +88,8 @@ public:
     static void cleanSearchWord(QString& word);
     void collectResultPaths(const SearchHitList& hits, QStringList* results, int limit);
 
-    // The integer codings of the full-text index. Both read only inside the bytes given.
-    // readVarInt: 7 bits per byte, least significant group first, high bit = "more follows";
-    // *used is the count of bytes taken, 0 when the data ends inside the integer.
-    static quint32 readVarInt(const unsigned char* data, size_t size, size_t* used);
-    // A bit cursor over a location list: bits are read most significant first.
+    // The bit coding of the full-text index's location lists; its byte-wise numbers are
+    // ByteReader::readVarint32. A cursor over a list reads bits most significant first.
     struct BitCursor
     {
         const unsigned char* data = nullptr;

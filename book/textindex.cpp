@@ -1,5 +1,6 @@
 #include "textindex.h"
 
+#include "bytereader.h"
 #include "lchmfile.h"
 #include "searchquery.h"
 
@@ -15,12 +16,16 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <QTextCodec>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
 
 Q_LOGGING_CATEGORY(lcTextIndex, "pagewick.book.textindex", QtInfoMsg)
+
+using ByteReader::appendLe32;
+using ByteReader::appendLe64;
+using ByteReader::ByteCursor;
+using ByteReader::le32;
 
 namespace {
 
@@ -218,34 +223,6 @@ quint64 payloadHash(const char* data, qsizetype size)
     return h ^ (h >> 29);
 }
 
-void putVarint(QByteArray* out, quint32 v)
-{
-    while (v >= 0x80) {
-        out->append(char(v | 0x80));
-        v >>= 7;
-    }
-    out->append(char(v));
-}
-
-// Reads a varint of at most 32 bits at `p`; false when it runs past `end` or beyond 32 bits.
-bool getVarint(const uchar*& p, const uchar* end, quint32* v)
-{
-    quint64 x = 0;
-    for (int shift = 0; shift < 35; shift += 7) {
-        if (p == end)
-            return false;
-        const uchar b = *p++;
-        x |= quint64(b & 0x7F) << shift;
-        if (!(b & 0x80)) {
-            if (x > 0xFFFFFFFFull)
-                return false;
-            *v = quint32(x);
-            return true;
-        }
-    }
-    return false;
-}
-
 // Keys compare byte by byte as unsigned, a prefix before the longer key.
 int compareKeys(const char* a, qsizetype aSize, const char* b, qsizetype bSize)
 {
@@ -253,60 +230,19 @@ int compareKeys(const char* a, qsizetype aSize, const char* b, qsizetype bSize)
     return c != 0 ? c : (aSize < bSize ? -1 : aSize > bSize ? 1 : 0);
 }
 
-void putU32(QByteArray* out, quint32 v)
-{
-    char b[4];
-    qToLittleEndian(v, b);
-    out->append(b, 4);
-}
-
-void putU64(QByteArray* out, quint64 v)
-{
-    char b[8];
-    qToLittleEndian(v, b);
-    out->append(b, 8);
-}
-
 void putString(QByteArray* out, const QString& s)
 {
     const QByteArray utf8 = s.toUtf8();
-    putU32(out, quint32(utf8.size()));
+    appendLe32(out, quint32(utf8.size()));
     out->append(utf8);
 }
 
-// Reads inside the bytes given; once a read runs past them, every later read fails too.
-class CacheReader
+QString readString(ByteCursor& in)
 {
-public:
-    CacheReader(const char* data, qsizetype size) : m_data(data), m_left(size) {}
-    bool ok() const { return m_ok; }
-    qsizetype left() const { return m_left; }
-    quint8 u8() { return take(1) ? quint8(m_data[-1]) : 0; }
-    quint32 u32() { return take(4) ? qFromLittleEndian<quint32>(m_data - 4) : 0; }
-    quint64 u64() { return take(8) ? qFromLittleEndian<quint64>(m_data - 8) : 0; }
-    const char* bytes(qsizetype n) { return take(n) ? m_data - n : nullptr; }
-    QString string()
-    {
-        const quint32 n = u32();
-        const char* p = bytes(n);
-        return p ? QString::fromUtf8(p, n) : QString();
-    }
-
-private:
-    bool take(qsizetype n)
-    {
-        if (!m_ok || n < 0 || n > m_left) {
-            m_ok = false;
-            return false;
-        }
-        m_data += n;
-        m_left -= n;
-        return true;
-    }
-    const char* m_data;
-    qsizetype m_left;
-    bool m_ok = true;
-};
+    const quint32 n = in.u32();
+    const char* p = in.bytes(n);
+    return p ? QString::fromUtf8(p, n) : QString();
+}
 
 } // namespace
 
@@ -334,7 +270,8 @@ public:
         if (m_p == m_ref.bytesEnd)
             return false;
         quint32 delta = 0, less = 0;
-        if (!getVarint(m_p, m_ref.bytesEnd, &delta) || !getVarint(m_p, m_ref.bytesEnd, &less))
+        if (!ByteReader::readVarint32(m_p, m_ref.bytesEnd, &delta)
+            || !ByteReader::readVarint32(m_p, m_ref.bytesEnd, &less))
             return fail();
         const qint64 next = m_previousPage + 1 + qint64(delta);
         if (next >= qint64(m_pages) || qint64(less) >= m_ref.bytesEnd - m_p)
@@ -358,7 +295,7 @@ public:
         qint64 previous = -1;
         for (quint32 k = 0; k < count; ++k) {
             quint32 delta = 0;
-            if (!getVarint(m_p, m_ref.bytesEnd, &delta))
+            if (!ByteReader::readVarint32(m_p, m_ref.bytesEnd, &delta))
                 return fail();
             previous += 1 + qint64(delta);
             if (previous > qint64(0xFFFFFFFF))
@@ -751,9 +688,9 @@ void TextIndex::addPosition(quint32 word, quint32 page, quint32 position)
     ++m_positions;
 }
 
-const uchar* TextIndex::loadedEntry(quint32 word) const
+QByteArrayView TextIndex::loadedEntry(quint32 word) const
 {
-    return reinterpret_cast<const uchar*>(m_file.constData()) + m_entriesAt + qsizetype(word) * kEntrySize;
+    return QByteArrayView(m_file).sliced(m_entriesAt + qsizetype(word) * kEntrySize, kEntrySize);
 }
 
 bool TextIndex::postingsOf(const QByteArray& key, PostingsRef* ref) const
@@ -769,18 +706,17 @@ bool TextIndex::postingsOf(const QByteArray& key, PostingsRef* ref) const
     }
     // The table was checked on load: ends ascending and within their sections.
     const char* keys = m_file.constData() + m_keysAt;
-    const auto keyEnd = [this](quint32 w) { return w == 0 ? 0 : qFromLittleEndian<quint32>(loadedEntry(w - 1)); };
+    const auto keyEnd = [this](quint32 w) { return w == 0 ? 0 : le32(loadedEntry(w - 1), 0); };
     quint32 low = 0, high = m_loadedWords;
     while (low < high) {
         const quint32 mid = low + (high - low) / 2;
         const quint32 from = keyEnd(mid);
-        const int c = compareKeys(keys + from, qFromLittleEndian<quint32>(loadedEntry(mid)) - from,
-                                  key.constData(), key.size());
+        const int c = compareKeys(keys + from, le32(loadedEntry(mid), 0) - from, key.constData(), key.size());
         if (c == 0) {
-            const quint32 postingsFrom = mid == 0 ? 0 : qFromLittleEndian<quint32>(loadedEntry(mid - 1) + 4);
+            const quint32 postingsFrom = mid == 0 ? 0 : le32(loadedEntry(mid - 1), 4);
             const auto* postings = reinterpret_cast<const uchar*>(m_file.constData()) + m_postingsAt;
             ref->bytes = postings + postingsFrom;
-            ref->bytesEnd = postings + qFromLittleEndian<quint32>(loadedEntry(mid) + 4);
+            ref->bytesEnd = postings + le32(loadedEntry(mid), 4);
             return true;
         }
         if (c < 0)
@@ -828,7 +764,7 @@ bool TextIndex::search(LCHMFile& book, const QString& query, QStringList* result
 bool TextIndex::save(const QString& file, const BookIdentity& identity) const
 {
     QByteArray pages;
-    putU32(&pages, quint32(m_paths.size()));
+    appendLe32(&pages, quint32(m_paths.size()));
     for (qsizetype i = 0; i < m_paths.size(); ++i) {
         putString(&pages, m_paths.at(i));
         putString(&pages, m_titles.at(i));
@@ -840,7 +776,7 @@ bool TextIndex::save(const QString& file, const BookIdentity& identity) const
         const char* keys = m_file.constData() + m_keysAt;
         quint32 from = 0;
         for (quint32 w = 0; w < m_loadedWords; ++w) {
-            const quint32 to = qFromLittleEndian<quint32>(loadedEntry(w));
+            const quint32 to = le32(loadedEntry(w), 0);
             PostingsRef ref;
             postingsOf(QByteArray(keys + from, to - from), &ref);
             words.emplace_back(QByteArray(keys + from, to - from), ref);
@@ -869,34 +805,34 @@ bool TextIndex::save(const QString& file, const BookIdentity& identity) const
         while (cursor.nextPage(&page, &count) && cursor.readPositions(count, &positions)) {
             if (positions.empty())
                 continue;
-            putVarint(&postings, quint32(page - previousPage - 1));
-            putVarint(&postings, quint32(positions.size() - 1));
+            ByteReader::appendVarint32(&postings, quint32(page - previousPage - 1));
+            ByteReader::appendVarint32(&postings, quint32(positions.size() - 1));
             previousPage = page;
             qint64 previous = -1;
             for (quint32 position : positions) {
-                putVarint(&postings, quint32(position - previous - 1));
+                ByteReader::appendVarint32(&postings, quint32(position - previous - 1));
                 previous = position;
             }
         }
         keys.append(key);
         if (cursor.bad() || kHeaderSize + pages.size() + table.size() + keys.size() + postings.size() > MaxCacheBytes)
             return false;
-        putU32(&table, quint32(keys.size()));
-        putU32(&table, quint32(postings.size()));
+        appendLe32(&table, quint32(keys.size()));
+        appendLe32(&table, quint32(postings.size()));
     }
 
     QByteArray payload = pages + table + keys + postings;
     QByteArray header(kMagic, 8);
-    putU32(&header, kVersion);
-    putU64(&header, quint64(identity.size));
-    putU64(&header, quint64(identity.modified));
+    appendLe32(&header, kVersion);
+    appendLe64(&header, quint64(identity.size));
+    appendLe64(&header, quint64(identity.modified));
     header.append(identity.listingHash.leftJustified(kListingHashSize, '\0', true));
-    putU64(&header, quint64(pages.size()));
-    putU64(&header, quint64(words.size()));
-    putU64(&header, quint64(keys.size()));
-    putU64(&header, quint64(postings.size()));
-    putU32(&header, m_truncated ? 1 : 0);
-    putU64(&header, payloadHash(payload.constData(), payload.size()));
+    appendLe64(&header, quint64(pages.size()));
+    appendLe64(&header, quint64(words.size()));
+    appendLe64(&header, quint64(keys.size()));
+    appendLe64(&header, quint64(postings.size()));
+    appendLe32(&header, m_truncated ? 1 : 0);
+    appendLe64(&header, payloadHash(payload.constData(), payload.size()));
 
     QDir().mkpath(QFileInfo(file).absolutePath());
     QSaveFile out(file);
@@ -921,7 +857,7 @@ bool TextIndex::load(const QString& file, const BookIdentity& identity)
         return false;
     if (bytes.size() < kHeaderSize || !bytes.startsWith(QByteArrayView(kMagic, 8)))
         return false;
-    CacheReader header(bytes.constData() + 8, kHeaderSize - 8);
+    ByteCursor header(QByteArrayView(bytes).sliced(8, kHeaderSize - 8));
     if (header.u32() != kVersion)
         return false;
     BookIdentity stamped;
@@ -958,7 +894,7 @@ bool TextIndex::load(const QString& file, const BookIdentity& identity)
         clear();
         return false;
     };
-    CacheReader r(bytes.constData() + kHeaderSize, qsizetype(pagesSize));
+    ByteCursor r(QByteArrayView(bytes).sliced(kHeaderSize, qsizetype(pagesSize)));
     const quint32 pages = r.u32();
     if (qint64(pages) * 8 > r.left())
         return malformed();
@@ -966,8 +902,8 @@ bool TextIndex::load(const QString& file, const BookIdentity& identity)
     m_titles.reserve(pages);
     m_pageOfPath.reserve(pages);
     for (quint32 i = 0; i < pages && r.ok(); ++i) {
-        const QString path = r.string();
-        m_titles.append(r.string());
+        const QString path = readString(r);
+        m_titles.append(readString(r));
         m_pageOfPath.insert(path, int(i));
         m_paths.append(path);
     }
@@ -976,14 +912,14 @@ bool TextIndex::load(const QString& file, const BookIdentity& identity)
 
     const qsizetype entriesAt = kHeaderSize + qsizetype(pagesSize);
     const qsizetype keysAt = entriesAt + qsizetype(words) * kEntrySize;
-    const uchar* entry = reinterpret_cast<const uchar*>(bytes.constData()) + entriesAt;
+    const QByteArrayView table = QByteArrayView(bytes).sliced(entriesAt, keysAt - entriesAt);
     const char* keys = bytes.constData() + keysAt;
     quint32 keyFrom = 0, postingsFrom = 0;
     const char* previousKey = nullptr;
     qsizetype previousSize = 0;
-    for (quint64 w = 0; w < words; ++w, entry += kEntrySize) {
-        const quint32 keyTo = qFromLittleEndian<quint32>(entry);
-        const quint32 postingsTo = qFromLittleEndian<quint32>(entry + 4);
+    for (quint64 w = 0; w < words; ++w) {
+        const quint32 keyTo = le32(table, w * kEntrySize);
+        const quint32 postingsTo = le32(table, w * kEntrySize + 4);
         if (keyTo <= keyFrom || keyTo - keyFrom > quint32(MaxKeyBytes) || keyTo > keysSize
             || postingsTo < postingsFrom || postingsTo > postingsSize)
             return malformed();

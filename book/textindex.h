@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QHash>
 #include <QMutex>
 #include <QString>
@@ -126,7 +127,7 @@ private:
     bool isLoaded() const { return !m_file.isEmpty(); }
     // The word table of a loaded file, sorted by key: per word the ends of its key and of its
     // postings (4 bytes each), then every key, then every word's postings.
-    const uchar* loadedEntry(quint32 word) const;
+    QByteArrayView loadedEntry(quint32 word) const;
 
     QStringList m_paths;
     QStringList m_titles;
