@@ -70,7 +70,6 @@ bool LCHMFileImpl::openBook(const QString& path)
     if (const auto parsed = LCHMBookCache::instance().find(container->stamp())) {
         container->useDirectory(parsed->directory);
         static_cast<LCHMBookMetadata&>(*this) = parsed->metadata;
-        entityMap.clear();   // decoded under whatever codec was there before
         reusedParse = true;
         return true;
     }
@@ -139,7 +138,6 @@ void LCHMFileImpl::closeBook()
     container.reset();
     fileName.clear();
     static_cast<LCHMBookMetadata&>(*this) = LCHMBookMetadata();
-    entityMap.clear();
     reusedParse = false;
 }
 

@@ -101,12 +101,11 @@ public:
     // than 2, a bit position above 7, a value wider than 63 bits or a stream that ends early.
     static quint64 readScaleRootInt(BitCursor* cursor, quint8 scale, quint8 root, bool* ok);
 
-    // Per-book state, fixed at opening (entityMap fills on first use).
+    // Per-book state, fixed at opening.
     std::unique_ptr<ItsfArchive> container;
     QString errorString;   // why the last openBook or read failed
     QString fileName;
     // The book's metadata, language and topic map are the LCHMBookMetadata members.
-    QMap<QString, QString> entityMap;
     // Whether this open took its directory and metadata from an earlier open of the same
     // unchanged file.
     bool reusedParse = false;
@@ -117,5 +116,4 @@ private:
     void readSystem();
     QByteArray singleRootFile(const char* extension) const;
     std::shared_ptr<const LCHMTopicMap> buildTopicMap() const;
-    void fillEntityMap();
 };

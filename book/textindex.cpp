@@ -1,6 +1,7 @@
 #include "textindex.h"
 
 #include "bytereader.h"
+#include "htmlentities.h"
 #include "lchmfile.h"
 #include "searchquery.h"
 
@@ -33,44 +34,6 @@ constexpr quint32 kNoWord = ~quint32(0);
 
 // ---------------------------------------------------------------------------------------
 // Page text
-
-// Named entities beyond the numeric ones: the Latin-1 set in code order from U+00A0, and
-// the others that help compilers' sources commonly use.
-const char* const kLatin1Entities[96] = {
-    "nbsp", "iexcl", "cent", "pound", "curren", "yen", "brvbar", "sect", "uml", "copy", "ordf",
-    "laquo", "not", "shy", "reg", "macr", "deg", "plusmn", "sup2", "sup3", "acute", "micro",
-    "para", "middot", "cedil", "sup1", "ordm", "raquo", "frac14", "frac12", "frac34", "iquest",
-    "Agrave", "Aacute", "Acirc", "Atilde", "Auml", "Aring", "AElig", "Ccedil", "Egrave",
-    "Eacute", "Ecirc", "Euml", "Igrave", "Iacute", "Icirc", "Iuml", "ETH", "Ntilde", "Ograve",
-    "Oacute", "Ocirc", "Otilde", "Ouml", "times", "Oslash", "Ugrave", "Uacute", "Ucirc", "Uuml",
-    "Yacute", "THORN", "szlig", "agrave", "aacute", "acirc", "atilde", "auml", "aring", "aelig",
-    "ccedil", "egrave", "eacute", "ecirc", "euml", "igrave", "iacute", "icirc", "iuml", "eth",
-    "ntilde", "ograve", "oacute", "ocirc", "otilde", "ouml", "divide", "oslash", "ugrave",
-    "uacute", "ucirc", "uuml", "yacute", "thorn", "yuml"};
-
-const QHash<QString, char32_t>& namedEntities()
-{
-    static const QHash<QString, char32_t> table = [] {
-        QHash<QString, char32_t> t;
-        for (int i = 0; i < 96; ++i)
-            t.insert(QLatin1String(kLatin1Entities[i]), char32_t(0xA0 + i));
-        const std::pair<const char*, char32_t> others[] = {
-            {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''},
-            {"OElig", 0x152}, {"oelig", 0x153}, {"Scaron", 0x160}, {"scaron", 0x161},
-            {"Yuml", 0x178}, {"fnof", 0x192}, {"circ", 0x2C6}, {"tilde", 0x2DC},
-            {"ensp", 0x2002}, {"emsp", 0x2003}, {"thinsp", 0x2009}, {"zwnj", 0x200C},
-            {"zwj", 0x200D}, {"ndash", 0x2013}, {"mdash", 0x2014}, {"lsquo", 0x2018},
-            {"rsquo", 0x2019}, {"sbquo", 0x201A}, {"ldquo", 0x201C}, {"rdquo", 0x201D},
-            {"bdquo", 0x201E}, {"dagger", 0x2020}, {"Dagger", 0x2021}, {"bull", 0x2022},
-            {"hellip", 0x2026}, {"permil", 0x2030}, {"lsaquo", 0x2039}, {"rsaquo", 0x203A},
-            {"euro", 0x20AC}, {"trade", 0x2122}, {"larr", 0x2190}, {"uarr", 0x2191},
-            {"rarr", 0x2192}, {"darr", 0x2193}};
-        for (const auto& [name, code] : others)
-            t.insert(QLatin1String(name), code);
-        return t;
-    }();
-    return table;
-}
 
 void appendCodePoint(QString* out, char32_t code)
 {
@@ -123,10 +86,10 @@ qsizetype decodeEntityAt(QStringView s, qsizetype i, QString* out)
         ++j;
     if (j == nameFrom || j >= n || s.at(j) != QLatin1Char(';'))
         return i;
-    const auto found = namedEntities().constFind(s.mid(nameFrom, j - nameFrom).toString());
-    if (found == namedEntities().constEnd())
+    const char32_t code = HtmlEntities::codePoint(s.mid(nameFrom, j - nameFrom));
+    if (code == 0)
         return i;
-    appendCodePoint(out, *found);
+    appendCodePoint(out, code);
     return j + 1;
 }
 

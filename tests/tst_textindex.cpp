@@ -222,6 +222,7 @@ void TestTextIndex::pageText_data()
     QTest::newRow("declared charset") << QByteArray("<meta http-equiv=Content-Type content=\"text/html; charset=windows-1251\">"
                                                     "<title>\xC7\xE8\xEC\xE0</title>")
                                       << QString::fromUtf8("Зима") << "";
+    QTest::newRow("names the sitemap knew") << QByteArray("x &minus; &beta;") << "" << QString::fromUtf8("x - β");
     QTest::newRow("numbers beyond Unicode") << QByteArray("&#x110000;&#0;") << "" << QString(2, QChar(0xFFFD));
 }
 
