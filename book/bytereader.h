@@ -3,12 +3,13 @@
 // Bounded readers of the numbers that book files and the reader's own caches store:
 //
 //   le16 / le32 / le64 (data, at)   a little-endian unsigned number at a byte offset
+//   cStringAt (data, at)            the NUL-terminated string at a byte offset
 //   ByteCursor                      walks a span front to back, reading numbers and runs of bytes
 //   readEncInt                      the container directory's variable-length number: 7 bits
 //                                   a byte, most significant group first, high bit = more follows
 //   readVarint32 / appendVarint32   the full-text indexes' variable-length number: 7 bits a
 //                                   byte, least significant group first, high bit = more follows
-//   appendLe32 / appendLe64         the writing side of le32 / le64
+//   appendLe<T>                     the writing side of le32 / le64
 //
 // A span is a QByteArrayView: a QByteArray, or a pointer to char or uchar data with its size.
 //
@@ -36,33 +37,27 @@ T littleEndianAt(QByteArrayView data, quint64 at, bool* ok)
     return qFromLittleEndian<T>(data.data() + at);
 }
 
-inline quint16 le16(QByteArrayView data, quint64 at, bool* ok = nullptr)
-{
-    return littleEndianAt<quint16>(data, at, ok);
-}
+inline quint16 le16(QByteArrayView data, quint64 at, bool* ok = nullptr) { return littleEndianAt<quint16>(data, at, ok); }
+inline quint32 le32(QByteArrayView data, quint64 at, bool* ok = nullptr) { return littleEndianAt<quint32>(data, at, ok); }
+inline quint64 le64(QByteArrayView data, quint64 at, bool* ok = nullptr) { return littleEndianAt<quint64>(data, at, ok); }
 
-inline quint32 le32(QByteArrayView data, quint64 at, bool* ok = nullptr)
+template <typename T>
+void appendLe(QByteArray* out, T v)
 {
-    return littleEndianAt<quint32>(data, at, ok);
-}
-
-inline quint64 le64(QByteArrayView data, quint64 at, bool* ok = nullptr)
-{
-    return littleEndianAt<quint64>(data, at, ok);
-}
-
-inline void appendLe32(QByteArray* out, quint32 v)
-{
-    char b[4];
+    char b[sizeof(T)];
     qToLittleEndian(v, b);
-    out->append(b, 4);
+    out->append(b, sizeof(T));
 }
 
-inline void appendLe64(QByteArray* out, quint64 v)
+// The string at `at` up to its NUL, or up to the end of `data` when it has none; empty when
+// `at` lies beyond the data.
+inline QByteArrayView cStringAt(QByteArrayView data, quint64 at)
 {
-    char b[8];
-    qToLittleEndian(v, b);
-    out->append(b, 8);
+    if (at >= quint64(data.size()))
+        return {};
+    const QByteArrayView rest = data.sliced(qsizetype(at));
+    const qsizetype nul = rest.indexOf('\0');
+    return nul < 0 ? rest : rest.first(nul);
 }
 
 // Reads the number at `p` and moves `p` behind it. False, with `p` somewhere inside the

@@ -10,14 +10,6 @@
 
 namespace {
 
-// The length of the NUL-terminated string at `at`, cut at the end of the data.
-qsizetype cStringLength(const QByteArray& data, quint64 at)
-{
-    const char* begin = data.constData() + at;
-    const char* end = data.constData() + data.size();
-    return qsizetype(std::find(begin, end, '\0') - begin);
-}
-
 // Whether makeAbsolutePath would at most put a "/" in front of the path: no backslash, no
 // colon (so no link that leaves the book), no empty, "." or ".." segment, no "/" at the end.
 bool isPlainPath(const char* p, qsizetype n)
@@ -63,8 +55,9 @@ LCHMTopicMap::LCHMTopicMap(const QByteArray& topics, const QByteArray& urltbl, c
         const quint64 stringOffset = quint64(ByteReader::le32(urltbl, tableOffset + 8)) + 8;
         if (stringOffset >= quint64(urlstr.size()))
             continue;
-        const char* raw = urlstr.constData() + stringOffset;
-        const qsizetype rawLength = cStringLength(urlstr, stringOffset);
+        const QByteArrayView rawPath = ByteReader::cStringAt(urlstr, stringOffset);
+        const char* raw = rawPath.data();
+        const qsizetype rawLength = rawPath.size();
         const qsizetype at = m_paths.size();
         // Nearly every stored path is a plain relative one: it is appended as it is, without
         // a string of its own; the rest go through the full path rule.
@@ -105,7 +98,7 @@ bool LCHMTopicMap::titleBytes(QStringView path, QByteArray* title, bool* untitle
     if (*untitled)
         title->clear();
     else
-        *title = QByteArray(m_strings.constData() + it->titleAt, cStringLength(m_strings, it->titleAt));
+        *title = ByteReader::cStringAt(m_strings, it->titleAt).toByteArray();
     return true;
 }
 

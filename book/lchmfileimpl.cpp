@@ -25,21 +25,11 @@ QString tr(const char* text)
     return QCoreApplication::translate("LCHMFile", text);
 }
 
-// The NUL-terminated string at `at`, cut at the end of the data when it has no NUL.
-QByteArray cStringAt(const QByteArray& data, quint64 at)
-{
-    if (at >= quint64(data.size()))
-        return QByteArray();
-    const char* begin = data.constData() + at;
-    const char* end = data.constData() + data.size();
-    const char* nul = std::find(begin, end, '\0');
-    return QByteArray(begin, qsizetype(nul - begin));
-}
-
 } // namespace
 
 using ByteReader::le16;
 using ByteReader::le32;
+using ByteReader::cStringAt;
 
 LCHMFileImpl::LCHMFileImpl() = default;
 
@@ -195,8 +185,7 @@ void LCHMFileImpl::readWindowsAndStrings()
         }
         if (pageBytes == 0)
             return false;
-        const QByteArray held = page.left(qsizetype(pageBytes));
-        *out = cStringAt(held, offset % StringsPageSize);
+        *out = cStringAt(QByteArrayView(page).first(qsizetype(pageBytes)), offset % StringsPageSize).toByteArray();
         return true;
     };
 
@@ -245,18 +234,18 @@ void LCHMFileImpl::readSystem()
         switch (code) {
         case 0:
             if (contentsFile.isEmpty())
-                contentsFile = "/" + cStringAt(data, quint64(at));
+                contentsFile = "/" + cStringAt(data, quint64(at)).toByteArray();
             break;
         case 1:
             if (indexFile.isEmpty())
-                indexFile = "/" + cStringAt(data, quint64(at));
+                indexFile = "/" + cStringAt(data, quint64(at)).toByteArray();
             break;
         case 2:
             if (homePath.isEmpty() || homePath == "/")
-                homePath = "/" + cStringAt(data, quint64(at));
+                homePath = "/" + cStringAt(data, quint64(at)).toByteArray();
             break;
         case 3:
-            titleBytes = cStringAt(data, quint64(at));
+            titleBytes = cStringAt(data, quint64(at)).toByteArray();
             break;
         case 4:
             if (at + 2 <= n)
@@ -266,7 +255,7 @@ void LCHMFileImpl::readSystem()
             for (auto [file, extension] : {std::pair{&contentsFile, ".hhc"}, std::pair{&indexFile, ".hhk"}}) {
                 if (!file->isEmpty())
                     continue;
-                const QByteArray candidate = "/" + cStringAt(data, quint64(at)) + extension;
+                const QByteArray candidate = "/" + cStringAt(data, quint64(at)).toByteArray() + extension;
                 if (container->resolve(candidate, nullptr))
                     *file = candidate;
             }

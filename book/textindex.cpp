@@ -23,8 +23,7 @@
 
 Q_LOGGING_CATEGORY(lcTextIndex, "pagewick.book.textindex", QtInfoMsg)
 
-using ByteReader::appendLe32;
-using ByteReader::appendLe64;
+using ByteReader::appendLe;
 using ByteReader::ByteCursor;
 using ByteReader::le32;
 
@@ -196,7 +195,7 @@ int compareKeys(const char* a, qsizetype aSize, const char* b, qsizetype bSize)
 void putString(QByteArray* out, const QString& s)
 {
     const QByteArray utf8 = s.toUtf8();
-    appendLe32(out, quint32(utf8.size()));
+    appendLe<quint32>(out, quint32(utf8.size()));
     out->append(utf8);
 }
 
@@ -727,7 +726,7 @@ bool TextIndex::search(LCHMFile& book, const QString& query, QStringList* result
 bool TextIndex::save(const QString& file, const BookIdentity& identity) const
 {
     QByteArray pages;
-    appendLe32(&pages, quint32(m_paths.size()));
+    appendLe<quint32>(&pages, quint32(m_paths.size()));
     for (qsizetype i = 0; i < m_paths.size(); ++i) {
         putString(&pages, m_paths.at(i));
         putString(&pages, m_titles.at(i));
@@ -780,22 +779,22 @@ bool TextIndex::save(const QString& file, const BookIdentity& identity) const
         keys.append(key);
         if (cursor.bad() || kHeaderSize + pages.size() + table.size() + keys.size() + postings.size() > MaxCacheBytes)
             return false;
-        appendLe32(&table, quint32(keys.size()));
-        appendLe32(&table, quint32(postings.size()));
+        appendLe<quint32>(&table, quint32(keys.size()));
+        appendLe<quint32>(&table, quint32(postings.size()));
     }
 
     QByteArray payload = pages + table + keys + postings;
     QByteArray header(kMagic, 8);
-    appendLe32(&header, kVersion);
-    appendLe64(&header, quint64(identity.size));
-    appendLe64(&header, quint64(identity.modified));
+    appendLe<quint32>(&header, kVersion);
+    appendLe<quint64>(&header, quint64(identity.size));
+    appendLe<quint64>(&header, quint64(identity.modified));
     header.append(identity.listingHash.leftJustified(kListingHashSize, '\0', true));
-    appendLe64(&header, quint64(pages.size()));
-    appendLe64(&header, quint64(words.size()));
-    appendLe64(&header, quint64(keys.size()));
-    appendLe64(&header, quint64(postings.size()));
-    appendLe32(&header, m_truncated ? 1 : 0);
-    appendLe64(&header, payloadHash(payload.constData(), payload.size()));
+    appendLe<quint64>(&header, quint64(pages.size()));
+    appendLe<quint64>(&header, quint64(words.size()));
+    appendLe<quint64>(&header, quint64(keys.size()));
+    appendLe<quint64>(&header, quint64(postings.size()));
+    appendLe<quint32>(&header, m_truncated ? 1 : 0);
+    appendLe<quint64>(&header, payloadHash(payload.constData(), payload.size()));
 
     QDir().mkpath(QFileInfo(file).absolutePath());
     QSaveFile out(file);
