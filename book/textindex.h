@@ -1,8 +1,11 @@
 #pragma once
 
+#include "pagetext.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -16,13 +19,7 @@
 
 class LCHMFile;
 
-// The text of one HTML page as the reader's index sees it: what a reader sees of the page,
-// without tags, comments, scripts and styles, entities decoded. The title is kept apart.
-struct PageText
-{
-    QString title;
-    QString body;
-};
+Q_DECLARE_LOGGING_CATEGORY(lcTextIndex)
 
 // A full-text index of the reader's own, built from the text of a book's HTML pages, for
 // books whose own index is missing or covers only their titles. It stores every word under
