@@ -12,16 +12,11 @@
 
 namespace {
 
+// A code point that is no character (zero, a surrogate, beyond Unicode) reads as U+FFFD.
 void appendCodePoint(QString* out, char32_t code)
 {
-    if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        code = 0xFFFD;
-    if (code >= 0x10000) {
-        out->append(QChar::highSurrogate(code));
-        out->append(QChar::lowSurrogate(code));
-    } else {
-        out->append(QChar(char16_t(code)));
-    }
+    const bool character = code != 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+    out->append(QChar::fromUcs4(character ? code : 0xFFFD));
 }
 
 // Decodes the entity that starts at `s[i]` ("&"). Returns the index behind it, or i when
