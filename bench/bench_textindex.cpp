@@ -44,7 +44,7 @@ struct Shared
     TextIndex loaded;   // the same index, read back from its cache file
     QTemporaryDir dir;
     QString cache;
-    TextIndex::BookIdentity identity;
+    TextIndex::CacheStamp identity;
 };
 
 Shared* shared(benchmark::State& state)
@@ -62,7 +62,7 @@ Shared* shared(benchmark::State& state)
         return nullptr;
     }
     s->index = buildFrom(s->book);
-    s->identity = TextIndex::identityOf(s->book, path);
+    s->identity = TextIndex::cacheStampOf(s->book);
     s->cache = s->dir.filePath(QStringLiteral("big.idx"));
     if (!s->index.save(s->cache, s->identity) || !s->loaded.load(s->cache, s->identity)) {
         state.SkipWithError("cannot cache the index");

@@ -1,9 +1,9 @@
 #include "itsfarchive.h"
 
+#include "bytereader.h"
 #include "lzxdecoder.h"
 
 #include <QCoreApplication>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cerrno>
@@ -32,25 +32,11 @@ QString tr(const char* text)
     return QCoreApplication::translate("ItsfArchive", text);
 }
 
-quint32 le32(const char* p) { return qFromLittleEndian<quint32>(p); }
-quint64 le64(const char* p) { return qFromLittleEndian<quint64>(p); }
-
-// The directory's variable-length numbers: 7 bits a byte, most significant group first.
-bool readEncInt(const char*& p, const char* end, quint64* value)
-{
-    quint64 v = 0;
-    for (int i = 0; i < 10 && p < end; ++i) {
-        const auto b = static_cast<unsigned char>(*p++);
-        v = (v << 7) | (b & 0x7F);
-        if (!(b & 0x80)) {
-            *value = v;
-            return true;
-        }
-    }
-    return false;
-}
-
 } // namespace
+
+using ByteReader::le32;
+using ByteReader::le64;
+using ByteReader::readEncInt;
 
 ItsfArchive::ItsfArchive() = default;
 ItsfArchive::~ItsfArchive() = default;
@@ -207,12 +193,13 @@ bool ItsfArchive::loadHeader(ItsfDirectory* dir)
         return fail(tr("The file is not a Compiled HTML Help (CHM) book."));
     if (headerRead < 0x58)
         return fail(tr("The book is damaged: the file ends inside its header."));
-    const quint32 version = le32(header + 4);
-    const quint64 section0Offset = le64(header + 0x38);
-    const quint64 directoryOffset = le64(header + 0x48);
-    const quint64 directoryLength = le64(header + 0x50);
+    const QByteArrayView head(header, qsizetype(headerRead));
+    const quint32 version = le32(head, 4);
+    const quint64 section0Offset = le64(head, 0x38);
+    const quint64 directoryOffset = le64(head, 0x48);
+    const quint64 directoryLength = le64(head, 0x50);
     if (version >= 3 && headerRead >= 0x60)
-        dir->contentOffset = le64(header + 0x58);
+        dir->contentOffset = le64(head, 0x58);
     else
         dir->contentOffset = directoryOffset + directoryLength;
     if (directoryLength < 0x54 || directoryLength > MaxDirectorySize)
@@ -222,7 +209,7 @@ bool ItsfArchive::loadHeader(ItsfDirectory* dir)
 
     char section0[0x10] = {};
     if (readRaw(section0Offset, section0, sizeof section0) == sizeof section0)
-        dir->declaredLength = le64(section0 + 8);
+        dir->declaredLength = le64(QByteArrayView(section0, sizeof section0), 8);
 
     // The directory lies within the file (checked above), so this buffer follows real bytes.
     QByteArray bytes(qsizetype(directoryLength), Qt::Uninitialized);
@@ -238,8 +225,8 @@ bool ItsfArchive::parseDirectory(const QByteArray& bytes, ItsfDirectory* dir)
     const char* d = bytes.constData();
     if (std::memcmp(d, "ITSP", 4) != 0)
         return false;
-    const quint32 headerLength = le32(d + 8);
-    const quint32 chunkSize = le32(d + 0x10);
+    const quint32 headerLength = le32(bytes, 8);
+    const quint32 chunkSize = le32(bytes, 0x10);
     if (headerLength < 0x54 || headerLength >= quint32(bytes.size()) || chunkSize < 0x20 || chunkSize > (1u << 20))
         return false;
 
@@ -256,7 +243,7 @@ bool ItsfArchive::parseDirectory(const QByteArray& bytes, ItsfDirectory* dir)
 
 bool ItsfArchive::parseListingChunk(const char* chunk, quint32 chunkSize, ItsfDirectory* dir)
 {
-    const quint32 freeSpace = le32(chunk + 4);
+    const quint32 freeSpace = le32(QByteArrayView(chunk, chunkSize), 4);
     const char* p = chunk + 20;
     const char* end = chunk + chunkSize - std::min(freeSpace, chunkSize - 20);
     while (p < end) {
@@ -371,9 +358,10 @@ bool ItsfArchive::setUpCompressedSection(ItsfDirectory* dir)
     char c[0x1C] = {};
     if (retrieve(control, c, 0, sizeof c) < 0x18 || std::memcmp(c + 4, "LZXC", 4) != 0)
         return false;
-    const quint32 version = le32(c + 8);
-    quint64 resetInterval = le32(c + 12);
-    quint64 windowSize = le32(c + 16);
+    const QByteArrayView controlData(c, sizeof c);
+    const quint32 version = le32(controlData, 8);
+    quint64 resetInterval = le32(controlData, 12);
+    quint64 windowSize = le32(controlData, 16);
     if (version == 2) {
         resetInterval *= FrameSize;
         windowSize *= FrameSize;
@@ -389,12 +377,13 @@ bool ItsfArchive::setUpCompressedSection(ItsfDirectory* dir)
     char t[0x28] = {};
     if (retrieve(table, t, 0, sizeof t) != sizeof t)
         return false;
-    const quint32 entries = le32(t + 4);
-    const quint32 entrySize = le32(t + 8);
-    const quint32 tableOffset = le32(t + 12);
-    dir->uncompressedLength = le64(t + 16);
-    dir->compressedLength = le64(t + 24);
-    const quint64 blockSize = le64(t + 32);
+    const QByteArrayView head(t, sizeof t);
+    const quint32 entries = le32(head, 4);
+    const quint32 entrySize = le32(head, 8);
+    const quint32 tableOffset = le32(head, 12);
+    dir->uncompressedLength = le64(head, 16);
+    dir->compressedLength = le64(head, 24);
+    const quint64 blockSize = le64(head, 32);
     if (entrySize != 8 || blockSize != FrameSize || entries == 0 || entries > MaxResetEntries)
         return false;
     if (dir->compressedLength > dir->content.length)
@@ -409,7 +398,7 @@ bool ItsfArchive::setUpCompressedSection(ItsfDirectory* dir)
         return false;
     dir->resetTable.resize(entries);
     for (quint32 i = 0; i < entries; ++i)
-        dir->resetTable[i] = le64(raw.constData() + quint64(i) * 8);
+        dir->resetTable[i] = le64(raw, quint64(i) * 8);
     return true;
 }
 

@@ -1,27 +1,14 @@
 #include "lchmbookcache.h"
 
 #include "booklocation.h"
+#include "bytereader.h"
 
 #include <QMutexLocker>
-#include <QtEndian>
 
 #include <algorithm>
 #include <ctime>
 
 namespace {
-
-quint32 le32At(const QByteArray& data, quint64 at)
-{
-    return qFromLittleEndian<quint32>(data.constData() + at);
-}
-
-// The length of the NUL-terminated string at `at`, cut at the end of the data.
-qsizetype cStringLength(const QByteArray& data, quint64 at)
-{
-    const char* begin = data.constData() + at;
-    const char* end = data.constData() + data.size();
-    return qsizetype(std::find(begin, end, '\0') - begin);
-}
 
 // Whether makeAbsolutePath would at most put a "/" in front of the path: no backslash, no
 // colon (so no link that leaves the book), no empty, "." or ".." segment, no "/" at the end.
@@ -61,15 +48,16 @@ LCHMTopicMap::LCHMTopicMap(const QByteArray& topics, const QByteArray& urltbl, c
     m_topics.reserve(size_t(records));
     m_paths.reserve(urlstr.size() + qsizetype(records));
     for (quint64 i = 0; i + 16 <= quint64(topics.size()); i += 16) {
-        const quint32 titleOffset = le32At(topics, i + 4);
-        const quint64 tableOffset = le32At(topics, i + 8);
+        const quint32 titleOffset = ByteReader::le32(topics, i + 4);
+        const quint64 tableOffset = ByteReader::le32(topics, i + 8);
         if (tableOffset + 12 > quint64(urltbl.size()))
             continue;
-        const quint64 stringOffset = quint64(le32At(urltbl, tableOffset + 8)) + 8;
+        const quint64 stringOffset = quint64(ByteReader::le32(urltbl, tableOffset + 8)) + 8;
         if (stringOffset >= quint64(urlstr.size()))
             continue;
-        const char* raw = urlstr.constData() + stringOffset;
-        const qsizetype rawLength = cStringLength(urlstr, stringOffset);
+        const QByteArrayView rawPath = ByteReader::cStringAt(urlstr, stringOffset);
+        const char* raw = rawPath.data();
+        const qsizetype rawLength = rawPath.size();
         const qsizetype at = m_paths.size();
         // Nearly every stored path is a plain relative one: it is appended as it is, without
         // a string of its own; the rest go through the full path rule.
@@ -110,7 +98,7 @@ bool LCHMTopicMap::titleBytes(QStringView path, QByteArray* title, bool* untitle
     if (*untitled)
         title->clear();
     else
-        *title = QByteArray(m_strings.constData() + it->titleAt, cStringLength(m_strings, it->titleAt));
+        *title = ByteReader::cStringAt(m_strings, it->titleAt).toByteArray();
     return true;
 }
 

@@ -157,10 +157,6 @@ bool LCHMFileImpl::chooseCodecByLcid()
 
 bool LCHMFileImpl::setUpCodec(const QByteArray& name)
 {
-    // Decoded entities depend on the codec: whatever happens below, the codec may change,
-    // so the entity table is rebuilt on its next use.
-    entityMap.clear();
-
     const qsizetype slash = name.indexOf('/');
     const QByteArray first = slash >= 0 ? name.left(slash) : name;
     codec = QTextCodec::codecForName(first);

@@ -1,8 +1,8 @@
 #include "lchmfileimpl.h"
 
+#include "bytereader.h"
 
 #include <QCoreApplication>
-#include <QtEndian>
 
 #include <algorithm>
 
@@ -24,30 +24,11 @@ QString tr(const char* text)
     return QCoreApplication::translate("LCHMFile", text);
 }
 
-// Little-endian numbers inside a buffer; callers check that the bytes lie within it.
-quint32 le16At(const QByteArray& data, quint64 at)
-{
-    const auto* p = reinterpret_cast<const uchar*>(data.constData()) + at;
-    return quint32(p[0]) | quint32(p[1]) << 8;
-}
-
-quint32 le32At(const QByteArray& data, quint64 at)
-{
-    return le16At(data, at) | le16At(data, at + 2) << 16;
-}
-
-// The NUL-terminated string at `at`, cut at the end of the data when it has no NUL.
-QByteArray cStringAt(const QByteArray& data, quint64 at)
-{
-    if (at >= quint64(data.size()))
-        return QByteArray();
-    const char* begin = data.constData() + at;
-    const char* end = data.constData() + data.size();
-    const char* nul = std::find(begin, end, '\0');
-    return QByteArray(begin, qsizetype(nul - begin));
-}
-
 } // namespace
+
+using ByteReader::le16;
+using ByteReader::le32;
+using ByteReader::cStringAt;
 
 LCHMFileImpl::LCHMFileImpl() = default;
 
@@ -71,13 +52,13 @@ bool LCHMFileImpl::openBook(const QString& path)
         container.reset();
         return false;
     }
+    fileName = bookPath;
     codec = nullptr;
 
     // The same book, unchanged since an earlier open in this process, is not read again.
     if (const auto parsed = LCHMBookCache::instance().find(container->stamp())) {
         container->useDirectory(parsed->directory);
         static_cast<LCHMBookMetadata&>(*this) = parsed->metadata;
-        entityMap.clear();   // decoded under whatever codec was there before
         reusedParse = true;
         return true;
     }
@@ -143,8 +124,8 @@ void LCHMFileImpl::closeBook()
     if (!container)
         return;
     container.reset();
+    fileName.clear();
     static_cast<LCHMBookMetadata&>(*this) = LCHMBookMetadata();
-    entityMap.clear();
     reusedParse = false;
 }
 
@@ -177,8 +158,8 @@ void LCHMFileImpl::readWindowsAndStrings()
     unsigned char head[8];
     if (readObjectRange(windows, head, 0, 8) < 8)
         return;
-    const quint64 count = qFromLittleEndian<quint32>(head);
-    const quint64 entrySize = qFromLittleEndian<quint32>(head + 4);
+    const quint64 count = le32(QByteArrayView(head, 8), 0);
+    const quint64 entrySize = le32(QByteArrayView(head, 8), 4);
     // Both are 32-bit, so the product cannot overflow; only the entries really there are read.
     QByteArray entries;
     const quint64 got = container->read(windows, 8, std::min(count * entrySize, MaxWindowsSize), &entries);
@@ -202,8 +183,7 @@ void LCHMFileImpl::readWindowsAndStrings()
         }
         if (pageBytes == 0)
             return false;
-        const QByteArray held = page.left(qsizetype(pageBytes));
-        *out = cStringAt(held, offset % StringsPageSize);
+        *out = cStringAt(QByteArrayView(page).first(qsizetype(pageBytes)), offset % StringsPageSize).toByteArray();
         return true;
     };
 
@@ -213,7 +193,7 @@ void LCHMFileImpl::readWindowsAndStrings()
         for (quint64 field : {quint64(TitleAt), quint64(HomeAt), quint64(ContentsAt), quint64(IndexAt)}) {
             if (field + 4 > entrySize || entry + field + 4 > got)
                 continue;  // an entry too short for this field
-            const quint32 offset = le32At(entries, entry + field);
+            const quint32 offset = le32(entries, entry + field);
             QByteArray text;
             if (offset == 0 || !stringAt(offset, &text))
                 continue;
@@ -243,8 +223,8 @@ void LCHMFileImpl::readSystem()
     data[qsizetype(n - 1)] = '\0';  // a record cut by the read still ends in a terminated string
 
     for (qint64 pos = 0; pos < n - 3;) {
-        const quint32 code = le16At(data, quint64(pos));
-        const quint32 length = le16At(data, quint64(pos) + 2);
+        const quint32 code = le16(data, quint64(pos));
+        const quint32 length = le16(data, quint64(pos) + 2);
         const qint64 at = pos + 4;
         pos = at + length;
         if (at >= n)
@@ -252,28 +232,28 @@ void LCHMFileImpl::readSystem()
         switch (code) {
         case 0:
             if (contentsFile.isEmpty())
-                contentsFile = "/" + cStringAt(data, quint64(at));
+                contentsFile = "/" + cStringAt(data, quint64(at)).toByteArray();
             break;
         case 1:
             if (indexFile.isEmpty())
-                indexFile = "/" + cStringAt(data, quint64(at));
+                indexFile = "/" + cStringAt(data, quint64(at)).toByteArray();
             break;
         case 2:
             if (homePath.isEmpty() || homePath == "/")
-                homePath = "/" + cStringAt(data, quint64(at));
+                homePath = "/" + cStringAt(data, quint64(at)).toByteArray();
             break;
         case 3:
-            titleBytes = cStringAt(data, quint64(at));
+            titleBytes = cStringAt(data, quint64(at)).toByteArray();
             break;
         case 4:
             if (at + 2 <= n)
-                lcid = quint16(le16At(data, quint64(at)));
+                lcid = le16(data, quint64(at));
             break;
         case 6:
             for (auto [file, extension] : {std::pair{&contentsFile, ".hhc"}, std::pair{&indexFile, ".hhk"}}) {
                 if (!file->isEmpty())
                     continue;
-                const QByteArray candidate = "/" + cStringAt(data, quint64(at)) + extension;
+                const QByteArray candidate = "/" + cStringAt(data, quint64(at)).toByteArray() + extension;
                 if (container->resolve(candidate, nullptr))
                     *file = candidate;
             }

@@ -88,11 +88,8 @@ public:
     static void cleanSearchWord(QString& word);
     void collectResultPaths(const SearchHitList& hits, QStringList* results, int limit);
 
-    // The integer codings of the full-text index. Both read only inside the bytes given.
-    // readVarInt: 7 bits per byte, least significant group first, high bit = "more follows";
-    // *used is the count of bytes taken, 0 when the data ends inside the integer.
-    static quint32 readVarInt(const unsigned char* data, size_t size, size_t* used);
-    // A bit cursor over a location list: bits are read most significant first.
+    // The bit coding of the full-text index's location lists; its byte-wise numbers are
+    // ByteReader::readVarint32. A cursor over a list reads bits most significant first.
     struct BitCursor
     {
         const unsigned char* data = nullptr;
@@ -112,13 +109,13 @@ public:
     }
 
 private:
-    friend class LCHMFile;   // the facade reports errorString and reusedParse
+    friend class LCHMFile;   // the facade reports errorString, reusedParse and the identity
 
-    // Per-book state, fixed at opening (entityMap fills on first use).
+    // Per-book state, fixed at opening.
     std::unique_ptr<ItsfArchive> container;
     QString errorString;   // why the last openBook or read failed
+    QString fileName;      // the book file as opened, for its identity
     // The book's metadata, language and topic map are the LCHMBookMetadata members.
-    QMap<QString, QString> entityMap;
     // Whether this open took its directory and metadata from an earlier open of the same
     // unchanged file.
     bool reusedParse = false;
@@ -128,5 +125,4 @@ private:
     void readSystem();
     QByteArray singleRootFile(const char* extension) const;
     std::shared_ptr<const LCHMTopicMap> buildTopicMap() const;
-    void fillEntityMap();
 };

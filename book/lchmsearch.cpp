@@ -6,6 +6,7 @@
 // exceed the size of the object they come from, and every loop is bounded by the data.
 // A damaged index gives "not found", never a crash or a hang.
 
+#include "bytereader.h"
 #include "lchmfileimpl.h"
 #include "booklocation.h"
 #include "searchquery.h"
@@ -38,15 +39,8 @@ constexpr quint64 kUrlStringMax = 1024;
 
 constexpr quint64 kAllBits = std::numeric_limits<quint64>::max();
 
-quint16 le16(const unsigned char* p)
-{
-    return quint16(p[0] | (p[1] << 8));
-}
-
-quint32 le32(const unsigned char* p)
-{
-    return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24);
-}
+using ByteReader::le16;
+using ByteReader::le32;
 
 const unsigned char* bytesOf(const QByteArray& a)
 {
@@ -116,24 +110,6 @@ inline void stepBit(LCHMFileImpl::BitCursor* c)
 }
 
 } // namespace
-
-quint32 LCHMFileImpl::readVarInt(const unsigned char* data, size_t size, size_t* used)
-{
-    quint32 value = 0;
-    for (size_t i = 0; i < size; ++i) {
-        const size_t shift = 7 * i;
-        if (shift < 32)
-            value |= quint32(data[i] & 0x7F) << shift;
-        if (!(data[i] & 0x80)) {
-            if (used)
-                *used = i + 1;
-            return value;
-        }
-    }
-    if (used)
-        *used = 0;
-    return 0;
-}
 
 quint64 LCHMFileImpl::readScaleRootInt(BitCursor* cursor, quint8 scale, quint8 root, bool* ok)
 {
@@ -206,9 +182,10 @@ bool readHeader(LCHMFileImpl& book, IndexHeader* h)
     h->codeRoot = header[kDocScaleField + 3];
     h->locScale = header[kDocScaleField + 4];
     h->locRoot = header[kDocScaleField + 5];
-    h->rootOffset = le32(header + kRootOffsetField);
-    h->depth = le16(header + kDepthField);
-    h->nodeSize = le32(header + kNodeSizeField);
+    const QByteArrayView head(header, kHeaderSize);
+    h->rootOffset = le32(head, kRootOffsetField);
+    h->depth = le16(head, kDepthField);
+    h->nodeSize = le32(head, kNodeSizeField);
     return h->docScale == 2 && h->codeScale == 2 && h->locScale == 2;
 }
 
@@ -229,19 +206,15 @@ bool parseLeafEntry(const unsigned char* data, size_t size, size_t pos, QByteArr
     if (!rebuildWord(data, size, pos, word, &p) || p >= size)
         return false;
     entry->title = data[p++] != 0;
-    size_t used = 0;
-    entry->count = LCHMFileImpl::readVarInt(data + p, size - p, &used);
-    if (used == 0)
+    const unsigned char* q = data + p;
+    const unsigned char* const end = data + size;
+    if (!ByteReader::readVarint32(q, end, &entry->count) || end - q < 6)
         return false;
-    p += used;
-    if (size - p < 6)
+    entry->listOffset = le32(QByteArrayView(data, qsizetype(size)), quint64(q - data));
+    q += 6;
+    if (!ByteReader::readVarint32(q, end, &entry->listSize))
         return false;
-    entry->listOffset = le32(data + p);
-    p += 6;
-    entry->listSize = LCHMFileImpl::readVarInt(data + p, size - p, &used);
-    if (used == 0)
-        return false;
-    *next = p + used;
+    *next = size_t(q - data);
     return true;
 }
 
@@ -290,9 +263,10 @@ bool decodeLocationList(LCHMFileImpl& book, const LeafEntry& entry, const IndexH
         unsigned char topic[kTopicEntrySize];
         unsigned char urlEntry[kUrlTableEntrySize];
         if (!readRecord(book, book.topicsUnit, docIndex * kTopicEntrySize, topic, kTopicEntrySize)
-            || !readRecord(book, book.urltblUnit, le32(topic + 8), urlEntry, kUrlTableEntrySize))
+            || !readRecord(book, book.urltblUnit, le32(QByteArrayView(topic, kTopicEntrySize), 8), urlEntry,
+                           kUrlTableEntrySize))
             return false;
-        record.hit.urlOffset = le32(urlEntry + 8);
+        record.hit.urlOffset = le32(QByteArrayView(urlEntry, kUrlTableEntrySize), 8);
 
         const quint64 codes = LCHMFileImpl::readScaleRootInt(&cursor, h.codeScale, h.codeRoot, &ok);
         if (!ok)
@@ -337,7 +311,7 @@ bool lookupKey(LCHMFileImpl& book, const QByteArray& key, bool phraseMode, Searc
             break;
         const unsigned char* data = bytesOf(leaf);
         const size_t size = size_t(leaf.size());
-        const size_t end = entriesEnd(h.nodeSize, le16(data + kLeafFreeSpaceField), size);
+        const size_t end = entriesEnd(h.nodeSize, le16(leaf, kLeafFreeSpaceField), size);
 
         QByteArray word;   // every leaf starts its front coding afresh
         bool lastMatched = false;
@@ -365,7 +339,7 @@ bool lookupKey(LCHMFileImpl& book, const QByteArray& key, bool phraseMode, Searc
         // entries run up to the end of this one.
         if (passed || !lastMatched)
             break;
-        leafOffset = le32(data);
+        leafOffset = le32(leaf, 0);
     }
     if (matches.isEmpty())
         return false;
@@ -492,7 +466,7 @@ bool LCHMFileImpl::searchIndexHasWords()
             break;
         const unsigned char* data = bytesOf(leaf);
         const size_t size = size_t(leaf.size());
-        const size_t end = entriesEnd(h.nodeSize, le16(data + kLeafFreeSpaceField), size);
+        const size_t end = entriesEnd(h.nodeSize, le16(leaf, kLeafFreeSpaceField), size);
         QByteArray word;
         for (size_t pos = kLeafEntriesStart; pos < end;) {
             LeafEntry entry;
@@ -503,7 +477,7 @@ bool LCHMFileImpl::searchIndexHasWords()
                 return true;
             pos = next;
         }
-        leafOffset = le32(data);
+        leafOffset = le32(leaf, 0);
     }
     return false;
 }
@@ -533,7 +507,7 @@ quint32 LCHMFileImpl::findLeafNode(const QByteArray& key, quint32 rootOffset, qu
         const size_t size = size_t(node.size());
         if (size < kIndexNodeEntriesStart)
             return 0;
-        const size_t end = entriesEnd(nodeSize, le16(data), size);
+        const size_t end = entriesEnd(nodeSize, le16(node, 0), size);
         size_t pos = kIndexNodeEntriesStart;
         // chmcmd writes the last node of an index level with two zero bytes before its
         // entries. No entry has length 0, so such bytes are padding, not an entry.
@@ -544,7 +518,7 @@ quint32 LCHMFileImpl::findLeafNode(const QByteArray& key, quint32 rootOffset, qu
             if (!rebuildWord(data, size, pos, &word, &p) || size - p < kIndexEntryTail)
                 break;
             if (!lessThan(word, key)) {
-                current = le32(data + p);
+                current = le32(node, p);
                 break;
             }
             pos = p + kIndexEntryTail;

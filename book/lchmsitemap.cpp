@@ -2,6 +2,7 @@
 // <param> children give each entry's title, targets and icon. A forgiving tag scanner, not
 // an HTML parser: it looks at object, param and ul tags only and skips everything else.
 
+#include "htmlentities.h"
 #include "lchmfileimpl.h"
 #include "booklocation.h"
 
@@ -294,9 +295,6 @@ int LCHMFileImpl::findStringInQuotes(QStringView tag, int start, QString& value,
 
 QString LCHMFileImpl::decodeEntity(const QString& entity)
 {
-    if (entityMap.isEmpty())
-        fillEntityMap();
-
     if (entity.startsWith(QLatin1Char('#'))) {
         // A decimal character number; the character is its low 16 bits.
         const QStringView digits = QStringView(entity).mid(1);
@@ -311,66 +309,15 @@ QString LCHMFileImpl::decodeEntity(const QString& entity)
         }
         if (valid)
             return QString(QChar(char16_t(code)));
-    } else {
-        const auto it = entityMap.constFind(entity);
-        if (it != entityMap.constEnd())
-            return it.value();
+    } else if (const char32_t code = HtmlEntities::codePoint(entity)) {
+        if (code < 0xA0 || code > 0xFF)
+            return QString(QChar(char16_t(code)));
+        // The Latin-1 names stand for bytes of the book's own code page. A codec may turn a
+        // lone byte into nothing; the entity still exists and decodes to empty text (a null
+        // value would read as "unknown entity").
+        const QString text = decodeText(QByteArray(1, char(code)));
+        return text.isNull() ? QStringLiteral("") : text;
     }
     qWarning("LCHMFileImpl::decodeEntity: could not decode HTML entity '%s'", qPrintable(excerpt(entity)));
     return QString();
-}
-
-void LCHMFileImpl::fillEntityMap()
-{
-    // The Latin-1 names stand for bytes of the book's own code page.
-    static const struct { const char* name; unsigned char byte; } codePageEntities[] = {
-        { "AElig", 0xC6 }, { "Aacute", 0xC1 }, { "Acirc", 0xC2 }, { "Agrave", 0xC0 }, { "Aring", 0xC5 },
-        { "Atilde", 0xC3 }, { "Auml", 0xC4 }, { "Ccedil", 0xC7 }, { "Dstrok", 0xD0 }, { "ETH", 0xD0 },
-        { "Eacute", 0xC9 }, { "Ecirc", 0xCA }, { "Egrave", 0xC8 }, { "Euml", 0xCB }, { "Iacute", 0xCD },
-        { "Icirc", 0xCE }, { "Igrave", 0xCC }, { "Iuml", 0xCF }, { "Ntilde", 0xD1 }, { "Oacute", 0xD3 },
-        { "Ocirc", 0xD4 }, { "Ograve", 0xD2 }, { "Oslash", 0xD8 }, { "Otilde", 0xD5 }, { "Ouml", 0xD6 },
-        { "THORN", 0xDE }, { "Uacute", 0xDA }, { "Ucirc", 0xDB }, { "Ugrave", 0xD9 }, { "Uuml", 0xDC },
-        { "Yacute", 0xDD }, { "aacute", 0xE1 }, { "acirc", 0xE2 }, { "aelig", 0xE6 }, { "agrave", 0xE0 },
-        { "aring", 0xE5 }, { "atilde", 0xE3 }, { "auml", 0xE4 }, { "ccedil", 0xE7 }, { "eacute", 0xE9 },
-        { "ecirc", 0xEA }, { "egrave", 0xE8 }, { "eth", 0xF0 }, { "euml", 0xEB }, { "iacute", 0xED },
-        { "icirc", 0xEE }, { "igrave", 0xEC }, { "iuml", 0xEF }, { "ntilde", 0xF1 }, { "oacute", 0xF3 },
-        { "ocirc", 0xF4 }, { "ograve", 0xF2 }, { "oslash", 0xF8 }, { "otilde", 0xF5 }, { "ouml", 0xF6 },
-        { "szlig", 0xDF }, { "thorn", 0xFE }, { "uacute", 0xFA }, { "ucirc", 0xFB }, { "ugrave", 0xF9 },
-        { "uuml", 0xFC }, { "yacute", 0xFD }, { "yuml", 0xFF }, { "iexcl", 0xA1 }, { "cent", 0xA2 },
-        { "pound", 0xA3 }, { "curren", 0xA4 }, { "yen", 0xA5 }, { "brvbar", 0xA6 }, { "sect", 0xA7 },
-        { "uml", 0xA8 }, { "ordf", 0xAA }, { "laquo", 0xAB }, { "not", 0xAC }, { "shy", 0xAD },
-        { "macr", 0xAF }, { "deg", 0xB0 }, { "plusmn", 0xB1 }, { "sup1", 0xB9 }, { "sup2", 0xB2 },
-        { "sup3", 0xB3 }, { "acute", 0xB4 }, { "micro", 0xB5 }, { "para", 0xB6 }, { "middot", 0xB7 },
-        { "cedil", 0xB8 }, { "ordm", 0xBA }, { "raquo", 0xBB }, { "frac14", 0xBC }, { "frac12", 0xBD },
-        { "frac34", 0xBE }, { "iquest", 0xBF }, { "times", 0xD7 }, { "divide", 0xF7 }, { "copy", 0xA9 },
-        { "reg", 0xAE }, { "nbsp", 0xA0 },
-    };
-    static const struct { const char* name; char16_t code; } characterEntities[] = {
-        { "fnof", 0x0192 }, { "Delta", 0x0394 }, { "Pi", 0x03A0 }, { "Sigma", 0x03A3 }, { "beta", 0x03B2 },
-        { "gamma", 0x03B3 }, { "delta", 0x03B4 }, { "eta", 0x03B7 }, { "theta", 0x03B8 }, { "lambda", 0x03BB },
-        { "mu", 0x03BC }, { "nu", 0x03BD }, { "pi", 0x03C0 }, { "rho", 0x03C1 }, { "lsquo", 0x2018 },
-        { "rsquo", 0x2019 }, { "rdquo", 0x201D }, { "bdquo", 0x201E }, { "trade", 0x2122 }, { "ldquo", 0x201C },
-        { "ndash", 0x2013 }, { "mdash", 0x2014 }, { "bull", 0x2022 }, { "hellip", 0x2026 }, { "emsp", 0x2003 },
-        { "rarr", 0x2192 }, { "rArr", 0x21D2 }, { "crarr", 0x21B5 }, { "le", 0x2264 }, { "ge", 0x2265 },
-        { "dagger", 0x2020 }, { "Dagger", 0x2021 }, { "euro", 0x20AC }, { "asymp", 0x2248 }, { "isin", 0x2208 },
-        { "notin", 0x2209 }, { "prod", 0x220F }, { "ne", 0x2260 }, { "OElig", 0x0152 }, { "oelig", 0x0153 },
-        { "Scaron", 0x0160 }, { "lte", 0x2264 }, { "gte", 0x2265 },
-    };
-    static const struct { const char* name; const char* text; } asciiEntities[] = {
-        { "amp", "&" }, { "gt", ">" }, { "lt", "<" }, { "quot", "\"" }, { "Prime", "\"" },
-        { "apos", "'" }, { "frasl", "/" }, { "minus", "-" }, { "oplus", "+" },
-    };
-
-    for (const auto& e : codePageEntities) {
-        QString text = decodeText(QByteArray(1, char(e.byte)));
-        // A codec may turn a lone byte into nothing; the entity still exists and decodes
-        // to empty text (a null value would read as "unknown entity").
-        if (text.isNull())
-            text = QStringLiteral("");
-        entityMap.insert(QLatin1String(e.name), text);
-    }
-    for (const auto& e : characterEntities)
-        entityMap.insert(QLatin1String(e.name), QString(QChar(e.code)));
-    for (const auto& e : asciiEntities)
-        entityMap.insert(QLatin1String(e.name), QLatin1String(e.text));
 }

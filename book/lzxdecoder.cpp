@@ -1,5 +1,7 @@
 #include "lzxdecoder.h"
 
+#include "bytereader.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -72,7 +74,7 @@ struct LzxDecoder::BitReader
         while (bits < n) {
             uint32_t w;
             if (end - p >= 2) {
-                w = uint32_t(p[0]) | (uint32_t(p[1]) << 8);
+                w = ByteReader::le16(QByteArrayView(p, 2), 0);
                 p += 2;
             } else if (p < end) {
                 w = uint32_t(p[0]);
@@ -168,12 +170,12 @@ bool LzxDecoder::Tree::build()
 
 LzxDecoder::LzxDecoder(int windowBits)
 {
-    const size_t slots = positionSlotsFor(windowBits);
-    if (slots == 0)
+    const size_t positionSlots = positionSlotsFor(windowBits);
+    if (positionSlots == 0)
         return;
     m_windowBits = windowBits;
     m_windowSize = size_t(1) << windowBits;
-    m_mainSymbols = 256 + slots * 8;
+    m_mainSymbols = 256 + positionSlots * 8;
     m_window.assign(m_windowSize, 0);
     m_pretree.init(PretreeSymbols, PretreeTableBits);
     m_main.init(m_mainSymbols, MainTableBits);
@@ -286,14 +288,11 @@ bool LzxDecoder::readBlockHeader(BitReader& br)
         br.alignToWord();
         if (br.bytesLeft() < 12)
             return false;
-        uint32_t r[3];
-        for (uint32_t& v : r) {
-            v = uint32_t(br.p[0]) | uint32_t(br.p[1]) << 8 | uint32_t(br.p[2]) << 16 | uint32_t(br.p[3]) << 24;
-            br.p += 4;
-        }
-        m_r0 = r[0];
-        m_r1 = r[1];
-        m_r2 = r[2];
+        const QByteArrayView r(br.p, 12);
+        m_r0 = ByteReader::le32(r, 0);
+        m_r1 = ByteReader::le32(r, 4);
+        m_r2 = ByteReader::le32(r, 8);
+        br.p += 12;
         break;
     }
     default:
@@ -316,15 +315,10 @@ void LzxDecoder::translateE8(uint8_t* data, size_t size)
             continue;
         }
         const int64_t cur = frameStart + int64_t(i);
-        const int32_t absOff = int32_t(uint32_t(data[i + 1]) | uint32_t(data[i + 2]) << 8
-                                       | uint32_t(data[i + 3]) << 16 | uint32_t(data[i + 4]) << 24);
+        const int32_t absOff = int32_t(ByteReader::le32(QByteArrayView(data + i + 1, 4), 0));
         if (absOff >= -cur && absOff < fileSize) {
             const int64_t rel = absOff >= 0 ? absOff - cur : absOff + fileSize;
-            const uint32_t v = uint32_t(int32_t(rel));
-            data[i + 1] = uint8_t(v);
-            data[i + 2] = uint8_t(v >> 8);
-            data[i + 3] = uint8_t(v >> 16);
-            data[i + 4] = uint8_t(v >> 24);
+            qToLittleEndian(uint32_t(int32_t(rel)), data + i + 1);
         }
         i += 5;
     }

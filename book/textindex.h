@@ -1,7 +1,11 @@
 #pragma once
 
+#include "pagetext.h"
+
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QHash>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -15,13 +19,7 @@
 
 class LCHMFile;
 
-// The text of one HTML page as the reader's index sees it: what a reader sees of the page,
-// without tags, comments, scripts and styles, entities decoded. The title is kept apart.
-struct PageText
-{
-    QString title;
-    QString body;
-};
+Q_DECLARE_LOGGING_CATEGORY(lcTextIndex)
 
 // A full-text index of the reader's own, built from the text of a book's HTML pages, for
 // books whose own index is missing or covers only their titles. It stores every word under
@@ -46,16 +44,17 @@ public:
     static constexpr qint64 MaxPositions = qint64(1) << 25;
     static constexpr qint64 MaxCacheBytes = qint64(1) << 28;
 
-    // What a cache file must match to stand for a book: the book file's size, modification
-    // time (nanoseconds) and the digest of its whole stamp (see ::BookIdentity).
-    struct BookIdentity
+    // What a cache file must match to stand for a book, derived from the book's identity
+    // (BookIdentity): the book file's size, modification time (nanoseconds) and the digest
+    // of its whole stamp.
+    struct CacheStamp
     {
         qint64 size = -1;
         qint64 modified = 0;
-        QByteArray listingHash;
-        bool operator==(const BookIdentity& o) const
+        QByteArray stampDigest;
+        bool operator==(const CacheStamp& o) const
         {
-            return size == o.size && modified == o.modified && listingHash == o.listingHash;
+            return size == o.size && modified == o.modified && stampDigest == o.stampDigest;
         }
     };
 
@@ -69,10 +68,10 @@ public:
     // index that finds fewer than half of them holds titles only, or no words that a reader
     // can type. False when the book has no index that lists words.
     static bool bookIndexCoversPages(LCHMFile& book);
-    // The identity of the book open in `book`, whose file is `path`.
-    static BookIdentity identityOf(LCHMFile& book, const QString& path);
+    // The stamp a cache of the book open in `book` carries.
+    static CacheStamp cacheStampOf(LCHMFile& book);
     // Where the index of the book at `path` is cached: a file under the user's cache folder
-    // named after the book (::BookIdentity::cacheName).
+    // named after the book (BookIdentity::cacheName).
     static QString cacheFile(const QString& path);
 
     // Reads, decodes and indexes one page of `book` (a page that cannot be read adds a page
@@ -93,10 +92,10 @@ public:
     bool search(LCHMFile& book, const QString& query, QStringList* results, int limit) const;
 
     // Writes the index to `file` atomically, stamped with `identity`.
-    bool save(const QString& file, const BookIdentity& identity) const;
+    bool save(const QString& file, const CacheStamp& identity) const;
     // Replaces this index with the one in `file` when the file is whole, undamaged and
     // stamped with `identity`; otherwise false, and this index is left empty.
-    bool load(const QString& file, const BookIdentity& identity);
+    bool load(const QString& file, const CacheStamp& identity);
 
 private:
     friend class TextIndexSource;
@@ -126,7 +125,7 @@ private:
     bool isLoaded() const { return !m_file.isEmpty(); }
     // The word table of a loaded file, sorted by key: per word the ends of its key and of its
     // postings (4 bytes each), then every key, then every word's postings.
-    const uchar* loadedEntry(quint32 word) const;
+    QByteArrayView loadedEntry(quint32 word) const;
 
     QStringList m_paths;
     QStringList m_titles;

@@ -1,5 +1,7 @@
 #include "userdatarecord.h"
 
+#include "bytereader.h"
+
 #include <QDataStream>
 #include <QHash>
 #include <QIODevice>
@@ -294,12 +296,11 @@ qint64 bytesToRead(const QByteArray& head, qint64 available)
 ContainerHead readContainerHead(const QByteArray& head, qint64 fileSize)
 {
     // The declared length's low half at offset 104, its high half behind it.
-    const auto le32 = [&head](qsizetype at) { return qFromLittleEndian<quint32>(head.constData() + at); };
     ContainerHead h;
     if (head.size() < 108)
         return h;
-    h.declaredLength = qint64(qint32(le32(104)));
-    h.valid = head.size() >= ContainerHeadSize && head.startsWith("ITSF") && le32(108) == 0
+    h.declaredLength = qint64(qint32(ByteReader::le32(head, 104)));
+    h.valid = head.size() >= ContainerHeadSize && head.startsWith("ITSF") && ByteReader::le32(head, 108) == 0
         && h.declaredLength >= ContainerHeadSize && h.declaredLength <= fileSize;
     return h;
 }

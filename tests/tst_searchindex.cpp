@@ -1,7 +1,8 @@
 // The full-text index reader and query evaluation against indexes written by the test itself:
-// the integer codings, word trees of several depths, the query language, the result limit,
+// the integer codings (with the container's), word trees of several depths, the query language, the result limit,
 // accent folding, and damaged indexes that must give "not found" without crashing or hanging.
 
+#include "bytereader.h"
 #include "chmwriter.h"
 #include "indexwriter.h"
 #include "lchmfile.h"
@@ -114,8 +115,10 @@ class TestSearchIndex : public QObject
 private slots:
     void initTestCase();
 
-    void readVarInt_data();
-    void readVarInt();
+    void variableLengthNumbers_data();
+    void variableLengthNumbers();
+    void littleEndianBounds_data();
+    void littleEndianBounds();
     void readScaleRootInt_data();
     void readScaleRootInt();
     void scaleRootRoundTrip();
@@ -170,34 +173,97 @@ bool TestSearchIndex::openBook(LCHMFile& file, const QByteArray& fifti, const Bo
     return !path.isEmpty() && file.openBook(path);
 }
 
-void TestSearchIndex::readVarInt_data()
+// Both variable-length codings read every row: the index's (low group first, 32 bits) and
+// the container directory's (high group first, 64 bits). A number that does not fit, or is
+// longer than its width needs, is refused by both, never cut to its low bits.
+void TestSearchIndex::variableLengthNumbers_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<quint32>("value");
-    QTest::addColumn<int>("used");
+    QTest::addColumn<bool>("varintOk");
+    QTest::addColumn<quint32>("varint");
+    QTest::addColumn<bool>("encIntOk");
+    QTest::addColumn<quint64>("encInt");
+    QTest::addColumn<int>("used");   // by each reader that accepts the number
 
-    QTest::newRow("two bytes") << QByteArray::fromHex("8501") << 133u << 2;
-    QTest::newRow("one byte") << QByteArray::fromHex("7f") << 127u << 1;
-    QTest::newRow("zero") << QByteArray::fromHex("00") << 0u << 1;
-    QTest::newRow("stops at the first byte without the high bit") << QByteArray::fromHex("0185") << 1u << 1;
-    QTest::newRow("32 bits") << QByteArray::fromHex("ffffffff0f") << 0xFFFFFFFFu << 5;
-    QTest::newRow("groups beyond 32 bits are dropped") << QByteArray::fromHex("8080808080808001") << 0u << 8;
-    QTest::newRow("ends inside the integer") << QByteArray::fromHex("8585") << 0u << 0;
-    QTest::newRow("no bytes") << QByteArray() << 0u << 0;
+    const auto hex = [](const char* h) { return QByteArray::fromHex(h); };
+    QTest::newRow("two bytes") << hex("8501") << true << 133u << true << quint64(641) << 2;
+    QTest::newRow("one byte") << hex("7f") << true << 127u << true << quint64(127) << 1;
+    QTest::newRow("zero") << hex("00") << true << 0u << true << quint64(0) << 1;
+    QTest::newRow("stops at the first byte without the high bit") << hex("0185") << true << 1u << true
+                                                                   << quint64(1) << 1;
+    QTest::newRow("32 bits") << hex("ffffffff0f") << true << 0xFFFFFFFFu << true << quint64(0x7FFFFFF8F) << 5;
+    QTest::newRow("33 bits") << hex("8080808010") << false << 0u << true << quint64(16) << 5;
+    QTest::newRow("eight bytes") << hex("8080808080808001") << false << 0u << true << quint64(1) << 8;
+    QTest::newRow("64 bits") << hex("81ffffffffffffffff7f") << false << 0u << true << ~quint64(0) << 10;
+    QTest::newRow("65 bits") << hex("82ffffffffffffffff7f") << false << 0u << false << quint64(0) << 0;
+    QTest::newRow("eleven bytes") << hex("8080808080808080808001") << false << 0u << false << quint64(0) << 0;
+    QTest::newRow("ends inside the number") << hex("8585") << false << 0u << false << quint64(0) << 0;
+    QTest::newRow("no bytes") << QByteArray() << false << 0u << false << quint64(0) << 0;
 }
 
-void TestSearchIndex::readVarInt()
+void TestSearchIndex::variableLengthNumbers()
 {
     QFETCH(QByteArray, bytes);
-    QFETCH(quint32, value);
+    QFETCH(bool, varintOk);
+    QFETCH(quint32, varint);
+    QFETCH(bool, encIntOk);
+    QFETCH(quint64, encInt);
     QFETCH(int, used);
 
-    size_t taken = 99;
-    const quint32 got = LCHMFileImpl::readVarInt(reinterpret_cast<const unsigned char*>(bytes.constData()),
-                                                 size_t(bytes.size()), &taken);
-    QCOMPARE(int(taken), used);
-    if (used)
-        QCOMPARE(got, value);
+    const auto* u = reinterpret_cast<const uchar*>(bytes.constData());
+    const uchar* p = u;
+    quint32 v = 0;
+    QCOMPARE(ByteReader::readVarint32(p, u + bytes.size(), &v), varintOk);
+    if (varintOk) {
+        QCOMPARE(v, varint);
+        QCOMPARE(int(p - u), used);
+        QByteArray written;
+        ByteReader::appendVarint32(&written, v);
+        QCOMPARE(written, bytes.left(used));
+    }
+
+    const char* q = bytes.constData();
+    quint64 e = 0;
+    QCOMPARE(ByteReader::readEncInt(q, bytes.constData() + bytes.size(), &e), encIntOk);
+    if (encIntOk) {
+        QCOMPARE(e, encInt);
+        QCOMPARE(int(q - bytes.constData()), used);
+    }
+}
+
+void TestSearchIndex::littleEndianBounds_data()
+{
+    QTest::addColumn<quint64>("at");
+    QTest::addColumn<int>("width");   // bytes
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<quint64>("value");
+
+    QTest::newRow("16 at the start") << quint64(0) << 2 << true << quint64(0x0201);
+    QTest::newRow("32 ending at the end") << quint64(4) << 4 << true << quint64(0x08070605);
+    QTest::newRow("64 whole") << quint64(0) << 8 << true << quint64(0x0807060504030201);
+    QTest::newRow("32 one byte past the end") << quint64(5) << 4 << false << quint64(0);
+    QTest::newRow("16 at the end") << quint64(8) << 2 << false << quint64(0);
+    QTest::newRow("offset that wraps around") << ~quint64(0) - 1 << 4 << false << quint64(0);
+}
+
+void TestSearchIndex::littleEndianBounds()
+{
+    QFETCH(quint64, at);
+    QFETCH(int, width);
+    QFETCH(bool, ok);
+    QFETCH(quint64, value);
+
+    const QByteArray data = QByteArray::fromHex("0102030405060708");
+    bool read = true;
+    const quint64 got = width == 2 ? ByteReader::le16(data, at, &read)
+        : width == 4 ? ByteReader::le32(data, at, &read) : ByteReader::le64(data, at, &read);
+    QCOMPARE(read, ok);
+    QCOMPARE(got, value);
+
+    ByteReader::ByteCursor cursor(QByteArrayView(data).sliced(qsizetype(std::min<quint64>(at, 8))));
+    const quint64 walked = width == 2 ? cursor.u16() : width == 4 ? cursor.u32() : cursor.u64();
+    QCOMPARE(cursor.ok(), ok);
+    QCOMPARE(walked, value);
 }
 
 void TestSearchIndex::readScaleRootInt_data()

@@ -275,6 +275,7 @@ void TestSitemap::decodeEntity_data()
     QTest::newRow("hellip") << "hellip" << QStringLiteral("\u2026");
     QTest::newRow("lte") << "lte" << QStringLiteral("\u2264");
     QTest::newRow("rArr") << "rArr" << QStringLiteral("\u21D2");
+    QTest::newRow("a name page text knew") << "larr" << QStringLiteral("\u2190");
     QTest::newRow("decimal") << "#0065" << "A";
     QTest::newRow("decimal low 16 bits") << "#65601" << "A";
     QTest::newRow("decimal beyond 32 bits") << "#4294967361" << "A";

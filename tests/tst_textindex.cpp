@@ -222,6 +222,7 @@ void TestTextIndex::pageText_data()
     QTest::newRow("declared charset") << QByteArray("<meta http-equiv=Content-Type content=\"text/html; charset=windows-1251\">"
                                                     "<title>\xC7\xE8\xEC\xE0</title>")
                                       << QString::fromUtf8("Зима") << "";
+    QTest::newRow("names the sitemap knew") << QByteArray("x &minus; &beta;") << "" << QString::fromUtf8("x - β");
     QTest::newRow("numbers beyond Unicode") << QByteArray("&#x110000;&#0;") << "" << QString(2, QChar(0xFFFD));
 }
 
@@ -303,7 +304,7 @@ void TestTextIndex::queries()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString cache = dir.filePath(QStringLiteral("index.idx"));
-    const TextIndex::BookIdentity identity = TextIndex::identityOf(file, path);
+    const TextIndex::CacheStamp identity = TextIndex::cacheStampOf(file);
     QVERIFY(index.save(cache, identity));
     TextIndex loaded;
     QVERIFY(loaded.load(cache, identity));
@@ -359,7 +360,7 @@ void TestTextIndex::cache()
     LCHMFile book;
     QVERIFY(book.openBook(path));
     const TextIndex built = buildIndex(book);
-    const TextIndex::BookIdentity identity = TextIndex::identityOf(book, path);
+    const TextIndex::CacheStamp identity = TextIndex::cacheStampOf(book);
     const QString cache = dir.filePath(QStringLiteral("index.idx"));
     QVERIFY(built.save(cache, identity));
     const QString query = QString::fromUtf8("\"река покрыта\" -весной");
@@ -371,7 +372,7 @@ void TestTextIndex::cache()
     QCOMPARE(found(loaded, book, query), expected);
     QCOMPARE(loaded.pageTitle(QStringLiteral("/glava1.htm")), QString::fromUtf8("Глава первая: Зима"));
 
-    TextIndex::BookIdentity changed = identity;
+    TextIndex::CacheStamp changed = identity;
     changed.modified += 1000;
     QVERIFY(!loaded.load(cache, changed));
     QCOMPARE(loaded.pageCount(), 0);
