@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QColor>
-#include <QFuture>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPoint>
@@ -15,6 +14,9 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
+class BackgroundRunner;
 class ContentsWidget;
 class FavoritesWidget;
 class IndexWidget;
@@ -49,11 +51,10 @@ public:
     // panels, shows the home page and the contents, hides the panels the book cannot fill and
     // reads what the reader stored in the book. Called once, before the window is shown.
     void loadBook(const QString& path);
-    // The same with the book's outline read on a worker (readBookOutlineInStages), started
-    // before the window was built so the book is read while the page engine starts. loadBook
-    // waits only until the book is open: the home page is asked for then, and the contents
-    // tree, its tab and the Search tab follow when the worker is done, while the window is up.
-    void loadBook(const QString& path, const QFuture<BookOutline>& outline);
+    // The same with the book's outline read on the runner (readBookOutlineInStages): the call
+    // returns at once; the home page is asked for as soon as the book is open, and the contents
+    // tree, its tab and the Search tab follow when the whole outline is read.
+    void loadBookInStages(const QString& path);
     // The part of loadBook that reads the book itself.
     void loadContents();
 
@@ -137,6 +138,9 @@ private:
                         const QString& toolTip);
     void fillContextMenu(QMenu* menu) const;
     void bookOpened();
+    // Tells the reader when the book did not open; otherwise remembers it and reads its
+    // keyword index. Returns whether it opened.
+    bool takeOpened(const BookOutline& outline);
     // Shows what the outline holds: the home page unless it was asked for already, the contents,
     // and the tabs the book can fill.
     void showOutline(BookOutline outline, bool showHomePage);
@@ -152,7 +156,12 @@ private:
     QByteArray userDataBytes;
     BookUserData userData;  // reads and writes the record behind the declared length
     QVector<LCHMParsedEntry> contents;
-    QFuture<BookOutline> pendingOutline;   // the staged outline loadContents takes, when read elsewhere
+    bool staged = false;           // loadContents reads the outline on the runner
+    bool outlinePending = false;   // the staged outline is still being read
+
+    // Runs the panels' and the window's background work; goes (cancelling and waiting for its
+    // tasks) before the panels do.
+    std::unique_ptr<BackgroundRunner> runner;
 
     ContentsWidget* contentsWidget = nullptr;
     SearchWidget* searchWidget = nullptr;

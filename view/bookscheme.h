@@ -1,8 +1,8 @@
 #pragma once
 
+#include "backgroundrunner.h"
 #include "bookorigin.h"
 
-#include <QDateTime>
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -11,11 +11,8 @@
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineUrlSchemeHandler>
 
-#include <map>
-#include <memory>
 
 class BookRequestInterceptor;
-class LCHMFile;
 
 // These must run before the QApplication exists.
 // Registers the URL schemes of book pages: the page addresses the browser loads (see
@@ -33,8 +30,9 @@ void disableSandboxWhenRoot();
 // set in the environment are kept.
 void prepareBrowserControl();
 
-// Serves book pages from the books themselves. One book stays open per book file, opened on
-// the first request for it.
+// Serves book pages from the books themselves. The bytes are read on worker threads, and the
+// request is answered from the handler's thread when they are there. Each reading thread keeps
+// its own reader of a book open for the next request (a few books at most).
 //
 // Page addresses (pagewick-book://host/path) are served from the book registered for their
 // host, to the view itself and to pages of that same book; a request made by any other page
@@ -60,27 +58,20 @@ public:
 
     void requestStarted(QWebEngineUrlRequestJob* job) override;
 
-    // The bytes of the page a page address names, as the book holds them.
+    // The bytes of the page a page address names, as the book holds them. Read on the caller's
+    // thread.
     bool readPage(const QUrl& url, QByteArray* data);
 
 private:
-    struct OpenBook
-    {
-        std::unique_ptr<LCHMFile> file;
-        QDateTime modified;
-        qint64 size = 0;
-    };
-
-    LCHMFile* book(const QString& bookFile);
-    static bool readFromBook(LCHMFile* file, const QUrl& url, QByteArray* data);
     // resourceType: what the page asked for (QWebEngineUrlRequestInfo::ResourceType), -1 to
     // ask the interceptor.
     void servePage(QWebEngineUrlRequestJob* job, const QUrl& url, int resourceType = -1);
-    void replyNotice(QWebEngineUrlRequestJob* job, const QString& text);
 
     BookOrigins m_origins;
-    std::map<QString, OpenBook> m_books;
     BookRequestInterceptor* m_interceptor = nullptr;
+    // Page bytes are read and decoded here, off the window's thread, on threads of their own so
+    // that a page never waits behind a search or an extraction.
+    BackgroundRunner m_runner;
 };
 
 // Keeps book pages on the machine and each book to itself: a page of a book may load only
