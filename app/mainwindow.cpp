@@ -297,7 +297,7 @@ void MainWindow::fillContextMenu(QMenu* menu) const
 // ---------------------------------------------------------------------------------------------
 // Opening the book
 
-void MainWindow::loadBook(const QString& path)
+void MainWindow::loadBook(const QString& path, bool inStages)
 {
     {
         QFile probe(path);
@@ -319,23 +319,16 @@ void MainWindow::loadBook(const QString& path)
     view->setNoteStore(&notes);
     searchWidget->setBookPathInBackground(path);
 
-    loadContents();
+    loadContents(inStages);
 
     if (hasUserData())
         readUserData();
 }
 
-void MainWindow::loadBookInStages(const QString& path)
-{
-    staged = true;
-    loadBook(path);
-    staged = false;
-}
-
-void MainWindow::loadContents()
+void MainWindow::loadContents(bool inStages)
 {
     contents.clear();
-    if (!staged) {
+    if (!inStages) {
         BookOutline outline = readBookOutline(bookPath);
         if (takeOpened(outline))
             showOutline(std::move(outline), true);

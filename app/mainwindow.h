@@ -50,13 +50,12 @@ public:
     // Opens the book for this run: titles the window, hands the path to the view and the
     // panels, shows the home page and the contents, hides the panels the book cannot fill and
     // reads what the reader stored in the book. Called once, before the window is shown.
-    void loadBook(const QString& path);
-    // The same with the book's outline read on the runner (readBookOutlineInStages): the call
+    // `inStages`: the book's outline is read on the runner (readBookOutlineInStages) and the call
     // returns at once; the home page is asked for as soon as the book is open, and the contents
     // tree, its tab and the Search tab follow when the whole outline is read.
-    void loadBookInStages(const QString& path);
+    void loadBook(const QString& path, bool inStages = false);
     // The part of loadBook that reads the book itself.
-    void loadContents();
+    void loadContents(bool inStages = false);
 
     // True when loadBook could not read the file at all: the program ends without showing the
     // window.
@@ -156,7 +155,6 @@ private:
     QByteArray userDataBytes;
     BookUserData userData;  // reads and writes the record behind the declared length
     QVector<LCHMParsedEntry> contents;
-    bool staged = false;           // loadContents reads the outline on the runner
     bool outlinePending = false;   // the staged outline is still being read
 
     // Runs the panels' and the window's background work; goes (cancelling and waiting for its

@@ -61,7 +61,7 @@ int runPagewick(int argc, char** argv, const StartupHooks& hooks)
         ? defaultBookPath(installedHelpBook(QCoreApplication::applicationDirPath())) : argument;
     // The window owns the runner; the book is read on it while the page engine starts.
     MainWindow window;
-    window.loadBookInStages(bookPath);
+    window.loadBook(bookPath, true);
     if (window.bookUnreadable())
         return 0;
     window.show();

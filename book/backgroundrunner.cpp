@@ -1,19 +1,14 @@
 #include "backgroundrunner.h"
 
-#include <QLoggingCategory>
 #include <QMetaObject>
 
 #include <algorithm>
 
 #ifdef Q_OS_LINUX
-#include <cerrno>
-#include <cstring>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
-
-Q_LOGGING_CATEGORY(lcRunner, "pagewick.runner")
 
 namespace {
 
@@ -24,10 +19,10 @@ void lowerThisThread()
 {
 #ifdef Q_OS_LINUX
     pthread_setname_np(pthread_self(), "pagewick low");
+    // Only ever raised (a process started niced stays as it is): that needs no privilege.
     const id_t thread = id_t(gettid());
-    if (getpriority(PRIO_PROCESS, thread) < BackgroundRunner::LowLaneNice
-        && setpriority(PRIO_PROCESS, thread, BackgroundRunner::LowLaneNice) != 0)
-        qCWarning(lcRunner, "cannot lower a worker's priority: %s", std::strerror(errno));
+    if (getpriority(PRIO_PROCESS, thread) < BackgroundRunner::LowLaneNice)
+        setpriority(PRIO_PROCESS, thread, BackgroundRunner::LowLaneNice);
 #endif
 }
 

@@ -452,7 +452,7 @@ void TestMainWindow::checkLoadBook(bool staged)
     ProbeWindow w;
     QSignalSpy reported(w.view, &ViewWidget::urlToFavorites);
     if (staged)
-        w.loadBookInStages(path);
+        w.loadBook(path, true);
     else
         w.loadBook(path);
     w.show();
