@@ -317,7 +317,7 @@ void MainWindow::loadBook(const QString& path, bool inStages)
 
     view->setBookPath(path);
     view->setNoteStore(&notes);
-    searchWidget->setBookPathInBackground(path);
+    searchWidget->setBookPath(path, true);
 
     loadContents(inStages);
 

@@ -170,7 +170,7 @@ void searchWhileBusy(benchmark::State& state, const QString& query, int busyProc
         return;
     BackgroundRunner runner;
     SearchWidget panel(&runner);
-    panel.setBookPathInBackground(path);
+    panel.setBookPath(path, true);
     const QDeadlineTimer deadline(60000);
     while (panel.pageTextCheck()->isHidden() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);

@@ -83,22 +83,17 @@ QString SearchWidget::pageTextSettingsKey(const QString& path)
     return QStringLiteral("SearchPageText/") + QString::fromLatin1(QUrl::toPercentEncoding(canonical));
 }
 
-void SearchWidget::setBookPath(const QString& path)
-{
-    stopIndexing();
-    m_bookPath = path;
-    m_pageTextCheck->setVisible(false);
-    if (!path.isEmpty())
-        applyProbe(path, probeBook(path));
-}
-
-void SearchWidget::setBookPathInBackground(const QString& path)
+void SearchWidget::setBookPath(const QString& path, bool inBackground)
 {
     stopIndexing();
     m_bookPath = path;
     m_pageTextCheck->setVisible(false);
     if (path.isEmpty())
         return;
+    if (!inBackground) {
+        applyProbe(path, probeBook(path));
+        return;
+    }
     m_runner->run(
         Lane::Low, this, [path](const Task&) { return probeBook(path); },
         [this, path](const BookProbe& probe) {

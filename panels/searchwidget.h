@@ -43,12 +43,11 @@ public:
     explicit SearchWidget(BackgroundRunner* runner, QWidget* parent = nullptr);
     ~SearchWidget() override;
 
-    // The book every search opens anew. Results, query and lastQuery stay as they are.
-    void setBookPath(const QString& path);
-    // The same, but the book is looked into (whether its own index holds the words of its
-    // pages, which reads a sample of them) on the low lane, so the caller's thread goes on at once.
-    // Until the answer is there, searches use the book's own index.
-    void setBookPathInBackground(const QString& path);
+    // The book every search opens anew. Results, query and lastQuery stay as they are. The book
+    // is looked into (whether its own index holds the words of its pages, which reads a sample
+    // of them) at once or, `inBackground`, on the low lane while the caller's thread goes on;
+    // until the answer is there, searches use the book's own index.
+    void setBookPath(const QString& path, bool inBackground = false);
     QString bookPath() const { return m_bookPath; }
     // The query of the last search that found something.
     QString lastQuery() const { return m_lastQuery; }

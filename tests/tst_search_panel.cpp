@@ -448,7 +448,7 @@ void TestSearchPanel::lanesKeepTheirPriorities()
     QFile::remove(TextIndex::cacheFile(noIndex));
     {
         SearchWidget panel(&m_runner);
-        panel.setBookPathInBackground(noIndex);   // the probe and the index build: the low lane
+        panel.setBookPath(noIndex, true);   // the probe and the index build: the low lane
         QTRY_VERIFY(panel.pageTextIndexed());
         panel.queryEdit()->setText(QStringLiteral("miller"));
         panel.search();
