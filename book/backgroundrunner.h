@@ -45,11 +45,13 @@ private:
 
 // The one place where the reader's work off the window's thread runs. A task runs on one of two
 // lanes, each with threads of its own:
-// - Normal: what the reader waits for (a search, the book's outline, an extraction, page bytes).
+// - Normal: what the reader waits for (a search, the book's outline, an extraction, the bytes
+//   of a page).
 // - Low: what only fills a panel (a look into the book's index, the keyword index, the page text
-//   index). Its threads, named "pagewick low", run at nice LowLaneNice, so on a machine with few cores the page engine
-//   goes first, while the lane still gets its share of the processor under any other load (the
-//   idle scheduling class would give it almost none). No other work ever runs on these threads.
+//   index). Its threads, named "pagewick low", run at nice LowLaneNice, so on a machine with few
+//   cores the page engine goes first, while the lane still gets its share of the processor under
+//   any other load (the idle scheduling class would give it almost none). No other work ever
+//   runs on these threads.
 //
 // A task is handed a Task: its cancel token, which long work polls, and the way to reach its
 // context object (a receiver on the runner's thread, usually a panel): deliver() and progress()
