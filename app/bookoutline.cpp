@@ -1,10 +1,8 @@
 #include "bookoutline.h"
 
+#include "backgroundrunner.h"
 #include "lchmfile.h"
 #include "textindex.h"
-
-#include <QPromise>
-#include <QtConcurrent>
 
 namespace {
 
@@ -19,7 +17,6 @@ template <typename HeadRead>
 BookOutline readOutline(const QString& path, HeadRead&& headRead)
 {
     BookOutline outline;
-    outline.path = path;
     LCHMFile book;
     if (!book.openBook(path)) {
         outline.errorString = book.errorString();
@@ -53,9 +50,13 @@ BookOutline readBookOutline(const QString& path)
     return readOutline(path, [](const BookOutline&) {});
 }
 
-QFuture<BookOutline> readBookOutlineInStages(const QString& path)
+void readBookOutlineInStages(BackgroundRunner& runner, QObject* context, const QString& path,
+                             std::function<void(const BookOutline&)> opened, std::function<void(BookOutline)> read)
 {
-    return QtConcurrent::run([path](QPromise<BookOutline>& promise) {
-        promise.addResult(readOutline(path, [&promise](const BookOutline& head) { promise.addResult(head); }), 1);
-    });
+    runner.run(
+        BackgroundRunner::Lane::Normal, context,
+        [path, opened = std::move(opened)](const BackgroundRunner::Task& task) {
+            return readOutline(path, [&](const BookOutline& head) { task.deliver([opened, head] { opened(head); }); });
+        },
+        std::move(read));
 }

@@ -2,15 +2,18 @@
 
 #include "lchmparsedentry.h"
 
-#include <QFuture>
 #include <QString>
 #include <QVector>
+
+#include <functional>
+
+class BackgroundRunner;
+class QObject;
 
 // What the window takes from a book when it opens it, read in one pass over the book so that
 // it can be read on a worker while the window and the page engine start.
 struct BookOutline
 {
-    QString path;
     bool opened = false;
     QString errorString;   // why the book could not be opened
     // The page shown first: the book's default topic or, when it names none, the first contents
@@ -26,7 +29,9 @@ struct BookOutline
 // Safe on any thread.
 BookOutline readBookOutline(const QString& path);
 
-// The same on a worker, in two results: first, as soon as the book is open, whether it opened
-// (with the reason when not) and its default topic (empty when it names none, "/" included);
-// then the whole outline. The window can ask for the first page while the contents are read.
-QFuture<BookOutline> readBookOutlineInStages(const QString& path);
+// The same on the runner's normal lane, delivered to `context` in two steps: `opened`, as soon as
+// the book is open, with whether it opened (and the reason when not) and its default topic
+// (empty when it names none, "/" included); then `read` with the whole outline. The window can
+// ask for the first page while the contents are read.
+void readBookOutlineInStages(BackgroundRunner& runner, QObject* context, const QString& path,
+                             std::function<void(const BookOutline&)> opened, std::function<void(BookOutline)> read);

@@ -1,19 +1,17 @@
 #include "extractdialog.h"
 
+#include "backgroundrunner.h"
+
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
-#include <QtConcurrent>
+#include <QThread>
 
 #include <atomic>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 
 namespace {
 
@@ -47,33 +45,60 @@ QString failureSummary(const ExtractionResult& result)
     return text;
 }
 
-// Carries the worker's progress to the dialog on the window's thread, and the reader's cancel
-// back. The worker only posts an update when none is waiting, so the window's thread is never
-// flooded and shows the latest object reached. With an onProgress hook the worker instead waits
-// for every object to be shown, so the hook sees each one and can cancel before it.
+// The window's side of one extraction: the progress dialog at the object the worker reached,
+// and the reader's cancel for the worker. With an onProgress hook the worker waits for every
+// object to be shown, so the hook sees each one and can cancel before it.
 class ProgressRelay : public QObject
 {
 public:
-    ProgressRelay(QWidget* parent, const QString& label, const ExtractDialogHooks& hooks)
-        : m_parent(parent), m_label(label), m_hooks(hooks), m_lockstep(bool(hooks.onProgress))
+    // What the worker shares with the window.
+    struct Shared
     {
+        std::atomic<bool> cancelled{false};
+        std::atomic<int> shown{-1};   // the last object shown
+    };
+
+    ProgressRelay(QWidget* parent, QObject* owner, const QString& label, const ExtractDialogHooks& hooks)
+        : QObject(owner), m_parent(parent), m_label(label), m_hooks(hooks)
+    {
+    }
+    ~ProgressRelay() override
+    {
+        delete m_dialog;
+        shared->cancelled.store(true);
     }
 
     // Worker thread: before object `index` of `count`. False stops the extraction.
-    bool report(int index, int count)
+    static bool report(const BackgroundRunner::Task& task, Shared& shared, bool lockstep, int index, int count)
     {
-        if (m_cancelled.load())
+        const auto stopped = [&] { return shared.cancelled.load() || task.isCancelled(); };
+        if (stopped())
             return false;
-        m_count.store(count);
-        m_index.store(index);
-        if (m_lockstep) {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            postShow();
-            m_shownChanged.wait(lock, [&] { return m_shown == index; });
-        } else if (!m_updatePending.exchange(true)) {
-            postShow();
+        task.progress(index, count);
+        while (lockstep && shared.shown.load() != index && !stopped())
+            QThread::msleep(1);
+        return !stopped();
+    }
+
+    // Window thread: the dialog at the object the worker reached.
+    void show(int index, int count)
+    {
+        if (!m_finished) {
+            if (!m_dialog) {
+                m_dialog = new QProgressDialog(m_parent);
+                m_dialog->setLabelText(m_label);
+                m_dialog->setRange(0, count);
+                m_dialog->setWindowModality(Qt::WindowModal);
+                connect(m_dialog, &QProgressDialog::canceled, this, [this] { shared->cancelled.store(true); });
+            }
+            // A modal dialog handles pending events here.
+            m_dialog->setValue(index);
+            if (m_hooks.onProgress)
+                m_hooks.onProgress(m_dialog, index);
+            if (m_dialog->wasCanceled())
+                shared->cancelled.store(true);
         }
-        return !m_cancelled.load();
+        shared->shown.store(index);
     }
 
     // Window thread, once the worker has returned: the dialog completes and takes no more updates.
@@ -84,62 +109,20 @@ public:
             m_dialog->setValue(m_dialog->maximum());
     }
 
+    const std::shared_ptr<Shared> shared = std::make_shared<Shared>();
+
 private:
-    void postShow()
-    {
-        QMetaObject::invokeMethod(this, [this] { show(); }, Qt::QueuedConnection);
-    }
-
-    // Window thread: the dialog at the object the worker reached.
-    void show()
-    {
-        const int index = m_index.load();
-        if (!m_finished) {
-            if (!m_dialog) {
-                m_dialog = std::make_unique<QProgressDialog>(m_parent);
-                m_dialog->setLabelText(m_label);
-                m_dialog->setRange(0, m_count.load());
-                m_dialog->setWindowModality(Qt::WindowModal);
-                connect(m_dialog.get(), &QProgressDialog::canceled, this, [this] { m_cancelled.store(true); });
-            }
-            // A modal dialog handles pending events here; no other update is posted meanwhile.
-            m_dialog->setValue(index);
-            if (m_hooks.onProgress)
-                m_hooks.onProgress(m_dialog.get(), index);
-            if (m_dialog->wasCanceled())
-                m_cancelled.store(true);
-        }
-        if (m_lockstep) {
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_shown = index;
-            }
-            m_shownChanged.notify_one();
-        } else {
-            m_updatePending.store(false);
-        }
-    }
-
     QPointer<QWidget> m_parent;
     const QString m_label;
-    const ExtractDialogHooks& m_hooks;
-    const bool m_lockstep;
-    std::unique_ptr<QProgressDialog> m_dialog;
+    const ExtractDialogHooks m_hooks;
+    QPointer<QProgressDialog> m_dialog;   // a child of m_parent, which may go first
     bool m_finished = false;
-
-    std::atomic<int> m_index{0};
-    std::atomic<int> m_count{0};
-    std::atomic<bool> m_cancelled{false};
-    std::atomic<bool> m_updatePending{false};
-    std::mutex m_mutex;
-    std::condition_variable m_shownChanged;
-    int m_shown = -1;   // the last object shown in lockstep
 };
 
 } // namespace
 
-std::optional<ExtractionResult> extractBookInteractively(QWidget* parent, const QString& bookPath,
-                                                         const ExtractDialogHooks& hooks)
+bool extractBookInteractively(QWidget* parent, BackgroundRunner& runner, const QString& bookPath,
+                              const ExtractDialogHooks& hooks)
 {
     const QString caption = tr("Choose a directory to extract current chm file");
     const QString targetDir = hooks.chooseDirectory
@@ -148,32 +131,33 @@ std::optional<ExtractionResult> extractBookInteractively(QWidget* parent, const 
                                             QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     if (targetDir.isEmpty()) {
         showMessage(parent, hooks, true, tr("choise a path to extract current file first"));
-        return std::nullopt;
+        return false;
     }
 
-    const QString label = tr("Extract %1").arg(QFileInfo(bookPath).fileName());
-    ProgressRelay relay(parent, label, hooks);
-    auto extract = hooks.extract;
-    if (!extract)
-        extract = &BookExtractor::extract;
-    QFutureWatcher<ExtractionResult> watcher;
-    QEventLoop loop;
-    QObject::connect(&watcher, &QFutureWatcher<ExtractionResult>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(QtConcurrent::run([&relay, &extract, bookPath, targetDir] {
-        return extract(bookPath, targetDir, [&relay](int index, int count) { return relay.report(index, count); });
-    }));
-    if (!watcher.isFinished())
-        loop.exec();
-    const ExtractionResult result = watcher.result();
-    relay.finish();
-
-    if (result.status == ExtractionResult::BookNotOpened || result.status == ExtractionResult::NoTarget) {
-        showMessage(parent, hooks, true, tr("can not extract current file"), result.errorString);
-        return result;
-    }
-    if (result.failed > 0)
-        showMessage(parent, hooks, true, failureSummary(result));
-    else
-        showMessage(parent, hooks, false, tr("Extract accomplished"));
-    return result;
+    // The relay goes with the window, or with the runner when there is none.
+    auto* relay = new ProgressRelay(parent, parent ? static_cast<QObject*>(parent) : &runner,
+                                    tr("Extract %1").arg(QFileInfo(bookPath).fileName()), hooks);
+    const auto extract = hooks.extract ? hooks.extract : &BookExtractor::extract;
+    runner.run(
+        BackgroundRunner::Lane::Normal, relay,
+        [extract, shared = relay->shared, lockstep = bool(hooks.onProgress), bookPath,
+         targetDir](const BackgroundRunner::Task& task) {
+            return extract(bookPath, targetDir, [&](int index, int count) {
+                return ProgressRelay::report(task, *shared, lockstep, index, count);
+            });
+        },
+        [relay, parent, hooks](const ExtractionResult& result) {
+            relay->finish();
+            relay->deleteLater();
+            if (result.status == ExtractionResult::BookNotOpened || result.status == ExtractionResult::NoTarget)
+                showMessage(parent, hooks, true, tr("can not extract current file"), result.errorString);
+            else if (result.failed > 0)
+                showMessage(parent, hooks, true, failureSummary(result));
+            else
+                showMessage(parent, hooks, false, tr("Extract accomplished"));
+            if (hooks.finished)
+                hooks.finished(result);
+        },
+        QString(), [relay](int index, int count) { relay->show(index, count); });
+    return true;
 }

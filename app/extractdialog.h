@@ -5,8 +5,8 @@
 #include <QString>
 
 #include <functional>
-#include <optional>
 
+class BackgroundRunner;
 class QProgressDialog;
 class QWidget;
 
@@ -25,18 +25,20 @@ struct ExtractDialogHooks
     // In place of BookExtractor::extract; called on the worker thread.
     std::function<ExtractionResult(const QString& bookPath, const QString& targetDir,
                                    const BookExtractor::Progress& progress)> extract;
+    // Called with the result once the reader has been told how it went.
+    std::function<void(const ExtractionResult& result)> finished;
 };
 
 // The Extract command of the main window: asks for a folder, extracts the book at `bookPath`
-// into it behind a modal progress dialog "Extract <file name>" that can cancel, and tells the
-// user how it went: "Extract accomplished" when every object was written (also after a
+// into it behind a window-modal progress dialog "Extract <file name>" that can cancel, and tells
+// the user how it went: "Extract accomplished" when every object was written (also after a
 // cancellation), otherwise a warning with the count of objects that failed and the first few
 // of their names. When the book or the folder cannot be opened, the reason is the message's
-// detailed text. Nothing happens to the book when no folder is chosen; the result is then empty.
+// detailed text. Nothing happens to the book when no folder is chosen; the result is then false.
 //
-// The extraction itself runs on a worker thread while the caller's thread runs an event loop
-// until it ends, so the windows keep answering (the dialog is modal to `parent`, which takes no
-// input meanwhile). The dialog shows the object the worker has reached; cancelling stops the
-// worker before its next object.
-std::optional<ExtractionResult> extractBookInteractively(QWidget* parent, const QString& bookPath,
-                                                         const ExtractDialogHooks& hooks = {});
+// The extraction itself runs on the runner's normal lane and the call returns once it is
+// started: the dialog gets the object the worker has reached, and the end, through the runner,
+// and cancelling stops the worker before its next object. An extraction the runner cancels (the
+// window closes) stops the same way and tells nothing.
+bool extractBookInteractively(QWidget* parent, BackgroundRunner& runner, const QString& bookPath,
+                              const ExtractDialogHooks& hooks = {});

@@ -2,6 +2,7 @@
 
 #include "extractdialog.h"
 
+#include "backgroundrunner.h"
 #include "contentswidget.h"
 #include "favoriteswidget.h"
 #include "indexwidget.h"
@@ -72,12 +73,13 @@ QStringList droppedBooks(const QMimeData* data)
 
 } // namespace
 
-MainWindow::MainWindow() : QMainWindow(nullptr), noteColor(kDefaultNoteColor)
+MainWindow::MainWindow()
+    : QMainWindow(nullptr), runner(std::make_unique<BackgroundRunner>()), noteColor(kDefaultNoteColor)
 {
     contentsWidget = new ContentsWidget(this);
-    searchWidget = new SearchWidget(this);
+    searchWidget = new SearchWidget(runner.get(), this);
     favoritesWidget = new FavoritesWidget(this);
-    indexWidget = new IndexWidget(this);
+    indexWidget = new IndexWidget(runner.get(), this);
     indexWidget->hide();
 
     panelDock = new QDockWidget(tr("Navigation Panels"), this);
@@ -290,7 +292,7 @@ void MainWindow::fillContextMenu(QMenu* menu) const
 // ---------------------------------------------------------------------------------------------
 // Opening the book
 
-void MainWindow::loadBook(const QString& path)
+void MainWindow::loadBook(const QString& path, bool inStages)
 {
     {
         QFile probe(path);
@@ -310,27 +312,43 @@ void MainWindow::loadBook(const QString& path)
 
     view->setBookPath(path);
     view->setNoteStore(&notes);
-    searchWidget->setBookPathInBackground(path);
+    searchWidget->setBookPath(path, true);
 
-    loadContents();
+    loadContents(inStages);
 
     if (hasUserData())
         readUserData();
 }
 
-void MainWindow::loadBook(const QString& path, const QFuture<BookOutline>& outline)
-{
-    pendingOutline = outline;
-    loadBook(path);
-    pendingOutline = {};
-}
-
-void MainWindow::loadContents()
+void MainWindow::loadContents(bool inStages)
 {
     contents.clear();
+    if (!inStages) {
+        BookOutline outline = readBookOutline(bookPath);
+        if (takeOpened(outline))
+            showOutline(std::move(outline), true);
+        return;
+    }
+    // The page is asked for as soon as the book is open, so the engine loads and draws it while
+    // the worker reads the contents; a book that names no default topic waits for them.
+    outlinePending = true;
+    auto homeShown = std::make_shared<bool>(false);
+    readBookOutlineInStages(
+        *runner, this, bookPath,
+        [this, homeShown](const BookOutline& head) {
+            *homeShown = takeOpened(head) && !head.homePage.isEmpty();
+            if (*homeShown)
+                emit homeUrlChanged(head.homePage);
+        },
+        [this, homeShown](BookOutline outline) {
+            if (outline.opened)
+                showOutline(std::move(outline), !*homeShown);
+            outlinePending = false;
+        });
+}
 
-    const bool staged = pendingOutline.isValid() && pendingOutline.resultAt(0).path == bookPath;
-    BookOutline outline = staged ? pendingOutline.resultAt(0) : readBookOutline(bookPath);
+bool MainWindow::takeOpened(const BookOutline& outline)
+{
     if (!outline.opened) {
         emit contentChanged(&contents);
         view->showBlank();
@@ -343,22 +361,10 @@ void MainWindow::loadContents()
                             .arg(QFileInfo(bookPath).fileName()),
                         outline.errorString);
         }
-        return;
+        return false;
     }
     bookOpened();
-    if (!staged) {
-        showOutline(std::move(outline), true);
-        return;
-    }
-    // The page is asked for now, so the engine loads and draws it while the worker reads the
-    // contents; a book that names no default topic waits for them.
-    const bool homeShown = !outline.homePage.isEmpty();
-    if (homeShown)
-        emit homeUrlChanged(outline.homePage);
-    pendingOutline.then(this, [this, homeShown](const QFuture<BookOutline>& read) {
-        if (read.resultCount() > 1)
-            showOutline(read.resultAt(1), !homeShown);
-    });
+    return true;
 }
 
 void MainWindow::showOutline(BookOutline outline, bool showHomePage)
@@ -528,7 +534,7 @@ bool MainWindow::writeUserData()
 
 void MainWindow::extract()
 {
-    extractBookInteractively(this, bookPath);
+    extractBookInteractively(this, *runner, bookPath);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -680,6 +686,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     writeSettings();
+    runner->cancelAll();
     event->accept();
 }
 

@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QColor>
-#include <QFuture>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPoint>
@@ -15,6 +14,9 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
+class BackgroundRunner;
 class ContentsWidget;
 class FavoritesWidget;
 class IndexWidget;
@@ -48,14 +50,12 @@ public:
     // Opens the book for this run: titles the window, hands the path to the view and the
     // panels, shows the home page and the contents, hides the panels the book cannot fill and
     // reads what the reader stored in the book. Called once, before the window is shown.
-    void loadBook(const QString& path);
-    // The same with the book's outline read on a worker (readBookOutlineInStages), started
-    // before the window was built so the book is read while the page engine starts. loadBook
-    // waits only until the book is open: the home page is asked for then, and the contents
-    // tree, its tab and the Search tab follow when the worker is done, while the window is up.
-    void loadBook(const QString& path, const QFuture<BookOutline>& outline);
+    // `inStages`: the book's outline is read on the runner (readBookOutlineInStages) and the call
+    // returns at once; the home page is asked for as soon as the book is open, and the contents
+    // tree, its tab and the Search tab follow when the whole outline is read.
+    void loadBook(const QString& path, bool inStages = false);
     // The part of loadBook that reads the book itself.
-    void loadContents();
+    void loadContents(bool inStages = false);
 
     // True when loadBook could not read the file at all: the program ends without showing the
     // window.
@@ -137,6 +137,9 @@ private:
                         const QString& toolTip);
     void fillContextMenu(QMenu* menu) const;
     void bookOpened();
+    // Tells the reader when the book did not open; otherwise remembers it and reads its
+    // keyword index. Returns whether it opened.
+    bool takeOpened(const BookOutline& outline);
     // Shows what the outline holds: the home page unless it was asked for already, the contents,
     // and the tabs the book can fill.
     void showOutline(BookOutline outline, bool showHomePage);
@@ -152,7 +155,11 @@ private:
     QByteArray userDataBytes;
     BookUserData userData;  // reads and writes the record behind the declared length
     QVector<LCHMParsedEntry> contents;
-    QFuture<BookOutline> pendingOutline;   // the staged outline loadContents takes, when read elsewhere
+    bool outlinePending = false;   // the staged outline is still being read
+
+    // Runs the panels' and the window's background work; goes (cancelling and waiting for its
+    // tasks) before the panels do.
+    std::unique_ptr<BackgroundRunner> runner;
 
     ContentsWidget* contentsWidget = nullptr;
     SearchWidget* searchWidget = nullptr;

@@ -59,10 +59,9 @@ int runPagewick(int argc, char** argv, const StartupHooks& hooks)
 
     const QString bookPath = argument.isEmpty()
         ? defaultBookPath(installedHelpBook(QCoreApplication::applicationDirPath())) : argument;
-    // The book is read on a worker while the window, and with it the page engine, starts.
-    const QFuture<BookOutline> outline = readBookOutlineInStages(bookPath);
+    // The window owns the runner; the book is read on it while the page engine starts.
     MainWindow window;
-    window.loadBook(bookPath, outline);
+    window.loadBook(bookPath, true);
     if (window.bookUnreadable())
         return 0;
     window.show();

@@ -11,4 +11,4 @@ target_link_libraries(pagewick_userdata PUBLIC pagewick_book Qt6::Core)
 
 # The main window's Extract command: folder dialog, progress dialog and messages.
 add_library(pagewick_extractdialog STATIC extractdialog.cpp extractdialog.h)
-target_link_libraries(pagewick_extractdialog PUBLIC pagewick_userdata Qt6::Widgets PRIVATE Qt6::Concurrent)
+target_link_libraries(pagewick_extractdialog PUBLIC pagewick_userdata Qt6::Widgets)

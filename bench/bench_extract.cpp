@@ -12,6 +12,7 @@
 // BM_ExtractFreezeInline: the same extraction on the window's thread, handling pending events
 // before each object.
 #include "benchmain.h"
+#include "backgroundrunner.h"
 #include "extractdialog.h"
 #include "extractor.h"
 #include "lchmfile.h"
@@ -19,6 +20,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -183,11 +185,20 @@ void BM_ExtractFreeze(benchmark::State& state)
 {
     QWidget window;
     window.show();
+    BackgroundRunner runner;
     ExtractDialogHooks hooks;
     hooks.showMessage = [](QWidget*, bool, const QString&, const QString&) {};
     measureFreeze(state, [&](const QString& book, const QString& target) {
+        ExtractionResult result;
+        QEventLoop loop;
         hooks.chooseDirectory = [target](QWidget*, const QString&) { return target; };
-        return *extractBookInteractively(&window, book, hooks);
+        hooks.finished = [&](const ExtractionResult& finished) {
+            result = finished;
+            loop.quit();
+        };
+        extractBookInteractively(&window, runner, book, hooks);
+        loop.exec();
+        return result;
     });
 }
 

@@ -113,9 +113,10 @@ void BM_IndexParseAndShow(benchmark::State& state)
         state.SkipWithError("could not write the book");
         return;
     }
+    BackgroundRunner runner;
     {
-        // Fonts, styles and the thread pool are set up once per program, not per book.
-        IndexWidget warmUp;
+        // Fonts, styles and the runner's threads are set up once per program, not per book.
+        IndexWidget warmUp(&runner);
         warmUp.show();
         benchmark::DoNotOptimize(warmUp.grab());
     }
@@ -128,7 +129,7 @@ void BM_IndexParseAndShow(benchmark::State& state)
         QElapsedTimer clock;
         clock.start();
         const double cpuStart = processCpuMs();
-        IndexWidget panel;
+        IndexWidget panel(&runner);
         panel.resize(231, 700);
         panel.show();
         int keywords = -1;

@@ -11,14 +11,22 @@
 // parse before each search, so that the worker reads the book's directory and topic map anew:
 // the worst case.
 //
+// searchWhileBusy is a search from the panel after the panel's own low-priority work (the look
+// into the book's index, on the runner's low lane) has run: first on an idle machine, then while
+// two child processes spin on the processor. The closing line gives the ratio of the two; the
+// search runs on the runner's normal lane, so it keeps its share of the processor under load.
+//
 // Words of the big book with known counts: "omnibus" is on every page, "zeitgeist" on 100,
 // "quixotic" on 3, "xylograph" on 1; "the" is the most common word.
 
+#include "backgroundrunner.h"
 #include "lchmbookcache.h"
 #include "lchmfile.h"
 #include "searchwidget.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -27,6 +35,12 @@
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
+
+#include <csignal>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "benchmain.h"
 #include "bigbook.h"
@@ -90,7 +104,8 @@ void searchFromPanel(benchmark::State& state, const QString& query, bool firstOp
     const QString path = bigBook(state);
     if (path.isEmpty())
         return;
-    SearchWidget panel;
+    BackgroundRunner runner;
+    SearchWidget panel(&runner);
     panel.setBookPath(path);
     if (panel.searchesPageText()) {
         state.SkipWithError("the big book's own index does not serve");
@@ -116,6 +131,62 @@ void searchFromPanel(benchmark::State& state, const QString& query, bool firstOp
     }
     state.counters["topics"] = double(panel.resultList()->count());
     state.counters["longest_freeze_ms"] = longestFreezeMs;
+}
+
+// Child processes that keep a core busy each while they live.
+class BusyProcesses
+{
+public:
+    explicit BusyProcesses(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                for (volatile unsigned long n = 0;; n = n + 1) {
+                }
+            }
+            if (pid > 0)
+                m_pids.push_back(pid);
+        }
+    }
+    ~BusyProcesses()
+    {
+        for (const pid_t pid : m_pids) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    BusyProcesses(const BusyProcesses&) = delete;
+    BusyProcesses& operator=(const BusyProcesses&) = delete;
+
+private:
+    std::vector<pid_t> m_pids;
+};
+
+void searchWhileBusy(benchmark::State& state, const QString& query, int busyProcesses)
+{
+    const QString path = bigBook(state);
+    if (path.isEmpty())
+        return;
+    BackgroundRunner runner;
+    SearchWidget panel(&runner);
+    panel.setBookPath(path, true);
+    const QDeadlineTimer deadline(60000);
+    while (panel.pageTextCheck()->isHidden() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (panel.pageTextCheck()->isHidden() || panel.searchesPageText()) {
+        state.SkipWithError("the look into the big book's index did not end as expected");
+        return;
+    }
+    panel.queryEdit()->setText(query);
+    const BusyProcesses load(busyProcesses);
+    for (auto _ : state) {
+        QEventLoop loop;
+        QObject::connect(&panel, &SearchWidget::searched, &loop, &QEventLoop::quit);
+        QTimer::singleShot(0, &panel, &SearchWidget::search);
+        loop.exec();
+    }
+    state.counters["topics"] = double(panel.resultList()->count());
 }
 
 bool isWordByte(char c)
@@ -176,6 +247,10 @@ BENCHMARK_CAPTURE(searchFromPanel, first_open_one_word_100_topics, QStringLitera
 BENCHMARK_CAPTURE(searchFromPanel, first_open_one_word_every_topic, QStringLiteral("omnibus"), true)
     ->Unit(benchmark::kMillisecond)->UseRealTime();
 
+BENCHMARK_CAPTURE(searchWhileBusy, idle, QStringLiteral("omnibus"), 0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(searchWhileBusy, two_busy_processes, QStringLiteral("omnibus"), 2)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+
 BENCHMARK_CAPTURE(scanEveryPage, zeitgeist, QByteArray("zeitgeist"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(scanEveryPage, omnibus, QByteArray("omnibus"))->Unit(benchmark::kMillisecond);
 
@@ -188,6 +263,7 @@ int main(int argc, char** argv)
         ratios.push_back({"searchFromPanel/" + query, "searchOnOpenBook/" + query});
     for (const std::string query : {"one_word_100_topics", "one_word_every_topic"})
         ratios.push_back({"searchFromPanel/first_open_" + query, "searchOnOpenBook/" + query});
+    ratios.push_back({"searchWhileBusy/two_busy_processes", "searchWhileBusy/idle"});
     RatioReporter reporter(ratios, RatioReporter::Clock::Real);
     return runBenchmarks(argc, argv, &reporter);
 }

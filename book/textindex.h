@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backgroundrunner.h"
 #include "pagetext.h"
 
 #include <QByteArray>
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -148,15 +150,15 @@ private:
 
 // One build of a book's text index, shared between the thread that runs it and the one that
 // searches: run() on a worker thread loads the index from the cache or builds it page by
-// page (and then caches it); search() may be called at any time and answers from the pages
-// indexed so far. cancel() makes run() stop after the page at hand.
+// page (and then caches it), calling `progress` after each page; search() may be called at
+// any time and answers from the pages indexed so far. A cancelled `token` makes run() stop
+// after the page at hand.
 class TextIndexJob
 {
 public:
     TextIndexJob(const QString& bookPath, const QString& cacheFile);
 
-    void run();
-    void cancel() { m_cancel = true; }
+    void run(const CancelToken& token = CancelToken(), const std::function<void(int done, int total)>& progress = {});
 
     int pagesDone() const { return m_done; }
     int pagesTotal() const { return m_total; }   // -1 until the pages are listed
@@ -171,7 +173,6 @@ private:
     const QString m_cacheFile;
     mutable QMutex m_mutex;   // guards m_index
     TextIndex m_index;
-    std::atomic<bool> m_cancel{false};
     std::atomic<int> m_done{0};
     std::atomic<int> m_total{-1};
     std::atomic<bool> m_finished{false};

@@ -10,10 +10,10 @@ TextIndexJob::TextIndexJob(const QString& bookPath, const QString& cacheFile)
 {
 }
 
-void TextIndexJob::run()
+void TextIndexJob::run(const CancelToken& token, const std::function<void(int done, int total)>& progress)
 {
     LCHMFile book;
-    if (m_cancel || !book.openBook(m_bookPath)) {
+    if (token.isCancelled() || !book.openBook(m_bookPath)) {
         m_total = 0;
         m_finished = true;
         return;
@@ -33,7 +33,7 @@ void TextIndexJob::run()
     const QStringList pages = TextIndex::htmlPages(book);
     m_total = int(pages.size());
     for (const QString& path : pages) {
-        if (m_cancel)
+        if (token.isCancelled())
             return;   // an index of part of the book is never cached
         QByteArray html;
         book.readFileBytes(&html, path);
@@ -41,6 +41,9 @@ void TextIndexJob::run()
         QMutexLocker lock(&m_mutex);
         m_index.addPageText(path, text, book);
         ++m_done;
+        lock.unlock();
+        if (progress)
+            progress(m_done, m_total);
     }
     {
         QMutexLocker lock(&m_mutex);

@@ -1,7 +1,5 @@
 #include "indexwidget.h"
 
-#include "idlework.h"
-
 #include "lchmfile.h"
 
 #include <QLineEdit>
@@ -9,7 +7,6 @@
 #include <QMenu>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 #include <algorithm>
 
@@ -139,8 +136,9 @@ QVariant KeywordIndexModel::data(const QModelIndex& index, int role) const
 
 // ---------------------------------------------------------------------------------------------
 
-IndexWidget::IndexWidget(QWidget* parent)
+IndexWidget::IndexWidget(BackgroundRunner* runner, QWidget* parent)
     : QWidget(parent)
+    , m_runner(runner)
     , m_find(new QLineEdit(this))
     , m_list(new QListView(this))
     , m_model(new KeywordIndexModel(this))
@@ -162,27 +160,27 @@ IndexWidget::IndexWidget(QWidget* parent)
     connect(m_find, &QLineEdit::returnPressed, this, [this] { openKeyword(m_list->currentIndex()); });
     // Enter on the list and a double click both activate.
     connect(m_list, &QListView::activated, this, &IndexWidget::openKeyword);
-    connect(&m_watcher, &QFutureWatcher<KeywordIndex>::finished, this, [this] {
-        m_model->setIndex(m_watcher.result());
-        m_loading = false;
-        emit indexLoaded(m_model->rowCount());
-    });
 }
-
-IndexWidget::~IndexWidget() = default;
 
 void IndexWidget::loadBook(const QString& path)
 {
     m_bookPath = path;
     m_loading = true;
-    m_watcher.setFuture(QtConcurrent::run([path] {
-        const IdleWork behindThePage;
-        QVector<LCHMParsedEntry> parsed;
-        LCHMFile book;
-        if (book.openBook(path))
-            book.parseIndex(&parsed);
-        return KeywordIndex::fromParsed(std::move(parsed));
-    }));
+    m_runner->run(
+        BackgroundRunner::Lane::Low, this,
+        [path](const BackgroundRunner::Task&) {
+            QVector<LCHMParsedEntry> parsed;
+            LCHMFile book;
+            if (book.openBook(path))
+                book.parseIndex(&parsed);
+            return KeywordIndex::fromParsed(std::move(parsed));
+        },
+        [this](KeywordIndex index) {
+            m_model->setIndex(std::move(index));
+            m_loading = false;
+            emit indexLoaded(m_model->rowCount());
+        },
+        QStringLiteral("index"));
 }
 
 void IndexWidget::find(const QString& text)

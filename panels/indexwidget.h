@@ -1,9 +1,9 @@
 #pragma once
 
+#include "backgroundrunner.h"
 #include "lchmparsedentry.h"
 
 #include <QAbstractListModel>
-#include <QFutureWatcher>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -53,15 +53,15 @@ private:
 
 // The Index tab: a line edit above the keyword list. Typing moves to the first keyword that
 // starts with the text; Enter or a double click opens the keyword's page, after asking which
-// one when the keyword has several. The index is parsed on a worker thread, from a book object
-// of its own, so a large index never holds up the window.
+// one when the keyword has several. The index is parsed on the runner's low lane, from a book
+// object of its own, so a large index never holds up the window.
 class IndexWidget : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit IndexWidget(QWidget* parent = nullptr);
-    ~IndexWidget() override;
+    // `runner` runs the panel's work and outlives the panel's tasks (not the panel).
+    explicit IndexWidget(BackgroundRunner* runner, QWidget* parent = nullptr);
 
     // Starts reading the keyword index of the book at path; indexLoaded follows.
     void loadBook(const QString& path);
@@ -88,10 +88,10 @@ protected:
 private:
     QStringList targetTitles(const QStringList& urls) const;
 
+    BackgroundRunner* m_runner;
     QString m_bookPath;
     bool m_loading = false;
     QLineEdit* m_find = nullptr;
     QListView* m_list = nullptr;
     KeywordIndexModel* m_model = nullptr;
-    QFutureWatcher<KeywordIndex> m_watcher;
 };

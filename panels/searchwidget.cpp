@@ -1,7 +1,5 @@
 #include "searchwidget.h"
 
-#include "idlework.h"
-
 #include "lchmfile.h"
 #include "readersettings.h"
 #include "textindex.h"
@@ -14,15 +12,15 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
-#include <QThread>
-#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 #include <utility>
 
-SearchWidget::SearchWidget(QWidget* parent)
+using Lane = BackgroundRunner::Lane;
+using Task = BackgroundRunner::Task;
+
+SearchWidget::SearchWidget(BackgroundRunner* runner, QWidget* parent)
     : QWidget(parent)
     , m_promptLabel(new QLabel(tr("Type in the w&ord(s) to searching for:"), this))
     , m_queryEdit(new QLineEdit(this))
@@ -32,7 +30,7 @@ SearchWidget::SearchWidget(QWidget* parent)
     , m_pageTextCheck(new QCheckBox(tr("Search page text"), this))
     , m_waitCheck(new QCheckBox(tr("Wait for every page"), this))
     , m_indexLabel(new QLabel(this))
-    , m_progressTimer(new QTimer(this))
+    , m_runner(runner)
 {
     m_promptLabel->setBuddy(m_queryEdit);
     // The dock is narrow: the prompt wraps rather than losing its end.
@@ -56,12 +54,6 @@ SearchWidget::SearchWidget(QWidget* parent)
     connect(m_queryEdit, &QLineEdit::returnPressed, this, &SearchWidget::search);
     connect(m_searchButton, &QPushButton::clicked, this, &SearchWidget::search);
     connect(m_resultList, &QListWidget::itemDoubleClicked, this, &SearchWidget::setCurrentUrl);
-    connect(&m_watcher, &QFutureWatcher<Found>::finished, this, [this] {
-        // The future a newer search replaced reports nothing here: the watcher follows the
-        // newest future only.
-        if (m_watcher.future().isValid() && m_watcher.future().resultCount() > 0)
-            showResults(m_watcher.result());
-    });
 
     m_pageTextCheck->setToolTip(tr("Search an index of the pages' text that Pagewick builds, "
                                    "instead of the book's own index"));
@@ -73,13 +65,12 @@ SearchWidget::SearchWidget(QWidget* parent)
         readerSettings().setValue(pageTextSettingsKey(m_bookPath), on);
         setPageText(on);
     });
-    m_progressTimer->setInterval(100);
-    connect(m_progressTimer, &QTimer::timeout, this, &SearchWidget::showIndexProgress);
 }
 
 SearchWidget::~SearchWidget()
 {
     stopIndexing();
+    m_newestSearch.cancel();
 }
 
 QString SearchWidget::pageTextSettingsKey(const QString& path)
@@ -88,33 +79,30 @@ QString SearchWidget::pageTextSettingsKey(const QString& path)
     return QStringLiteral("SearchPageText/") + QString::fromLatin1(QUrl::toPercentEncoding(canonical));
 }
 
-void SearchWidget::setBookPath(const QString& path)
-{
-    stopIndexing();
-    m_bookPath = path;
-    m_pageTextCheck->setVisible(false);
-    if (!path.isEmpty())
-        applyProbe(path, probeBook(path));
-}
-
-void SearchWidget::setBookPathInBackground(const QString& path)
+void SearchWidget::setBookPath(const QString& path, bool inBackground)
 {
     stopIndexing();
     m_bookPath = path;
     m_pageTextCheck->setVisible(false);
     if (path.isEmpty())
         return;
-    QtConcurrent::run(&SearchWidget::probeBook, path).then(this, [this, path](const BookProbe& probe) {
-        if (m_bookPath == path)   // not another book meanwhile
-            applyProbe(path, probe);
-    });
+    if (!inBackground) {
+        applyProbe(path, probeBook(path));
+        return;
+    }
+    m_runner->run(
+        Lane::Low, this, [path](const Task&) { return probeBook(path); },
+        [this, path](const BookProbe& probe) {
+            if (m_bookPath == path)   // not another book meanwhile
+                applyProbe(path, probe);
+        },
+        QStringLiteral("probe"));
 }
 
 SearchWidget::BookProbe SearchWidget::probeBook(const QString& path)
 {
     // The book's own index serves when it holds the words of the pages; otherwise only the
     // pages' text can be searched, and the check box stays on.
-    const IdleWork behindThePage;
     BookProbe probe;
     LCHMFile book;
     if (!book.openBook(path))
@@ -152,27 +140,20 @@ void SearchWidget::startIndexing()
 {
     m_job = std::make_shared<TextIndexJob>(m_bookPath, TextIndex::cacheFile(m_bookPath));
     std::shared_ptr<TextIndexJob> job = m_job;
-    m_thread = QThread::create([job]() { job->run(); });
-    // A finish reported after this job was stopped must not end the next one.
-    connect(m_thread, &QThread::finished, this, [this, job]() {
-        if (job == m_job)
-            indexFinished();
-    });
-    m_thread->start(QThread::LowPriority);
-    m_progressTimer->start();
+    // A stopped build is cancelled, so neither its progress nor its end reaches a later one.
+    m_indexing = m_runner->run(
+        Lane::Low, this,
+        [job](const Task& task) {
+            job->run(task.token(), [&task](int done, int total) { task.progress(done, total); });
+            return true;
+        },
+        [this](bool) { indexFinished(); }, QString(), [this](int, int) { showIndexProgress(); });
     showIndexProgress();
 }
 
 void SearchWidget::stopIndexing()
 {
-    m_progressTimer->stop();
-    if (m_thread) {
-        m_job->cancel();
-        m_thread->disconnect(this);
-        m_thread->wait();
-        delete m_thread;
-        m_thread = nullptr;
-    }
+    m_indexing.cancel();
     m_job.reset();
     m_searchWaiting = false;
     m_indexLabel->setVisible(false);
@@ -202,12 +183,6 @@ void SearchWidget::showIndexProgress()
 
 void SearchWidget::indexFinished()
 {
-    m_progressTimer->stop();
-    if (m_thread) {
-        m_thread->wait();
-        delete m_thread;
-        m_thread = nullptr;
-    }
     showIndexProgress();
     if (m_searchWaiting) {
         m_searchWaiting = false;
@@ -232,11 +207,16 @@ void SearchWidget::search()
     // The work, the book and the index it reads belong to the worker; the window only waits
     // for the result. The text index job is shared, so it outlives a panel that goes first.
     m_searching = true;
-    m_watcher.setFuture(QtConcurrent::run(&SearchWidget::runSearch, m_bookPath, query, m_job));
+    m_newestSearch = m_runner->run(
+        Lane::Normal, this,
+        [bookPath = m_bookPath, query, job = m_job](const Task& task) {
+            return runSearch(bookPath, query, job, task.token());
+        },
+        [this](const Found& found) { showResults(found); }, QStringLiteral("search"));
 }
 
 SearchWidget::Found SearchWidget::runSearch(const QString& bookPath, const QString& query,
-                                            std::shared_ptr<TextIndexJob> job)
+                                            std::shared_ptr<TextIndexJob> job, const CancelToken& token)
 {
     Found found;
     found.query = query;
@@ -253,6 +233,8 @@ SearchWidget::Found SearchWidget::runSearch(const QString& bookPath, const QStri
 
     found.titles.reserve(found.urls.size());
     for (const QString& url : std::as_const(found.urls)) {
+        if (token.isCancelled())
+            break;   // superseded: the result is dropped anyway
         QString title = book.topicTitleForUrl(url);
         if (title.isEmpty() && job)
             title = job->pageTitle(url);   // a page the book's topic table leaves out

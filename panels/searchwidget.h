@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QFutureWatcher>
+#include "backgroundrunner.h"
+
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -9,8 +10,6 @@
 
 class QCheckBox;
 class QLabel;
-class QThread;
-class QTimer;
 class TextIndexJob;
 class QLineEdit;
 class QListWidget;
@@ -24,14 +23,14 @@ class QPushButton;
 //
 // Books without a full-text index that holds their pages' words (none at all, titles only,
 // or words the reader cannot type) are searched in a text index the panel builds from the
-// pages on a worker thread, or loads from the user's cache. The "Search page text" check box
+// pages on the runner's low lane, or loads from the user's cache. The "Search page text" check box
 // chooses that index for any book; it is remembered per book in the settings. While the
 // index is being built the panel shows its progress, and a search answers from the pages
 // indexed so far, or waits for all of them when the reader asks so.
 //
-// A search runs on a worker thread, so the window stays responsive however long it takes; its
+// A search runs on the runner, so the window stays responsive however long it takes; its
 // results replace the list when it is done. A search started while another runs supersedes
-// it: only the newest one's results are shown.
+// it: the older one is cancelled and only the newest one's results are shown.
 class SearchWidget : public QWidget
 {
     Q_OBJECT
@@ -40,15 +39,15 @@ public:
     // Most results listed for one search.
     static constexpr int MaxResults = 700;
 
-    explicit SearchWidget(QWidget* parent = nullptr);
+    // `runner` runs the panel's work and outlives the panel's tasks (not the panel).
+    explicit SearchWidget(BackgroundRunner* runner, QWidget* parent = nullptr);
     ~SearchWidget() override;
 
-    // The book every search opens anew. Results, query and lastQuery stay as they are.
-    void setBookPath(const QString& path);
-    // The same, but the book is looked into (whether its own index holds the words of its
-    // pages, which reads a sample of them) on a worker, so the caller's thread goes on at once.
-    // Until the answer is there, searches use the book's own index.
-    void setBookPathInBackground(const QString& path);
+    // The book every search opens anew. Results, query and lastQuery stay as they are. The book
+    // is looked into (whether its own index holds the words of its pages, which reads a sample
+    // of them) at once or, `inBackground`, on the low lane while the caller's thread goes on;
+    // until the answer is there, searches use the book's own index.
+    void setBookPath(const QString& path, bool inBackground = false);
     QString bookPath() const { return m_bookPath; }
     // The query of the last search that found something.
     QString lastQuery() const { return m_lastQuery; }
@@ -91,6 +90,7 @@ private:
     static BookProbe probeBook(const QString& path);
     void applyProbe(const QString& path, const BookProbe& probe);
     void startIndexing();
+    // Cancels the build, which ends by itself; nothing waits for it.
     void stopIndexing();
     void showIndexProgress();
     void indexFinished();
@@ -101,7 +101,8 @@ private:
         QStringList urls;
         QStringList titles;
     };
-    static Found runSearch(const QString& bookPath, const QString& query, std::shared_ptr<TextIndexJob> job);
+    static Found runSearch(const QString& bookPath, const QString& query, std::shared_ptr<TextIndexJob> job,
+                           const CancelToken& token);
     void showResults(const Found& found);
 
     QLabel* m_promptLabel = nullptr;
@@ -117,13 +118,10 @@ private:
     QCheckBox* m_pageTextCheck = nullptr;
     QCheckBox* m_waitCheck = nullptr;
     QLabel* m_indexLabel = nullptr;
-    QTimer* m_progressTimer = nullptr;
+    BackgroundRunner* m_runner;
     std::shared_ptr<TextIndexJob> m_job;
-    QThread* m_thread = nullptr;   // runs m_job; owned here, waited for before it goes
+    CancelToken m_indexing;   // of m_job's build
+    CancelToken m_newestSearch;
     bool m_searchWaiting = false;
-
-    // The newest search; a newer one takes the watcher over, and the older one's results
-    // are dropped when they come.
-    QFutureWatcher<Found> m_watcher;
     bool m_searching = false;
 };

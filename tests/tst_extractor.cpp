@@ -1,6 +1,7 @@
 // Extracting a book into a folder: what is written and where, links and ".." that try to lead
 // outside the folder, objects that cannot be written, cancellation, and the dialogs around it.
 
+#include "backgroundrunner.h"
 #include "chmwriter.h"
 #include "extractdialog.h"
 #include "extractor.h"
@@ -105,6 +106,18 @@ QVector<ChmWriterObject> craftedObjects()
         {"/after.htm", "after the failures"},
         {"/\xC3\xA9t\xC3\xA9.htm", "utf-8 name"},
     };
+}
+
+// Runs an interactive extraction on a runner of its own until it has told the reader how it
+// went; no value when none was started.
+std::optional<ExtractionResult> extractAndWait(QWidget* parent, const QString& book, ExtractDialogHooks hooks)
+{
+    BackgroundRunner runner;
+    std::optional<ExtractionResult> result;
+    hooks.finished = [&](const ExtractionResult& finished) { result = finished; };
+    if (extractBookInteractively(parent, runner, book, hooks))
+        static_cast<void>(QTest::qWaitFor([&] { return result.has_value(); }, 60000));
+    return result;
 }
 
 } // namespace
@@ -310,7 +323,7 @@ void TestExtractor::interactive()
 
     // No folder chosen.
     const QString book = testBookPath(QStringLiteral("english.chm"));
-    QVERIFY(!extractBookInteractively(&window, book, hooks).has_value());
+    QVERIFY(!extractAndWait(&window, book, hooks).has_value());
     QCOMPARE(captions, QStringList{"Choose a directory to extract current chm file"});
     QCOMPARE(messages, QStringList{"warning: choise a path to extract current file first"});
 
@@ -320,7 +333,7 @@ void TestExtractor::interactive()
     QVERIFY(QDir().mkpath(chosen));
     const QString text = m_dir.filePath(QStringLiteral("broken.chm"));
     QVERIFY(putFile(text, "not a book"));
-    QCOMPARE(extractBookInteractively(&window, text, hooks)->status, ExtractionResult::BookNotOpened);
+    QCOMPARE(extractAndWait(&window, text, hooks)->status, ExtractionResult::BookNotOpened);
     QCOMPARE(messages, QStringList{"warning: can not extract current file "
                                    "[The file is not a Compiled HTML Help (CHM) book.]"});
     QVERIFY(treeOf(chosen).isEmpty());
@@ -328,14 +341,14 @@ void TestExtractor::interactive()
     // A folder that is gone by the time the book opens.
     messages.clear();
     chosen += QStringLiteral("/missing");
-    QCOMPARE(extractBookInteractively(&window, book, hooks)->status, ExtractionResult::NoTarget);
+    QCOMPARE(extractAndWait(&window, book, hooks)->status, ExtractionResult::NoTarget);
     QCOMPARE(messages, QStringList{"warning: can not extract current file [The folder " + chosen
                                    + " cannot be opened: No such file or directory.]"});
     chosen = QFileInfo(chosen).path();
 
     // The whole book.
     messages.clear();
-    const auto result = extractBookInteractively(&window, book, hooks);
+    const auto result = extractAndWait(&window, book, hooks);
     QCOMPARE(result->status, ExtractionResult::Finished);
     QCOMPARE(messages, QStringList{"information: Extract accomplished"});
     QCOMPARE(label, QStringLiteral("Extract english.chm"));
@@ -373,7 +386,7 @@ void TestExtractor::interactiveCancel()
         if (index == stopAt)
             dialog->cancel();
     };
-    const auto result = extractBookInteractively(&window, book, hooks);
+    const auto result = extractAndWait(&window, book, hooks);
     QCOMPARE(result->status, ExtractionResult::Cancelled);
     QCOMPARE(messages, QStringList{"information: Extract accomplished"});
     QVERIFY(!QFileInfo::exists(chosen + listed[stopAt]));
@@ -434,7 +447,7 @@ void TestExtractor::onWorker()
         answered = windowTicks(3);
         return BookExtractor::extract(path, target, progress);
     };
-    auto result = extractBookInteractively(&window, book, hooks);
+    auto result = extractAndWait(&window, book, hooks);
     QVERIFY(worker && worker != window.thread());
     QVERIFY(answered);
     QCOMPARE(result->status, ExtractionResult::Finished);
@@ -452,7 +465,7 @@ void TestExtractor::onWorker()
             return progress(index, count);
         });
     };
-    result = extractBookInteractively(&window, book, hooks);
+    result = extractAndWait(&window, book, hooks);
     QVERIFY(answered);
     QCOMPARE(result->status, ExtractionResult::Cancelled);
     QCOMPARE(result->written, 0);
@@ -506,7 +519,7 @@ void TestExtractor::summary()
         messages << (warning ? "warning: " : "information: ") + text;
     };
     const qint64 before = peakMemoryKiB();
-    const auto result = extractBookInteractively(nullptr, book, hooks);
+    const auto result = extractAndWait(nullptr, book, hooks);
     QVERIFY2(peakMemoryKiB() - before < 64 * 1024, qPrintable(QString::number(peakMemoryKiB() - before)));
     QCOMPARE(result->status, ExtractionResult::Finished);
     QCOMPARE(result->written, written);

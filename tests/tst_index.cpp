@@ -26,10 +26,16 @@ QStringList rowsOf(const KeywordIndexModel& model)
     return rows;
 }
 
+struct OwnRunner
+{
+    BackgroundRunner runner;
+};
+
 // An index panel whose chooser answers at once and records what it was offered.
-class ProbeIndexWidget : public IndexWidget
+class ProbeIndexWidget : private OwnRunner, public IndexWidget
 {
 public:
+    ProbeIndexWidget() : IndexWidget(&runner) {}
     int answer = -1;
     QVector<QStringList> offered;
 

@@ -4,6 +4,7 @@
 // Words of the english test book: "nebula" is on index.htm (Welcome), intro.htm (Introduction)
 // and sub/other.htm (Another Page in the Folder); "zephyr" only on chapter2.htm.
 
+#include "backgroundrunner.h"
 #include "chmwriter.h"
 #include "lchmfile.h"
 #include "searchwidget.h"
@@ -11,6 +12,8 @@
 #include "textindex.h"
 
 #include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
@@ -19,7 +22,35 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+
+#include <sched.h>
+#include <unistd.h>
+
 namespace {
+
+using Lane = BackgroundRunner::Lane;
+using Task = BackgroundRunner::Task;
+
+// How the kernel schedules a thread of this process, from /proc/self/task/<tid>/stat.
+struct Scheduling
+{
+    int nice = 0;
+    int policy = -1;
+    QByteArray name;
+};
+
+Scheduling schedulingOf(const QString& tid)
+{
+    QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray line = stat.readAll();
+    const qsizetype open = line.indexOf('(');
+    const qsizetype close = line.lastIndexOf(')');
+    const QList<QByteArray> fields = line.mid(close + 2).split(' ');   // from field 3, the state
+    return {fields.value(16).toInt(), fields.value(38).toInt(), line.mid(open + 1, close - open - 1)};
+}
 
 quint32 le32At(const QByteArray& data, qsizetype at)
 {
@@ -125,10 +156,14 @@ private slots:
     void untitledAndEqualTitles();
     void doubleClickSendsPathAndQuery();
     void pageText();
+    void runnerCancels_data();
+    void runnerCancels();
+    void lanesKeepTheirPriorities();
 
 private:
     QString m_english;
     QTemporaryDir m_dir;
+    BackgroundRunner m_runner;
 };
 
 void TestSearchPanel::initTestCase()
@@ -142,7 +177,7 @@ void TestSearchPanel::initTestCase()
 void TestSearchPanel::mnemonic()
 {
     // Alt+O, the prompt's mnemonic, puts the focus in the line edit.
-    SearchWidget panel;
+    SearchWidget panel(&m_runner);
     panel.show();
     QVERIFY(QTest::qWaitForWindowActive(&panel));
     panel.searchButton()->setFocus();
@@ -161,7 +196,7 @@ void TestSearchPanel::enterAndButtonSearchAlike()
 {
     QFETCH(bool, byEnter);
 
-    SearchWidget panel;
+    SearchWidget panel(&m_runner);
     panel.setBookPath(m_english);
     QSignalSpy nothing(&panel, &SearchWidget::noTopicSearched);
     QTest::keyClicks(panel.queryEdit(), QStringLiteral("nebula"));
@@ -200,7 +235,7 @@ void TestSearchPanel::nothingToSearch()
     QFETCH(bool, withBook);
     QFETCH(QString, query);
 
-    SearchWidget panel;
+    SearchWidget panel(&m_runner);
     panel.setBookPath(m_english);
     panel.queryEdit()->setText(QStringLiteral("zephyr"));
     panel.search();
@@ -234,7 +269,7 @@ void TestSearchPanel::searchFindingNothing()
     QFETCH(QString, book);
     QFETCH(QString, query);
 
-    SearchWidget panel;
+    SearchWidget panel(&m_runner);
     panel.setBookPath(m_english);
     panel.queryEdit()->setText(QStringLiteral("nebula"));
     panel.search();
@@ -261,7 +296,7 @@ void TestSearchPanel::untitledAndEqualTitles()
     const QString retitled = m_dir.filePath(QStringLiteral("retitled.chm"));
     QVERIFY(writeRetitledBook(retitled));
 
-    SearchWidget panel;
+    SearchWidget panel(&m_runner);
     panel.setBookPath(retitled);
     panel.queryEdit()->setText(QStringLiteral("nebula"));
     panel.search();
@@ -275,7 +310,7 @@ void TestSearchPanel::untitledAndEqualTitles()
 
 void TestSearchPanel::doubleClickSendsPathAndQuery()
 {
-    SearchWidget panel;
+    SearchWidget panel(&m_runner);
     panel.resize(250, 400);
     panel.setBookPath(m_english);
     panel.queryEdit()->setText(QStringLiteral("Nebula"));   // handed on exactly as typed
@@ -309,7 +344,7 @@ void TestSearchPanel::pageText()
     QFile::remove(TextIndex::cacheFile(noIndex));
 
     for (const bool wait : {false, true}) {
-        SearchWidget panel;
+        SearchWidget panel(&m_runner);
         panel.waitCheck()->setChecked(wait);
         panel.setBookPath(noIndex);
         QVERIFY(panel.pageTextCheck()->isChecked());
@@ -331,7 +366,7 @@ void TestSearchPanel::pageText()
     const QString english = m_dir.filePath(QStringLiteral("english.chm"));
     QVERIFY(QFile::copy(m_english, english));
     {
-        SearchWidget panel;
+        SearchWidget panel(&m_runner);
         panel.setBookPath(english);
         QVERIFY(panel.pageTextCheck()->isEnabled());
         QVERIFY(!panel.pageTextCheck()->isChecked());
@@ -341,7 +376,7 @@ void TestSearchPanel::pageText()
         QTRY_VERIFY(panel.pageTextIndexed());
     }
     {
-        SearchWidget panel;
+        SearchWidget panel(&m_runner);
         panel.setBookPath(english);
         QVERIFY(panel.pageTextCheck()->isChecked());
         QVERIFY(panel.searchesPageText());
@@ -350,6 +385,101 @@ void TestSearchPanel::pageText()
     }
     QVERIFY(QSettings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"))
                 .value(SearchWidget::pageTextSettingsKey(english)).toBool());
+}
+
+// A task is cancelled when a newer one of the same context takes its slot (a newer search
+// supersedes the older one) and when everything is cancelled (the window closes); a cancelled
+// task's result is dropped.
+void TestSearchPanel::runnerCancels_data()
+{
+    QTest::addColumn<QString>("slot");      // of the second task; empty: cancelAll instead
+    QTest::addColumn<bool>("sameContext");
+    QTest::addColumn<bool>("firstCancelled");
+    QTest::newRow("a newer search") << "search" << true << true;
+    QTest::newRow("another slot") << "probe" << true << false;
+    QTest::newRow("another panel's search") << "search" << false << false;
+    QTest::newRow("cancel all") << "" << true << true;
+}
+
+void TestSearchPanel::runnerCancels()
+{
+    QFETCH(QString, slot);
+    QFETCH(bool, sameContext);
+    QFETCH(bool, firstCancelled);
+
+    QObject panel;
+    QObject otherPanel;
+    std::atomic<bool> started{false};
+    std::atomic<bool> ended{false};
+    bool firstDelivered = false;
+    bool secondDelivered = false;
+    const CancelToken first = m_runner.run(
+        Lane::Normal, &panel,
+        [&](const Task& task) {
+            started = true;
+            const QDeadlineTimer deadline(10000);
+            while (!task.isCancelled() && !deadline.hasExpired())
+                QThread::msleep(1);
+            ended = true;
+            return true;
+        },
+        [&](bool) { firstDelivered = true; }, QStringLiteral("search"));
+    QTRY_VERIFY(started);
+    if (slot.isEmpty()) {
+        m_runner.cancelAll();
+    } else {
+        m_runner.run(Lane::Normal, sameContext ? &panel : &otherPanel, [](const Task&) { return true; },
+                     [&](bool) { secondDelivered = true; }, slot);
+        QTRY_VERIFY(secondDelivered);
+    }
+    QCOMPARE(first.isCancelled(), firstCancelled);
+    first.cancel();
+    QTRY_VERIFY(ended);
+    QTest::qWait(20);
+    QVERIFY(!firstDelivered);
+}
+
+// Panel work on the low lane leaves no thread in the idle class, and no thread niced that
+// runs any other work: the low lane has threads of its own.
+void TestSearchPanel::lanesKeepTheirPriorities()
+{
+    const QString noIndex = m_dir.filePath(QStringLiteral("lanes.chm"));
+    QVERIFY(QFile::copy(testBookPath(QStringLiteral("english-noindex.chm")), noIndex));
+    QFile::remove(TextIndex::cacheFile(noIndex));
+    {
+        SearchWidget panel(&m_runner);
+        panel.setBookPath(noIndex, true);   // the probe and the index build: the low lane
+        QTRY_VERIFY(panel.pageTextIndexed());
+        panel.queryEdit()->setText(QStringLiteral("miller"));
+        panel.search();
+        QTRY_VERIFY(!panel.isSearching());
+    }
+
+    // Where other work runs after it: the normal lane and the shared pool of the process.
+    QList<Scheduling> low;
+    QList<Scheduling> other;
+    const auto own = [] { return schedulingOf(QString::number(gettid())); };
+    for (int i = 0; i < 8; ++i) {
+        m_runner.run(Lane::Low, this, [&](const Task&) { return own(); }, [&](const Scheduling& s) { low << s; });
+        m_runner.run(Lane::Normal, this, [&](const Task&) { return own(); }, [&](const Scheduling& s) { other << s; });
+        QThreadPool::globalInstance()->start([&] {
+            QMetaObject::invokeMethod(this, [&, s = own()] { other << s; }, Qt::QueuedConnection);
+        });
+    }
+    QTRY_COMPARE(int(low.size() + other.size()), 24);
+    // The process may have been started niced as a whole.
+    const int base = schedulingOf(QString::number(getpid())).nice;
+    for (const Scheduling& thread : std::as_const(low))
+        QCOMPARE(thread.nice, std::max(base, int(BackgroundRunner::LowLaneNice)));
+    for (const Scheduling& thread : std::as_const(other)) {
+        QCOMPARE(thread.nice, base);
+        QCOMPARE(thread.policy, SCHED_OTHER);
+    }
+
+    const QStringList tids = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QVERIFY(!tids.isEmpty());
+    for (const QString& tid : tids)
+        QVERIFY2(schedulingOf(tid).policy != SCHED_IDLE, schedulingOf(tid).name.constData());
 }
 
 QTEST_MAIN(TestSearchPanel)

@@ -8,11 +8,16 @@
 #include <QHash>
 #include <QMimeDatabase>
 #include <QMetaObject>
+#include <QPointer>
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestJob>
 
+#include <map>
+#include <memory>
+
 
 namespace {
+
 
 // Books a page may hold open at once; a page that links into many books does not keep them
 // all open.
@@ -52,51 +57,82 @@ QByteArray mimeTypeFor(const QString& inBookPath, const QByteArray& data, int re
     }
 }
 
+QString inBookPathOf(const QUrl& url)
+{
+    return QUrl::fromPercentEncoding(url.path(QUrl::FullyEncoded).toUtf8());
+}
+
+// How a request for a page address is answered: a redirect, or bytes of a type.
+struct Answer
+{
+    QUrl redirect;
+    QByteArray type;
+    QByteArray data;
+};
+
+Answer notice(const QString& text)
+{
+    const QString html = QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title>"
+                                        "</head>\n<body><p>%1</p></body></html>\n")
+                             .arg(text.toHtmlEscaped());
+    return {QUrl(), QByteArrayLiteral("text/html; charset=utf-8"), html.toUtf8()};
+}
+
+// The calling thread's own reader of the book at `bookFile`, kept open for its next request
+// (a book changed on disk is opened afresh); null when the file is not a book.
+LCHMFile* book(const QString& bookFile)
+{
+    thread_local std::map<QString, std::unique_ptr<LCHMFile>> books;   // by canonical path
+
+    const BookIdentity identity = BookIdentity::ofPath(bookFile);
+    const auto open = books.find(identity.canonicalPath());
+    if (open != books.end()) {
+        if (open->second->identity() == identity)
+            return open->second.get();
+        books.erase(open);   // a book changed on disk is opened afresh
+    }
+    auto file = std::make_unique<LCHMFile>();
+    if (!file->openBook(identity.canonicalPath()))
+        return nullptr;
+    // A page that links into many books does not keep them all open.
+    if (books.size() >= kMaxOpenBooks)
+        books.clear();
+    return (books[identity.canonicalPath()] = std::move(file)).get();
+}
+
+// Runs on a reading thread.
+Answer answer(const QString& bookFile, const QUrl& url, int resourceType)
+{
+    LCHMFile* file = book(bookFile);
+    if (!file)
+        return notice(BookSchemeHandler::tr("This book cannot be opened: %1").arg(bookFile));
+    Answer answer;
+    const QString inBookPath = inBookPathOf(url);
+    if ((inBookPath.isEmpty() || inBookPath == QLatin1String("/")) && !file->homePage().isEmpty()) {
+        answer.redirect = url;
+        answer.redirect.setPath(file->homePage().startsWith(QLatin1Char('/')) ? file->homePage()
+                                                                              : QLatin1Char('/') + file->homePage());
+    } else if (!readBookObject(*file, url, inBookPath, &answer.data)) {
+        answer = notice(BookSchemeHandler::tr("This page is not in the book: %1").arg(inBookPath));
+    } else {
+        // A page that names no character set is written in the book's own code page.
+        answer.type = contentTypeWithCharset(mimeTypeFor(inBookPath, answer.data, resourceType), answer.data,
+                                             file->codecName());
+    }
+    return answer;
+}
+
 } // namespace
 
 BookSchemeHandler::BookSchemeHandler(QObject* parent) : QWebEngineUrlSchemeHandler(parent) {}
 
 BookSchemeHandler::~BookSchemeHandler() = default;
 
-LCHMFile* BookSchemeHandler::book(const QString& bookFile)
-{
-    const BookIdentity identity = BookIdentity::ofPath(bookFile);
-    const auto open = m_books.find(identity.canonicalPath());
-    if (open != m_books.end()) {
-        if (open->second->identity() == identity)
-            return open->second.get();
-        m_books.erase(open);   // a book changed on disk is opened afresh
-    }
-    auto file = std::make_unique<LCHMFile>();
-    if (!file->openBook(identity.canonicalPath()))
-        return nullptr;
-    if (m_books.size() >= kMaxOpenBooks)
-        m_books.clear();
-    return (m_books[identity.canonicalPath()] = std::move(file)).get();
-}
-
-bool BookSchemeHandler::readFromBook(LCHMFile* file, const QUrl& url, QByteArray* data)
-{
-    // Decoded once; a name the book stores with escapes as written is tried as well.
-    const QString inBookPath = QUrl::fromPercentEncoding(url.path(QUrl::FullyEncoded).toUtf8());
-    return readBookObject(*file, url, inBookPath, data);
-}
-
 bool BookSchemeHandler::readPage(const QUrl& url, QByteArray* data)
 {
     const QString bookFile = m_origins.bookOf(url);
     LCHMFile* file = bookFile.isEmpty() ? nullptr : book(bookFile);
-    return file && readFromBook(file, url, data);
-}
-
-void BookSchemeHandler::replyNotice(QWebEngineUrlRequestJob* job, const QString& text)
-{
-    const QString html = QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title>"
-                                        "</head>\n<body><p>%1</p></body></html>\n")
-                             .arg(text.toHtmlEscaped());
-    auto* buffer = new QBuffer(job);
-    buffer->setData(html.toUtf8());
-    job->reply(QByteArrayLiteral("text/html; charset=utf-8"), buffer);
+    return file && readBookObject(*file, url, inBookPathOf(url), data);
 }
 
 void BookSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job)
@@ -145,32 +181,24 @@ void BookSchemeHandler::servePage(QWebEngineUrlRequestJob* job, const QUrl& url,
         job->fail(QWebEngineUrlRequestJob::UrlNotFound);
         return;
     }
-    LCHMFile* file = book(bookFile);
-    if (!file) {
-        replyNotice(job, tr("This book cannot be opened: %1").arg(bookFile));
-        return;
-    }
-    const QString inBookPath = QUrl::fromPercentEncoding(url.path(QUrl::FullyEncoded).toUtf8());
-    if ((inBookPath.isEmpty() || inBookPath == QLatin1String("/")) && !file->homePage().isEmpty()) {
-        QUrl home = url;
-        home.setPath(file->homePage().startsWith(QLatin1Char('/')) ? file->homePage()
-                                                                   : QLatin1Char('/') + file->homePage());
-        job->redirect(home);
-        return;
-    }
-    QByteArray data;
-    if (!readFromBook(file, url, &data)) {
-        replyNotice(job, tr("This page is not in the book: %1").arg(inBookPath));
-        return;
-    }
-
     if (resourceType < 0 && m_interceptor)
         resourceType = m_interceptor->takeResourceType(url);
-    // A page that names no character set is written in the book's own code page.
-    const QByteArray type = contentTypeWithCharset(mimeTypeFor(inBookPath, data, resourceType), data, file->codecName());
-    auto* buffer = new QBuffer(job);
-    buffer->setData(data);
-    job->reply(type, buffer);
+    // The engine deletes a job whose request was cancelled meanwhile.
+    const QPointer<QWebEngineUrlRequestJob> waiting(job);
+    m_runner.run(
+        BackgroundRunner::Lane::Normal, this,
+        [bookFile, url, resourceType](const BackgroundRunner::Task&) { return answer(bookFile, url, resourceType); },
+        [waiting](const Answer& answer) {
+            if (!waiting)
+                return;
+            if (!answer.redirect.isEmpty()) {
+                waiting->redirect(answer.redirect);
+                return;
+            }
+            auto* buffer = new QBuffer(waiting);
+            buffer->setData(answer.data);
+            waiting->reply(answer.type, buffer);
+        });
 }
 
 int BookRequestInterceptor::takeResourceType(const QUrl& url)

@@ -1,23 +1,21 @@
 #pragma once
 
+#include "backgroundrunner.h"
 #include "bookorigin.h"
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QUrl>
 #include <QString>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineUrlSchemeHandler>
 
-#include <map>
-#include <memory>
-
 class BookRequestInterceptor;
-class LCHMFile;
 
-// Serves book pages from the books themselves. One book stays open per book file (per
-// identity, see bookidentity.h), opened on the first request for it and again once the file
-// changed.
+// Serves book pages from the books themselves. The bytes are read on worker threads, and the
+// request is answered from the handler's thread when they are there. Each reading thread keeps
+// its own reader of a book open for the next request (a few books at most).
 //
 // Page addresses (pagewick-book://host/path) are served from the book registered for their
 // host, to the view itself and to pages of that same book; a request made by any other page
@@ -43,20 +41,20 @@ public:
 
     void requestStarted(QWebEngineUrlRequestJob* job) override;
 
-    // The bytes of the page a page address names, as the book holds them.
+    // The bytes of the page a page address names, as the book holds them. Read on the caller's
+    // thread.
     bool readPage(const QUrl& url, QByteArray* data);
 
 private:
-    LCHMFile* book(const QString& bookFile);
-    static bool readFromBook(LCHMFile* file, const QUrl& url, QByteArray* data);
     // resourceType: what the page asked for (QWebEngineUrlRequestInfo::ResourceType), -1 to
     // ask the interceptor.
     void servePage(QWebEngineUrlRequestJob* job, const QUrl& url, int resourceType = -1);
-    void replyNotice(QWebEngineUrlRequestJob* job, const QString& text);
 
     BookOrigins m_origins;
-    std::map<QString, std::unique_ptr<LCHMFile>> m_books;   // by canonical path
     BookRequestInterceptor* m_interceptor = nullptr;
+    // Page bytes are read and decoded here, off the window's thread, on threads of their own so
+    // that a page never waits behind a search or an extraction.
+    BackgroundRunner m_runner;
 };
 
 // Keeps book pages on the machine and each book to itself: a page of a book may load only
