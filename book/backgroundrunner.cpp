@@ -56,9 +56,9 @@ void BackgroundRunner::Task::progress(int done, int total) const
     });
 }
 
-BackgroundRunner::BackgroundRunner(QObject* parent) : QObject(parent)
+BackgroundRunner::BackgroundRunner(QObject* parent, int threadsPerLane) : QObject(parent)
 {
-    const int threads = std::max(2, QThread::idealThreadCount());
+    const int threads = threadsPerLane > 0 ? threadsPerLane : std::max(2, QThread::idealThreadCount());
     m_normal.setMaxThreadCount(threads);
     m_low.setMaxThreadCount(threads);
 }

@@ -99,7 +99,9 @@ public:
     using Work = std::function<void(const Task&)>;
     using Progress = std::function<void(int done, int total)>;
 
-    explicit BackgroundRunner(QObject* parent = nullptr);
+    // `threadsPerLane`: at most that many tasks of a lane run at once; 0 for as many as the
+    // machine has cores (at least 2).
+    explicit BackgroundRunner(QObject* parent = nullptr, int threadsPerLane = 0);
     ~BackgroundRunner() override;
 
     // Runs work(task) on `lane`; `onProgress` receives the task's progress on `context`.

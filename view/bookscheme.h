@@ -52,9 +52,11 @@ private:
 
     BookOrigins m_origins;
     BookRequestInterceptor* m_interceptor = nullptr;
-    // Page bytes are read and decoded here, off the window's thread, on threads of their own so
-    // that a page never waits behind a search or an extraction.
-    BackgroundRunner m_runner;
+    // Page bytes are read and decoded here, off the window's thread, on a thread of its own so
+    // that a page never waits behind a search or an extraction. One thread: the requests of a
+    // page then share one reader of the book (its decoder's window and frames) instead of one
+    // per thread.
+    BackgroundRunner m_runner{nullptr, 1};
 };
 
 // Keeps book pages on the machine and each book to itself: a page of a book may load only
