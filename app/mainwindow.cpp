@@ -184,6 +184,10 @@ void MainWindow::createActions()
     copyAction = makeAction("Copy.png", tr("Copy"), QStringLiteral("  Copy  "), tr("Copy select text"));
     connect(copyAction, &QAction::triggered, this, &MainWindow::copy);
 
+    copyLinkAction = makeAction("Copy.png", tr("Copy Link to This Page"), tr("Copy Link"),
+                                tr("Copy a link that opens this book at this page"));
+    connect(copyLinkAction, &QAction::triggered, this, &MainWindow::copyLink);
+
     noteAction = makeAction("Note.png", tr("Note"), QStringLiteral(" Note "),
                             tr("Make note on current selected words with highlight "));
     connect(noteAction, &QAction::triggered, this, &MainWindow::note);
@@ -275,6 +279,7 @@ void MainWindow::fillContextMenu(QMenu* menu) const
     menu->addAction(homeAction);
     menu->addSeparator();
     menu->addAction(copyAction);
+    menu->addAction(copyLinkAction);
     menu->addAction(noteAction);
     menu->addAction(eraseAction);
     menu->addAction(zoomInAction);
@@ -359,7 +364,7 @@ void MainWindow::loadContents()
     // contents; a book that names no default topic waits for them.
     const bool homeShown = !outline.homePage.isEmpty();
     if (homeShown)
-        emit homeUrlChanged(outline.homePage);
+        showStartPage(outline.homePage);
     pendingOutline.then(this, [this, homeShown](const QFuture<BookOutline>& read) {
         if (read.resultCount() > 1)
             showOutline(read.resultAt(1), !homeShown);
@@ -370,7 +375,7 @@ void MainWindow::showOutline(BookOutline outline, bool showHomePage)
 {
     contents = std::move(outline.contents);
     if (showHomePage)
-        emit homeUrlChanged(outline.homePage);
+        showStartPage(outline.homePage);
     emit contentChanged(&contents);
 
     if (!outline.searchable)
@@ -384,6 +389,7 @@ void MainWindow::bookOpened()
 {
     QSettings settings = openSettings();
     RecentBooks::remember(settings, bookPath);
+    readLastPlace(settings);
     indexWidget->loadBook(bookPath);
 }
 
@@ -433,6 +439,14 @@ void MainWindow::fillOpenMenu()
     if (!books.isEmpty())
         openMenu->addSeparator();
     connect(openMenu->addAction(tr("Choose a book...")), &QAction::triggered, this, &MainWindow::openBook);
+    openMenu->addSeparator();
+    QAction* whereLeft = openMenu->addAction(tr("Open Books Where I Left Them"));
+    whereLeft->setCheckable(true);
+    whereLeft->setChecked(LastPlaces::enabled(settings));
+    connect(whereLeft, &QAction::toggled, this, [](bool on) {
+        QSettings settings = openSettings();
+        LastPlaces::setEnabled(settings, on);
+    });
 }
 
 void MainWindow::openInNewWindow(const QString& path)
@@ -569,6 +583,7 @@ void MainWindow::writeSettings()
     settings.setValue(QStringLiteral("pos"), normalPos);
     settings.setValue(QStringLiteral("scribeColor"), noteColor.name());
     settings.endGroup();
+    keepLastPlace(settings);
 }
 
 // ---------------------------------------------------------------------------------------------

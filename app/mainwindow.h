@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bookoutline.h"
+#include "lastplaces.h"
 #include "lchmparsedentry.h"
 #include "notestore.h"
 #include "userdata.h"
@@ -15,12 +16,16 @@
 #include <QString>
 #include <QVector>
 
+#include <optional>
+
 class ContentsWidget;
 class FavoritesWidget;
 class IndexWidget;
 class QAction;
 class QDockWidget;
+class QLabel;
 class QMenu;
+class QSettings;
 class QShortcut;
 class QTabWidget;
 class QToolBar;
@@ -56,6 +61,14 @@ public:
     void loadBook(const QString& path, const QFuture<BookOutline>& outline);
     // The part of loadBook that reads the book itself.
     void loadContents();
+    // Where loadBook opens the book, set before it: an in-book path and "#fragment" as the
+    // command line named it, or the topic of a help context number. Neither: the home page, or
+    // the page and scroll position where the reader left the book (Back leads home from there).
+    // A topic or number the book lacks opens the home page and tells the reader so in the
+    // window, without a dialog; a remembered page the book no longer has opens the home page.
+    void setStartTopic(const QString& topic, std::optional<quint32> context);
+    // The message shown in the window above the page; empty when none is shown.
+    QString notice() const;
 
     // True when loadBook could not read the file at all: the program ends without showing the
     // window.
@@ -83,6 +96,8 @@ public slots:
     void note();
     void unNote();
     void bookmark();
+    // Puts topicLink() of the page shown on the clipboard.
+    void copyLink();
     void about();
     void setNoteDisable(bool b);
     void setHistoryEnabled(bool canGoBack, bool canGoForward, bool canGoHome);
@@ -143,6 +158,11 @@ private:
     void showIndex(int keywords);
     void fillOpenMenu();
     void openInNewWindow(const QString& path);
+    // Opening at a topic and the last place (mainwindowtopics.cpp).
+    void showStartPage(const QString& homePage);
+    void showNotice(const QString& text);
+    void readLastPlace(QSettings& settings);
+    void keepLastPlace(QSettings& settings);
 
     QString bookPath;
     bool userDataPresent = false;
@@ -153,6 +173,10 @@ private:
     BookUserData userData;  // reads and writes the record behind the declared length
     QVector<LCHMParsedEntry> contents;
     QFuture<BookOutline> pendingOutline;   // the staged outline loadContents takes, when read elsewhere
+    QString startTopic;
+    std::optional<quint32> startContext;
+    std::optional<LastPlaces::Place> lastPlace;   // where the reader left the book, when it opens there
+    QLabel* noticeLabel = nullptr;
 
     ContentsWidget* contentsWidget = nullptr;
     SearchWidget* searchWidget = nullptr;
@@ -179,6 +203,7 @@ private:
     QAction* saveAsAction = nullptr;
     QAction* extractAction = nullptr;
     QAction* copyAction = nullptr;
+    QAction* copyLinkAction = nullptr;
     QAction* noteAction = nullptr;
     QAction* eraseAction = nullptr;
     QAction* bookmarkAction = nullptr;
