@@ -3,13 +3,14 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QSettings>
-#include <QVariantMap>
+#include <QVector>
 
 #include <algorithm>
 
 namespace {
 
 const QString kEnabledKey = QStringLiteral("Reader/openWhereLeft");
+// An array of entries, newest first, each with the keys below; readable in the settings file.
 const QString kPlacesKey = QStringLiteral("Reader/lastPlaces");
 const QString kPath = QStringLiteral("path");
 const QString kSize = QStringLiteral("size");
@@ -17,29 +18,58 @@ const QString kModified = QStringLiteral("modified");
 const QString kPage = QStringLiteral("page");
 const QString kScroll = QStringLiteral("scroll");
 
-// The identity of the file at bookPath: canonical path, size, modification time; an empty
-// path when there is no such file.
-QVariantMap identityOf(const QString& bookPath)
+struct Entry
+{
+    // The identity of a book file: canonical path, size, modification time (ms since 1970).
+    QString path;
+    qint64 size = -1;
+    qint64 modified = -1;
+    LastPlaces::Place place;
+};
+
+// The identity of the file at bookPath; an empty path when there is no such file.
+Entry identityOf(const QString& bookPath)
 {
     const QFileInfo file(bookPath);
-    const QString canonical = file.canonicalFilePath();
-    if (canonical.isEmpty())
-        return {};
-    return {{kPath, canonical}, {kSize, file.size()},
-            {kModified, file.lastModified().toMSecsSinceEpoch()}};
+    Entry entry;
+    entry.path = file.canonicalFilePath();
+    if (!entry.path.isEmpty()) {
+        entry.size = file.size();
+        entry.modified = file.lastModified().toMSecsSinceEpoch();
+    }
+    return entry;
 }
 
-bool sameIdentity(const QVariantMap& entry, const QVariantMap& identity)
-{
-    return entry.value(kPath).toString() == identity.value(kPath).toString()
-        && entry.value(kSize).toLongLong() == identity.value(kSize).toLongLong()
-        && entry.value(kModified).toLongLong() == identity.value(kModified).toLongLong();
-}
-
-QVariantList storedPlaces(QSettings& settings)
+QVector<Entry> readEntries(QSettings& settings)
 {
     settings.sync();   // another window may have closed a book since
-    return settings.value(kPlacesKey).toList();
+    QVector<Entry> entries;
+    const int count = settings.beginReadArray(kPlacesKey);
+    for (int i = 0; i < std::min(count, LastPlaces::kMaxBooks); ++i) {
+        settings.setArrayIndex(i);
+        entries.append({settings.value(kPath).toString(), settings.value(kSize, -1).toLongLong(),
+                         settings.value(kModified, -1).toLongLong(),
+                         {settings.value(kPage).toString(), settings.value(kScroll).toPoint()}});
+    }
+    settings.endArray();
+    return entries;
+}
+
+void writeEntries(QSettings& settings, const QVector<Entry>& entries)
+{
+    settings.remove(kPlacesKey);
+    settings.beginWriteArray(kPlacesKey, int(entries.size()));
+    for (int i = 0; i < entries.size(); ++i) {
+        const Entry& entry = entries.at(i);
+        settings.setArrayIndex(i);
+        settings.setValue(kPath, entry.path);
+        settings.setValue(kSize, entry.size);
+        settings.setValue(kModified, entry.modified);
+        settings.setValue(kPage, entry.place.page);
+        settings.setValue(kScroll, entry.place.scroll);
+    }
+    settings.endArray();
+    settings.sync();
 }
 
 } // namespace
@@ -59,40 +89,35 @@ void setEnabled(QSettings& settings, bool on)
 
 std::optional<Place> find(QSettings& settings, const QString& bookPath)
 {
-    const QVariantMap identity = identityOf(bookPath);
-    if (identity.isEmpty())
+    const Entry book = identityOf(bookPath);
+    if (book.path.isEmpty())
         return std::nullopt;
-    for (const QVariant& stored : storedPlaces(settings)) {
-        const QVariantMap entry = stored.toMap();
-        if (entry.value(kPath).toString() != identity.value(kPath).toString())
+    for (const Entry& entry : readEntries(settings)) {
+        if (entry.path != book.path)
             continue;
-        if (!sameIdentity(entry, identity) || entry.value(kPage).toString().isEmpty())
-            return std::nullopt;
-        return Place{entry.value(kPage).toString(), entry.value(kScroll).toPoint()};
+        if (entry.size != book.size || entry.modified != book.modified || entry.place.page.isEmpty())
+            return std::nullopt;   // another file at the same path
+        return entry.place;
     }
     return std::nullopt;
 }
 
 void remember(QSettings& settings, const QString& bookPath, const Place& place)
 {
-    QVariantMap entry = identityOf(bookPath);
-    if (entry.isEmpty())
+    Entry book = identityOf(bookPath);
+    if (book.path.isEmpty())
         return;
-    QVariantList places = storedPlaces(settings);
-    places.erase(std::remove_if(places.begin(), places.end(),
-                                [&entry](const QVariant& stored) {
-                                    return stored.toMap().value(kPath).toString() == entry.value(kPath).toString();
-                                }),
-                 places.end());
+    QVector<Entry> entries = readEntries(settings);
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&book](const Entry& entry) { return entry.path == book.path; }),
+                  entries.end());
     if (!place.page.isEmpty()) {
-        entry.insert(kPage, place.page);
-        entry.insert(kScroll, place.scroll);
-        places.prepend(entry);
+        book.place = place;
+        entries.prepend(book);
     }
-    while (places.size() > kMaxBooks)
-        places.removeLast();
-    settings.setValue(kPlacesKey, places);
-    settings.sync();
+    if (entries.size() > kMaxBooks)
+        entries.resize(kMaxBooks);
+    writeEntries(settings, entries);
 }
 
 } // namespace LastPlaces

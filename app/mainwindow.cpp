@@ -709,9 +709,13 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::contextMenuEvent(QContextMenuEvent* event)
 {
-    QMenu menu;
-    fillContextMenu(&menu);
-    popUpMenu(&menu, event->globalPos());
+    // Shown without a loop of its own: the page's request for the menu comes from the page
+    // engine, which answers nothing (the page's scroll position, zoom or selection that the
+    // commands ask for) until that request returns.
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    fillContextMenu(menu);
+    popUpMenu(menu, event->globalPos());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -746,7 +750,7 @@ QColor MainWindow::chooseColor(const QColor& initial)
 
 void MainWindow::popUpMenu(QMenu* menu, const QPoint& globalPos)
 {
-    menu->exec(globalPos);
+    menu->popup(globalPos);
 }
 
 QString MainWindow::chooseBookFile()

@@ -55,6 +55,7 @@ void MainWindow::showNotice(const QString& text)
         noticeLabel = new QLabel(view);
         noticeLabel->setObjectName(QStringLiteral("notice"));
         noticeLabel->setWordWrap(true);
+        noticeLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);   // the page takes the rest
         noticeLabel->setContentsMargins(8, 4, 8, 4);
         noticeLabel->setAutoFillBackground(true);
         noticeLabel->setBackgroundRole(QPalette::ToolTipBase);

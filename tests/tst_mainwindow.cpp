@@ -383,6 +383,24 @@ void TestMainWindow::contextMenu()
     QApplication::sendEvent(w.view, &event);
     QCOMPARE(w.menus.size(), 2);
     QCOMPARE(w.menus.constLast(), expected);
+
+    // The window's own menu runs no loop of its own: the page engine that asked for it goes on
+    // answering (a command chosen in it may wait for the page).
+    MainWindow plain;
+    plain.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plain));
+    QTimer::singleShot(2000, &plain, [&plain] {   // ends a menu that would wait for a click
+        for (QMenu* open : plain.findChildren<QMenu*>())
+            open->close();
+    });
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5), plain.pageView()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(plain.pageView(), &request);
+    QMenu* shown = nullptr;
+    for (QMenu* menu : plain.findChildren<QMenu*>())
+        shown = menu->isVisible() ? menu : shown;
+    QVERIFY(shown);
+    QVERIFY(shown->actions().contains(plain.copyLinkAction));
+    shown->close();
 }
 
 // ---------------------------------------------------------------------------------------------
