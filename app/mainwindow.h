@@ -42,6 +42,8 @@ class ViewWidget;
 // screen, Escape (back to the normal window); the page view has keys of its own (Alt+Left,
 // Ctrl+F, Ctrl+Plus, ...) that work while the focus is in it. Another book, the user guide, or a book
 // dropped on the window opens in a new process of the reader, so each window keeps one book.
+// What the reader needs to know but not to answer (a topic the book lacks) shows in a line above
+// the page instead of a dialog.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
