@@ -181,6 +181,10 @@ void MainWindow::createActions()
     copyAction = makeAction("Copy.png", tr("Copy"), QStringLiteral("  Copy  "), tr("Copy select text"));
     connect(copyAction, &QAction::triggered, this, &MainWindow::copy);
 
+    copyLinkAction = makeAction("Copy.png", tr("Copy Link to This Page"), tr("Copy Link"),
+                                tr("Copy a link that opens this book at this page"));
+    connect(copyLinkAction, &QAction::triggered, this, &MainWindow::copyLink);
+
     noteAction = makeAction("Note.png", tr("Note"), QStringLiteral(" Note "),
                             tr("Make note on current selected words with highlight "));
     connect(noteAction, &QAction::triggered, this, &MainWindow::note);
@@ -272,6 +276,7 @@ void MainWindow::fillContextMenu(QMenu* menu) const
     menu->addAction(homeAction);
     menu->addSeparator();
     menu->addAction(copyAction);
+    menu->addAction(copyLinkAction);
     menu->addAction(noteAction);
     menu->addAction(eraseAction);
     menu->addAction(zoomInAction);
@@ -338,7 +343,7 @@ void MainWindow::loadContents(bool inStages)
         [this, homeShown](const BookOutline& head) {
             *homeShown = takeOpened(head) && !head.homePage.isEmpty();
             if (*homeShown)
-                emit homeUrlChanged(head.homePage);
+                showStartPage(head.homePage);
         },
         [this, homeShown](BookOutline outline) {
             if (outline.opened)
@@ -371,7 +376,7 @@ void MainWindow::showOutline(BookOutline outline, bool showHomePage)
 {
     contents = std::move(outline.contents);
     if (showHomePage)
-        emit homeUrlChanged(outline.homePage);
+        showStartPage(outline.homePage);
     emit contentChanged(&contents);
 
     if (!outline.searchable)
@@ -384,6 +389,8 @@ void MainWindow::showOutline(BookOutline outline, bool showHomePage)
 void MainWindow::bookOpened()
 {
     RecentBooks::remember(bookPath);
+    QSettings settings = readerSettings();
+    readLastPlace(settings);
     indexWidget->loadBook(bookPath);
 }
 
@@ -432,6 +439,15 @@ void MainWindow::fillOpenMenu()
     if (!books.isEmpty())
         openMenu->addSeparator();
     connect(openMenu->addAction(tr("Choose a book...")), &QAction::triggered, this, &MainWindow::openBook);
+    openMenu->addSeparator();
+    QAction* whereLeft = openMenu->addAction(tr("Open Books Where I Left Them"));
+    whereLeft->setCheckable(true);
+    QSettings settings = readerSettings();
+    whereLeft->setChecked(LastPlaces::enabled(settings));
+    connect(whereLeft, &QAction::toggled, this, [](bool on) {
+        QSettings settings = readerSettings();
+        LastPlaces::setEnabled(settings, on);
+    });
 }
 
 void MainWindow::openInNewWindow(const QString& path)
@@ -566,6 +582,7 @@ void MainWindow::writeSettings()
     settings.setValue(QStringLiteral("pos"), normalPos);
     settings.setValue(QStringLiteral("scribeColor"), noteColor.name());
     settings.endGroup();
+    keepLastPlace(settings);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -692,9 +709,13 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::contextMenuEvent(QContextMenuEvent* event)
 {
-    QMenu menu;
-    fillContextMenu(&menu);
-    popUpMenu(&menu, event->globalPos());
+    // Shown without a loop of its own: the page's request for the menu comes from the page
+    // engine, which answers nothing (the page's scroll position, zoom or selection that the
+    // commands ask for) until that request returns.
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    fillContextMenu(menu);
+    popUpMenu(menu, event->globalPos());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -729,7 +750,7 @@ QColor MainWindow::chooseColor(const QColor& initial)
 
 void MainWindow::popUpMenu(QMenu* menu, const QPoint& globalPos)
 {
-    menu->exec(globalPos);
+    menu->popup(globalPos);
 }
 
 QString MainWindow::chooseBookFile()

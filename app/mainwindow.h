@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bookoutline.h"
+#include "lastplaces.h"
 #include "lchmparsedentry.h"
 #include "notestore.h"
 #include "userdata.h"
@@ -15,6 +16,7 @@
 #include <QVector>
 
 #include <memory>
+#include <optional>
 
 class BackgroundRunner;
 class ContentsWidget;
@@ -22,7 +24,9 @@ class FavoritesWidget;
 class IndexWidget;
 class QAction;
 class QDockWidget;
+class QLabel;
 class QMenu;
+class QSettings;
 class QShortcut;
 class QTabWidget;
 class QToolBar;
@@ -39,6 +43,8 @@ class ViewWidget;
 // screen, Escape (back to the normal window); the page view has keys of its own (Alt+Left,
 // Ctrl+F, Ctrl+Plus, ...) that work while the focus is in it. Another book, the user guide, or a book
 // dropped on the window opens in a new process of the reader, so each window keeps one book.
+// What the reader needs to know but not to answer (a topic the book lacks) shows in a line above
+// the page instead of a dialog.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -56,6 +62,14 @@ public:
     void loadBook(const QString& path, bool inStages = false);
     // The part of loadBook that reads the book itself.
     void loadContents(bool inStages = false);
+    // Where loadBook opens the book, set before it: an in-book path and "#fragment" as the
+    // command line named it, or the topic of a help context number. Neither: the home page, or
+    // the page and scroll position where the reader left the book (Back leads home from there).
+    // A topic or number the book lacks opens the home page and tells the reader so in the
+    // window, without a dialog; a remembered page the book no longer has opens the home page.
+    void setStartTopic(const QString& topic, std::optional<quint32> context);
+    // The message shown in the window above the page; empty when none is shown.
+    QString notice() const;
 
     // True when loadBook could not read the file at all: the program ends without showing the
     // window.
@@ -83,6 +97,8 @@ public slots:
     void note();
     void unNote();
     void bookmark();
+    // Puts topicLink() of the page shown on the clipboard.
+    void copyLink();
     void about();
     void setNoteEnabled(bool enabled);
     void setHistoryEnabled(bool canGoBack, bool canGoForward, bool canGoHome);
@@ -146,6 +162,11 @@ private:
     void showIndex(int keywords);
     void fillOpenMenu();
     void openInNewWindow(const QString& path);
+    // Opening at a topic and the last place (mainwindowtopics.cpp).
+    void showStartPage(const QString& homePage);
+    void showNotice(const QString& text);
+    void readLastPlace(QSettings& settings);
+    void keepLastPlace(QSettings& settings);
 
     QString bookPath;
     bool userDataPresent = false;
@@ -160,6 +181,10 @@ private:
     // Runs the panels' and the window's background work; goes (cancelling and waiting for its
     // tasks) before the panels do.
     std::unique_ptr<BackgroundRunner> runner;
+    QString startTopic;
+    std::optional<quint32> startContext;
+    std::optional<LastPlaces::Place> lastPlace;   // where the reader left the book, when it opens there
+    QLabel* noticeLabel = nullptr;
 
     ContentsWidget* contentsWidget = nullptr;
     SearchWidget* searchWidget = nullptr;
@@ -186,6 +211,7 @@ private:
     QAction* saveAsAction = nullptr;
     QAction* extractAction = nullptr;
     QAction* copyAction = nullptr;
+    QAction* copyLinkAction = nullptr;
     QAction* noteAction = nullptr;
     QAction* eraseAction = nullptr;
     QAction* bookmarkAction = nullptr;

@@ -1,12 +1,16 @@
 #include "startup.h"
 
 #include "browserengine.h"
+#include "commandline.h"
 #include "mainwindow.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QTextStream>
+
+#include <cstdio>
 
 bool isBookName(const QString& text)
 {
@@ -34,10 +38,19 @@ QString defaultBookPath(const QString& installedBook)
 
 int runPagewick(int argc, char** argv, const StartupHooks& hooks)
 {
-    // Only the first argument counts, taken as the system's 8-bit text and used as it stands.
-    const QString argument = argc > 1 && argv[1] ? QString::fromLocal8Bit(argv[1]) : QString();
+    // The arguments are taken as the system's 8-bit text.
+    QStringList arguments;
+    for (int i = 1; i < argc && argv[i]; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const StartRequest request = parseCommandLine(arguments);
+    if (request.kind == StartRequest::Kind::Help || request.kind == StartRequest::Kind::Invalid) {
+        QTextStream out(request.kind == StartRequest::Kind::Help ? stdout : stderr);
+        out << (request.kind == StartRequest::Kind::Help ? commandLineHelp()
+                                                         : QStringLiteral("pagewick: %1\n").arg(request.error));
+        return request.kind == StartRequest::Kind::Help ? 0 : 2;
+    }
 
-    if (!argument.isEmpty() && !isBookName(argument)) {
+    if (request.kind == StartRequest::Kind::NotABook) {
         QApplication app(argc, argv);
         if (hooks.applicationCreated)
             hooks.applicationCreated();
@@ -57,10 +70,11 @@ int runPagewick(int argc, char** argv, const StartupHooks& hooks)
     if (hooks.applicationCreated)
         hooks.applicationCreated();
 
-    const QString bookPath = argument.isEmpty()
-        ? defaultBookPath(installedHelpBook(QCoreApplication::applicationDirPath())) : argument;
+    const QString bookPath = request.bookPath.isEmpty()
+        ? defaultBookPath(installedHelpBook(QCoreApplication::applicationDirPath())) : request.bookPath;
     // The window owns the runner; the book is read on it while the page engine starts.
     MainWindow window;
+    window.setStartTopic(request.topic, request.context);
     window.loadBook(bookPath, true);
     if (window.bookUnreadable())
         return 0;

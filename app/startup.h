@@ -28,6 +28,8 @@ struct StartupHooks
     std::function<void(MainWindow* window)> shown;  // null window with the not-a-book warning
 };
 
-// The whole program: reads the command line, opens the book named there (defaultBookPath()
-// without one) in the main window and runs the event loop. Returns the exit status.
+// The whole program: reads the command line (parseCommandLine), opens the book named there
+// (defaultBookPath() without one) at the topic named there in the main window and runs the
+// event loop. Returns the exit status: "--help" prints its text and ends with 0 and a malformed
+// option with 2, both without a window.
 int runPagewick(int argc, char** argv, const StartupHooks& hooks = {});

@@ -34,17 +34,6 @@ bool sameBook(const QString& written, const QString& bookFile)
     return !bookFile.isEmpty() && (written == bookFile || decoded(written) == bookFile);
 }
 
-// The length of the head of a book URL text (any of kBookHeads, in any case), or 0 when the
-// text is not written as one.
-int bookUrlHeadLength(const QString& text)
-{
-    for (const QLatin1String head : kBookHeads) {
-        if (text.startsWith(head, Qt::CaseInsensitive))
-            return int(head.size());
-    }
-    return 0;
-}
-
 // Links that leave the book: a web or news address ("scheme://", the scheme a run of word
 // characters at the very start, in any case), a mail link, a script or another book's page.
 bool leavesTheBook(const QString& url)
@@ -126,6 +115,16 @@ QString cleanInBookPath(std::initializer_list<QStringView> pieces, AboveRoot abo
 
 } // namespace
 
+// The length of the head of a book URL text (any of kBookHeads, in any case), or 0 when the
+// text is not written as one.
+int bookUrlHeadLength(const QString& text)
+{
+    for (const QLatin1String head : kBookHeads) {
+        if (text.startsWith(head, Qt::CaseInsensitive))
+            return int(head.size());
+    }
+    return 0;
+}
 
 QStringList bookSchemes()
 {

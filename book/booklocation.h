@@ -10,6 +10,10 @@ bool isBookScheme(const QString& scheme);
 // The schemes of the web (http, https, ftp), in any case: links to them leave the books.
 bool isWebScheme(const QString& scheme);
 
+// The length of the head of a book URL text ("mk:@MSITStore:", "ms-its:", "its:", in any
+// case), or 0 when the text is not written as one.
+int bookUrlHeadLength(const QString& text);
+
 // True for a text that is already a whole address rather than an in-book path: one that
 // starts with a book or web scheme and ":", or "about:".
 bool isWholeUrl(const QString& text);

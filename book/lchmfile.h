@@ -65,6 +65,18 @@ public:
     // Bytes in the book's code page as text (Latin-1 when the book names no language).
     QString decodeText(const QByteArray& bytes) const;
 
+    // Topics a program names (lchmcontexts.cpp). hasObject: the book holds the object at the
+    // in-book path (found regardless of ASCII case, as pages are). objectNamedBy: the object a
+    // stored topic name stands for, "#fragment" kept: the name itself, or else its longest tail
+    // of whole folder steps that names an object, since compilers may store the path on the
+    // compiling machine ("C:\work\html\ui.htm" gives "/html/ui.htm"); empty when none does.
+    // topicForContext: the topic the book's /#IVB table maps a help context number to, through
+    // its /#STRINGS; empty when the number is not there, its string lies outside /#STRINGS or
+    // names no object. The table is read no further than the object's real length.
+    bool hasObject(const QString& path) const;
+    QString objectNamedBy(const QString& name) const;
+    QString topicForContext(quint32 context);
+
 private:
     std::unique_ptr<LCHMFileImpl> m_impl;
 };

@@ -129,6 +129,8 @@ private Q_SLOTS:
     void damagedBooksNeverCrash();
     void notABook_data();
     void notABook();
+    void helpContexts_data();
+    void helpContexts();
 
 private:
     BookDir m_books;
@@ -685,6 +687,67 @@ void TestBookFile::notABook()
     QVERIFY(!opened);
     QCOMPARE(book.errorString(), reason);
     QVERIFY(book.bookTitle().isEmpty());
+}
+
+// /#IVB: a 32-bit byte count, then (context number, offset into /#STRINGS) pairs.
+QByteArray contextTable(const QVector<QPair<quint32, quint32>>& pairs, qint64 declared = -1)
+{
+    QByteArray out;
+    appendLe32(out, quint32(declared < 0 ? pairs.size() * 8 : declared));
+    for (const auto& [context, offset] : pairs) {
+        appendLe32(out, context);
+        appendLe32(out, offset);
+    }
+    return out;
+}
+
+void TestBookFile::helpContexts_data()
+{
+    QTest::addColumn<QString>("book");      // a compiled book, a real one ("shared/"), or empty for `objects`
+    QTest::addColumn<Objects>("objects");
+    QTest::addColumn<quint32>("context");
+    QTest::addColumn<QString>("topic");
+
+    // chmcmd stores each [ALIAS] target as the path of the page on the compiling machine.
+    QTest::newRow("chmcmd: decimal") << "contexts.chm" << Objects() << 2u << "/html/dialogs/options.htm";
+    QTest::newRow("chmcmd: written in hex") << "contexts.chm" << Objects() << 0x1F4u << "/html/general.htm";
+    QTest::newRow("chmcmd: at the root") << "contexts.chm" << Objects() << 1000u << "/index.htm";
+    QTest::newRow("chmcmd: unknown number") << "contexts.chm" << Objects() << 3u << "";
+    QTest::newRow("real book") << "shared/stepmap-ru.chm" << Objects() << 2u << "/Newtopic2.htm";
+    QTest::newRow("real book: mapped to a page it lacks") << "shared/stepmap-ru.chm" << Objects() << 3u << "";
+
+    const QByteArray strings("\0C:\\work\\help\\html\\ui.htm\0/Plain.HTM#part\0/html/missing.htm\0", 60);
+    const auto book = [&strings](const QByteArray& table) {
+        return Objects{{"/#IVB", table}, {"/#STRINGS", strings}, {"/html/ui.htm", "ui"}, {"/plain.htm", "plain"}};
+    };
+    const QVector<QPair<quint32, quint32>> pairs{{7, 1}, {8, 26}, {9, 42}, {10, 60}, {11, 4000}};
+    QTest::newRow("path of the compiling machine") << "" << book(contextTable(pairs)) << 7u << "/html/ui.htm";
+    QTest::newRow("named as stored, fragment kept") << "" << book(contextTable(pairs)) << 8u << "/Plain.HTM#part";
+    QTest::newRow("names no object") << "" << book(contextTable(pairs)) << 9u << "";
+    QTest::newRow("offset at the end of the strings") << "" << book(contextTable(pairs)) << 10u << "";
+    QTest::newRow("offset beyond the strings") << "" << book(contextTable(pairs)) << 11u << "";
+    QTest::newRow("count larger than the object") << "" << book(contextTable(pairs, 0x7FFFFFF0)) << 8u << "/Plain.HTM#part";
+    QTest::newRow("count shorter than the pairs") << "" << book(contextTable(pairs, 8)) << 8u << "";
+    QTest::newRow("last pair cut short") << "" << book(contextTable({{8, 26}}).chopped(4)) << 8u << "";
+    QTest::newRow("empty table") << "" << book(contextTable({})) << 7u << "";
+    QTest::newRow("table of no bytes") << "" << book(QByteArray()) << 7u << "";
+    QTest::newRow("no strings") << "" << Objects{{"/#IVB", contextTable(pairs)}, {"/html/ui.htm", "ui"}} << 7u << "";
+}
+
+void TestBookFile::helpContexts()
+{
+    QFETCH(QString, book);
+    QFETCH(Objects, objects);
+    QFETCH(quint32, context);
+    QFETCH(QString, topic);
+
+    const QString path = book.isEmpty() ? m_books.write(objects)
+        : book.startsWith(QLatin1String("shared/")) ? sharedBookPath(book.mid(7)) : testBookPath(book);
+    if (path.isEmpty())
+        QSKIP("the real books are not here");
+    LCHMFile file;
+    QVERIFY(file.openBook(path));
+    QCOMPARE(file.topicForContext(context), topic);
 }
 
 QTEST_GUILESS_MAIN(TestBookFile)

@@ -7,6 +7,7 @@
 
 #include "browserengine.h"
 #include "chmwriter.h"
+#include "commandline.h"
 #include "contentswidget.h"
 #include "favoriteswidget.h"
 #include "indexwriter.h"
@@ -19,6 +20,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDockWidget>
 #include <QFile>
 #include <QListWidget>
@@ -188,6 +190,10 @@ private slots:
     void failedSave();
 
     void settingsFirstRun();
+    void lastPlace_data();
+    void lastPlace();
+    void lastPlacesKeepTheNewest();
+    void copyLinkRoundTrip();
     void noteColorKept();
     void geometryOnlyWhenNormal_data();
     void geometryOnlyWhenNormal();
@@ -266,6 +272,7 @@ void TestMainWindow::actions_data()
     row("saveAsAction", "Save current page as...", "SaveAs", "Save As", "Save current page as...");
     row("extractAction", "Extract current chm file", "Extract", "Extract", "Extract current chm file");
     row("copyAction", "Copy", "Copy", "  Copy  ", "Copy select text");
+    row("copyLinkAction", "Copy Link to This Page", "Copy", "Copy Link", "Copy a link that opens this book at this page");
     row("noteAction", "Note", "Note", " Note ", "Make note on current selected words with highlight ");
     row("eraseAction", "Erase", "unNote", " Erase ", "Erase all notes in current page");
     row("bookmarkAction", "Bookmark", "BookMark", "Bookmark", "Bookmark current page");
@@ -292,7 +299,7 @@ void TestMainWindow::actions()
         {"zoomInAction", w.zoomInAction}, {"zoomOutAction", w.zoomOutAction},
         {"fullScreenAction", w.fullScreenAction}, {"printAction", w.printAction},
         {"printPreviewAction", w.printPreviewAction}, {"saveAsAction", w.saveAsAction},
-        {"extractAction", w.extractAction}, {"copyAction", w.copyAction}, {"noteAction", w.noteAction},
+        {"extractAction", w.extractAction}, {"copyAction", w.copyAction}, {"copyLinkAction", w.copyLinkAction}, {"noteAction", w.noteAction},
         {"eraseAction", w.eraseAction}, {"bookmarkAction", w.bookmarkAction}, {"quitAction", w.quitAction},
         {"noteColorAction", w.noteColorAction}, {"aboutAction", w.aboutAction},
         {"panel toggle", w.panelDock->toggleViewAction()},
@@ -366,7 +373,7 @@ void TestMainWindow::contextMenu()
 
     const QList<QAction*> expected = {
         w.panelDock->toggleViewAction(), w.backAction, w.forwardAction, w.homeAction, nullptr,
-        w.copyAction, w.noteAction, w.eraseAction, w.zoomInAction, w.zoomOutAction, nullptr,
+        w.copyAction, w.copyLinkAction, w.noteAction, w.eraseAction, w.zoomInAction, w.zoomOutAction, nullptr,
         w.bookmarkAction, w.saveAsAction, w.printPreviewAction, w.printAction, nullptr,
         w.fullScreenAction, w.quitAction, nullptr, w.openAction, w.helpAction};
     QCOMPARE(w.menus.constFirst(), expected);
@@ -376,6 +383,24 @@ void TestMainWindow::contextMenu()
     QApplication::sendEvent(w.view, &event);
     QCOMPARE(w.menus.size(), 2);
     QCOMPARE(w.menus.constLast(), expected);
+
+    // The window's own menu runs no loop of its own: the page engine that asked for it goes on
+    // answering (a command chosen in it may wait for the page).
+    MainWindow plain;
+    plain.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plain));
+    QTimer::singleShot(2000, &plain, [&plain] {   // ends a menu that would wait for a click
+        for (QMenu* open : plain.findChildren<QMenu*>())
+            open->close();
+    });
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5), plain.pageView()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(plain.pageView(), &request);
+    QMenu* shown = nullptr;
+    for (QMenu* menu : plain.findChildren<QMenu*>())
+        shown = menu->isVisible() ? menu : shown;
+    QVERIFY(shown);
+    QVERIFY(shown->actions().contains(plain.copyLinkAction));
+    shown->close();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1027,6 +1052,122 @@ void TestMainWindow::geometryOnlyWhenNormal()
     QCOMPARE(next.size(), QSize(640, 420));
     QCOMPARE(next.pos(), QPoint(80, 90));
     QCOMPARE(next.windowState(), Qt::WindowNoState);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The last place, and the link to the page shown
+
+void TestMainWindow::lastPlace_data()
+{
+    QTest::addColumn<QString>("between");   // what happens between the two runs
+    QTest::addColumn<QString>("reopened");  // the page the second run ends on
+
+    QTest::newRow("restart") << "" << "/html/dialogs/options.htm";
+    QTest::newRow("another book at the same path") << "replace" << "/index.htm";
+    QTest::newRow("setting turned off") << "off" << "/index.htm";
+    QTest::newRow("page no longer in the book") << "gone" << "/index.htm";
+}
+
+void TestMainWindow::lastPlace()
+{
+    QFETCH(QString, between);
+    QFETCH(QString, reopened);
+
+    const QString path = copyBook(testBookPath("contexts.chm"));
+    {
+        ProbeWindow w;
+        QSignalSpy reported(w.view, &ViewWidget::urlToFavorites);
+        w.setStartTopic("/html/dialogs/options.htm", std::nullopt);
+        w.loadBook(path);
+        w.show();
+        QVERIFY(showsPage(reported, "/html/dialogs/options.htm"));
+        w.view->findChild<QWebEngineView*>()->page()->runJavaScript(QStringLiteral("window.scrollTo(0, 600)"));
+        QTRY_COMPARE(w.view->scrollPosition().value_or(QPoint()).y(), 600);
+        if (between == QLatin1String("off")) {   // as the reader does it, in the Open menu
+            w.fillOpenMenu();
+            QAction* setting = w.openMenu->actions().constLast();
+            QVERIFY(setting->isChecked());
+            setting->trigger();
+        }
+        QVERIFY(w.close());
+    }
+    QSettings settings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"));
+    if (between == QLatin1String("replace")) {   // a new edition with the same pages
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QFile::copy(testBookPath("contexts.chm"), path));
+        QFile copy(path);
+        QVERIFY(copy.open(QIODevice::ReadWrite));
+        QVERIFY(copy.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+    } else if (between == QLatin1String("gone")) {
+        LastPlaces::remember(settings, path, {QStringLiteral("/gone.htm"), QPoint(0, 600)});
+    }
+
+    ProbeWindow w;
+    QSignalSpy reported(w.view, &ViewWidget::urlToFavorites);
+    w.loadBook(path);
+    w.show();
+    QVERIFY(showsPage(reported, reopened));
+    QTest::qWait(500);   // a page that followed the home page would have loaded by now
+    QCOMPARE(reported.constLast().at(0).toString(), reopened);
+    QCOMPARE(w.notice(), QString());
+    if (between.isEmpty()) {
+        QTRY_COMPARE(w.view->scrollPosition().value_or(QPoint()).y(), 600);
+        QCOMPARE(reported.constFirst().at(0).toString(), QStringLiteral("/index.htm"));
+        reported.clear();
+        w.back();   // back leads to the home page
+        QVERIFY(showsPage(reported, "/index.htm"));
+    }
+}
+
+void TestMainWindow::lastPlacesKeepTheNewest()
+{
+    QTemporaryDir dir;
+    QStringList books;
+    for (int i = 0; i <= LastPlaces::kMaxBooks + 1; ++i) {
+        books << dir.filePath(QStringLiteral("%1.chm").arg(i));
+        QFile file(books.constLast());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("x") == 1);
+    }
+    QSettings settings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"));
+    for (int i = 0; i < LastPlaces::kMaxBooks; ++i)
+        LastPlaces::remember(settings, books.at(i), {QStringLiteral("/p.htm"), QPoint(0, i)});
+    LastPlaces::remember(settings, books.at(0), {QStringLiteral("/p.htm"), QPoint(0, 0)});   // used again
+    LastPlaces::remember(settings, books.at(LastPlaces::kMaxBooks), {QStringLiteral("/p.htm"), QPoint(0, 1)});
+    QVERIFY(LastPlaces::find(settings, books.at(0)));
+    QVERIFY(!LastPlaces::find(settings, books.at(1)));   // the least recently used went
+    QCOMPARE(LastPlaces::find(settings, books.at(2)).value_or(LastPlaces::Place()).scroll, QPoint(0, 2));
+    QVERIFY(LastPlaces::find(settings, books.at(LastPlaces::kMaxBooks)));
+    QVERIFY(!LastPlaces::find(settings, books.at(LastPlaces::kMaxBooks + 1)));
+}
+
+void TestMainWindow::copyLinkRoundTrip()
+{
+    // A folder name with a '%' and a space: the link decodes to it once, and to nothing else.
+    const QString path = copyBook(testBookPath("contexts.chm"), QStringLiteral("100% sure/My Book.chm"));
+    const QString page = QStringLiteral("/html/dialogs/options.htm#advanced");
+    QString link;
+    {
+        ProbeWindow w;
+        QSignalSpy reported(w.view, &ViewWidget::urlToFavorites);
+        w.setStartTopic(page, std::nullopt);
+        w.loadBook(path);
+        w.show();
+        QVERIFY(showsPage(reported, page));
+        w.copyLink();
+        link = QApplication::clipboard()->text();
+        QVERIFY(w.close());
+    }
+    QCOMPARE(link, QString(path).replace(QLatin1Char('%'), QLatin1String("%25")) + QStringLiteral("::") + page);
+    const StartRequest request = parseCommandLine({link});
+    QCOMPARE(request.bookPath, path);
+    QCOMPARE(request.topic, page);
+
+    ProbeWindow w;
+    QSignalSpy reported(w.view, &ViewWidget::urlToFavorites);
+    w.setStartTopic(request.topic, request.context);
+    w.loadBook(request.bookPath);
+    w.show();
+    QVERIFY(showsPage(reported, page));
 }
 
 int main(int argc, char** argv)

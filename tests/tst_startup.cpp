@@ -2,9 +2,12 @@
 // (this test started again with "--child"), with its boxes answered and its window closed by a
 // watcher that reports what it saw on standard output.
 
+#include "booklocation.h"
+#include "commandline.h"
 #include "mainwindow.h"
 #include "startup.h"
 #include "testbooks.h"
+#include "viewwidget.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -69,7 +72,15 @@ int runChild(int argc, char** argv)
         if (!window)
             return;
         report(QStringLiteral("window\t%1\t%2").arg(window->windowTitle()).arg(window->isVisible()));
-        QTimer::singleShot(200, window, &QWidget::close);
+        // The first page of the book once it is loaded, and the message above it.
+        QObject::connect(window->pageView(), &ViewWidget::canNote, window, [window] {
+            const BookLocation shown = window->pageView()->shownPlace();
+            if (!shown.isValid() || !window->isVisible())
+                return;
+            report(QStringLiteral("page\t%1\t%2").arg(shown.pathWithFragment(), window->notice()));
+            window->close();
+        });
+        QTimer::singleShot(60000, window, &QWidget::close);
     };
     const int status = runPagewick(childArgc, args.data(), hooks);
     report(QStringLiteral("exit\t%1").arg(status));
@@ -85,6 +96,10 @@ class TestStartup : public QObject
 private slots:
     void isBookName_data();
     void isBookName();
+    void commandLine_data();
+    void commandLine();
+    void options_data();
+    void options();
     void notABook_data();
     void notABook();
     void unreadableBook();
@@ -152,6 +167,89 @@ void TestStartup::isBookName()
     QCOMPARE(::isBookName(text), book);
 }
 
+void TestStartup::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("book");      // "./" stands for the current folder
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<qint64>("context");    // -1: none
+
+    const int open = int(StartRequest::Kind::Open);
+    const int notABook = int(StartRequest::Kind::NotABook);
+    const int invalid = int(StartRequest::Kind::Invalid);
+    QTest::newRow("nothing") << QStringList() << open << "" << "" << qint64(-1);
+    QTest::newRow("a book, as it stands") << QStringList{"a/../guide.chm"} << open << "a/../guide.chm" << "" << qint64(-1);
+    QTest::newRow("relative book and topic") << QStringList{"books/guide.chm::/sub/page.htm"} << open
+                                             << "./books/guide.chm" << "/sub/page.htm" << qint64(-1);
+    QTest::newRow("fragment, topic without /") << QStringList{"/b/guide.chm::sub/page.htm#part"} << open << "/b/guide.chm"
+                                               << "/sub/page.htm#part" << qint64(-1);
+    QTest::newRow("mk:@MSITStore:") << QStringList{"mk:@MSITStore:/b/guide.chm::/a.htm"} << open << "/b/guide.chm"
+                                    << "/a.htm" << qint64(-1);
+    QTest::newRow("ms-its:, any case") << QStringList{"MS-ITS:guide.CHM::/a.htm"} << open << "./guide.CHM" << "/a.htm"
+                                       << qint64(-1);
+    QTest::newRow("its:, no topic") << QStringList{"its:/b/guide.chm"} << open << "/b/guide.chm" << "" << qint64(-1);
+    QTest::newRow("escapes decoded once") << QStringList{"ms-its:/b/My%20Book.chm::/a%20b%2525.htm#x%23y"} << open
+                                          << "/b/My Book.chm" << "/a b%2525.htm#x#y" << qint64(-1);
+    QTest::newRow("file URL") << QStringList{"file:///b/My%20Book.chm"} << open << "/b/My Book.chm" << "" << qint64(-1);
+    QTest::newRow("only the first counts") << QStringList{"/b/a.chm::/a.htm", "/b/c.chm::/c.htm"} << open << "/b/a.chm"
+                                           << "/a.htm" << qint64(-1);
+    QTest::newRow("a topic of no book") << QStringList{"guide.txt::/a.htm"} << notABook << "" << "" << qint64(-1);
+    QTest::newRow("context, decimal") << QStringList{"--context", "42", "g.chm"} << open << "g.chm" << "" << qint64(42);
+    QTest::newRow("context, hex, joined") << QStringList{"g.chm", "--context=0xFFFFFFFF"} << open << "g.chm" << ""
+                                          << qint64(0xFFFFFFFF);
+    QTest::newRow("context without a book") << QStringList{"--context", "0"} << open << "" << "" << qint64(0);
+    QTest::newRow("after --, an argument") << QStringList{"--", "--context"} << notABook << "" << "" << qint64(-1);
+    QTest::newRow("context not a number") << QStringList{"--context", "two", "g.chm"} << invalid << "" << "" << qint64(-1);
+    QTest::newRow("context too large") << QStringList{"--context=4294967296", "g.chm"} << invalid << "" << "" << qint64(-1);
+    QTest::newRow("context negative") << QStringList{"--context", "-1"} << invalid << "" << "" << qint64(-1);
+    QTest::newRow("context missing") << QStringList{"g.chm", "--context"} << invalid << "" << "" << qint64(-1);
+}
+
+void TestStartup::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, kind);
+    QFETCH(QString, book);
+    QFETCH(QString, topic);
+    QFETCH(qint64, context);
+
+    if (book.startsWith(QLatin1String("./")))
+        book = QDir::current().absoluteFilePath(book.mid(2));
+    const StartRequest request = parseCommandLine(arguments);
+    QCOMPARE(int(request.kind), kind);
+    if (kind != int(StartRequest::Kind::Open))
+        return;
+    QCOMPARE(request.bookPath, book);
+    QCOMPARE(request.topic, topic);
+    QCOMPARE(request.context ? qint64(*request.context) : qint64(-1), context);
+}
+
+void TestStartup::options_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("firstLine");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("--help") << QStringList{"--help", "guide.chi"} << "Usage: pagewick [--context N] [BOOK]" << 0;
+    QTest::newRow("-h") << QStringList{"guide.chm", "-h"} << "Usage: pagewick [--context N] [BOOK]" << 0;
+    QTest::newRow("malformed option") << QStringList{"--context", "x"} << "exit\t2" << 2;
+}
+
+void TestStartup::options()
+{
+    // No window and no box: the text goes to the terminal.
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, firstLine);
+    QFETCH(int, status);
+    int exitCode = -1;
+    const QStringList lines = run(m_dir.path(), arguments, &exitCode);
+    QVERIFY(!lines.isEmpty());
+    QCOMPARE(lines.constFirst(), firstLine);
+    QCOMPARE(lines.constLast(), QStringLiteral("exit\t%1").arg(status));
+    QCOMPARE(exitCode, status);
+}
+
 void TestStartup::notABook_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -181,27 +279,48 @@ void TestStartup::unreadableBook()
 
 void TestStartup::bookOpens_data()
 {
-    QTest::addColumn<QString>("copyAs");          // the name the test book gets in the folder
+    QTest::addColumn<QString>("source");          // the test book copied into the folder
+    QTest::addColumn<QString>("copyAs");          // the name it gets there
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("page");            // the first page shown, and the message above it
+    QTest::addColumn<QString>("notice");
 
-    QTest::newRow("no argument: the help book") << "Help.chm" << QStringList() << "Pagewick 1.0  - [Help.chm]";
-    QTest::newRow("relative, capital ending") << "Guide.CHM" << QStringList{"Guide.CHM"} << "Pagewick 1.0  - [Guide.CHM]";
-    QTest::newRow("second argument ignored") << "english.chm" << QStringList{"english.chm", "other.txt"}
-                                             << "Pagewick 1.0  - [english.chm]";
+    const auto row = [](const char* name, const char* source, const char* copyAs, const QStringList& arguments,
+                        const char* page, const QString& notice = QString()) {
+        QTest::newRow(name) << source << copyAs << arguments << QStringLiteral("Pagewick 1.0  - [%1]").arg(QLatin1String(copyAs))
+                            << page << notice;
+    };
+    row("no argument: the help book", "english.chm", "Help.chm", {}, "/index.htm");
+    row("relative, capital ending", "english.chm", "Guide.CHM", {"Guide.CHM"}, "/index.htm");
+    row("second argument ignored", "english.chm", "english.chm", {"english.chm", "other.txt"}, "/index.htm");
+    row("topic with a fragment", "english.chm", "english.chm", {"./english.chm::sub/deep/leaf.htm#top"},
+        "/sub/deep/leaf.htm#top");
+    row("ms-its: with escapes", "english.chm", "My Book.chm", {"ms-its:My%20Book.chm::/sub/page%2Ehtm"}, "/sub/page.htm");
+    row("topic not in the book", "english.chm", "english.chm", {"english.chm::/gone.htm"}, "/index.htm",
+        "/gone.htm is not in this book; its home page is shown instead.");
+    row("help context", "contexts.chm", "contexts.chm", {"--context", "2", "contexts.chm"}, "/html/dialogs/options.htm");
+    row("help context in hex, after the book", "contexts.chm", "contexts.chm", {"contexts.chm", "--context=0x1f4"},
+        "/html/general.htm");
+    row("help context not in the book", "contexts.chm", "contexts.chm", {"contexts.chm", "--context", "7"}, "/index.htm",
+        "Help context 7 is not in this book.");
 }
 
 void TestStartup::bookOpens()
 {
+    QFETCH(QString, source);
     QFETCH(QString, copyAs);
     QFETCH(QStringList, arguments);
     QFETCH(QString, title);
+    QFETCH(QString, page);
+    QFETCH(QString, notice);
 
     QTemporaryDir folder;
-    QVERIFY(QFile::copy(testBookPath(QStringLiteral("english.chm")), folder.filePath(copyAs)));
+    QVERIFY(QFile::copy(testBookPath(source), folder.filePath(copyAs)));
     int status = -1;
     const QStringList lines = run(folder.path(), arguments, &status);
-    QCOMPARE(lines, QStringList({QStringLiteral("window\t%1\t1").arg(title), "exit\t0"}));
+    QCOMPARE(lines, QStringList({QStringLiteral("window\t%1\t1").arg(title), QStringLiteral("page\t%1\t%2").arg(page, notice),
+                                 "exit\t0"}));
     QCOMPARE(status, 0);
 }
 
@@ -253,7 +372,7 @@ void TestStartup::installedHelpBookOpens()
 
     int status = -1;
     const QStringList lines = run(prefix.filePath(QStringLiteral("home")), {}, &status, program);
-    QCOMPARE(lines, QStringList({"window\tPagewick 1.0  - [Help.chm]\t1", "exit\t0"}));
+    QCOMPARE(lines, QStringList({"window\tPagewick 1.0  - [Help.chm]\t1", "page\t/index.htm\t", "exit\t0"}));
     QCOMPARE(status, 0);
 }
 

@@ -67,6 +67,18 @@ void ViewWidget::setCurrentPage(QString url)
     navigateToAsked();
 }
 
+void ViewWidget::setCurrentPageAt(QString url, QPoint scroll)
+{
+    savedScrollLeft = scroll.x();
+    savedScrollTop = scroll.y();
+    setCurrentPage(url);
+}
+
+std::optional<QPoint> ViewWidget::scrollPosition()
+{
+    return browser->scrollPosition();
+}
+
 void ViewWidget::setCurrentPageBySearch(QString url, QString keyW)
 {
     searchPending = true;

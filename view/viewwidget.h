@@ -3,6 +3,7 @@
 #include "booklocation.h"
 #include "textrange.h"
 
+#include <QPoint>
 #include <QString>
 #include <QWidget>
 
@@ -31,8 +32,14 @@ public:
     using WarningHandler = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
     void setWarningHandler(WarningHandler handler);
 
+    // The page on show, as last reported (or asked for), and its scroll position (waits).
+    BookLocation shownPlace() const { return shown; }
+    std::optional<QPoint> scrollPosition();
+
 public slots:
     void setCurrentPage(QString url);
+    // The same, scrolled to scroll once it is loaded.
+    void setCurrentPageAt(QString url, QPoint scroll);
     void setCurrentPageBySearch(QString url, QString keyW);
     void setHomeUrl(QString url);
     void setCurrentUrlAgain(QString url);

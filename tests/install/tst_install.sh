@@ -88,11 +88,11 @@ desktop="$prefix/share/applications/pagewick.desktop"
 if [[ -f "$desktop" ]]; then
     desktop-file-validate "$desktop" >&2 || fail "desktop-file-validate rejects pagewick.desktop"
     # The menu starts "pagewick" with no argument (the program then opens its help book);
-    # a file manager adds the book's local path.
-    grep -qx 'Exec=pagewick %f' "$desktop" || fail "pagewick.desktop does not start 'pagewick %f'"
+    # a file manager adds the book's path or file URL, a link handler the ms-its: link.
+    grep -qx 'Exec=pagewick %u' "$desktop" || fail "pagewick.desktop does not start 'pagewick %u'"
     grep -qx 'Icon=pagewick' "$desktop" || fail "pagewick.desktop does not name the installed icon"
     mime_types=$(sed -n 's/^MimeType=//p' "$desktop")
-    for type in application/vnd.ms-htmlhelp application/x-chm; do
+    for type in application/vnd.ms-htmlhelp application/x-chm x-scheme-handler/ms-its; do
         [[ ";$mime_types" == *";$type;"* ]] || fail "pagewick.desktop does not open $type"
     done
     # Each type is one the shared MIME database knows, as a type or an alias.
@@ -100,7 +100,7 @@ if [[ -f "$desktop" ]]; then
     if [[ -f "$database" ]]; then
         IFS=';' read -ra types <<<"$mime_types"
         for type in "${types[@]}"; do
-            [[ -z "$type" ]] && continue
+            [[ -z "$type" || "$type" == x-scheme-handler/* ]] && continue
             grep -qE "(mime-type|alias) type=\"$type\"" "$database" || fail "MIME type $type is unknown"
         done
     fi
