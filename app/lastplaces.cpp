@@ -1,7 +1,7 @@
 #include "lastplaces.h"
 
-#include <QDateTime>
-#include <QFileInfo>
+#include "bookidentity.h"
+
 #include <QSettings>
 #include <QVector>
 
@@ -27,15 +27,15 @@ struct Entry
     LastPlaces::Place place;
 };
 
-// The identity of the file at bookPath; an empty path when there is no such file.
+// The identity of the file at bookPath (BookIdentity); an empty path when there is no such file.
 Entry identityOf(const QString& bookPath)
 {
-    const QFileInfo file(bookPath);
+    const BookIdentity book = BookIdentity::ofPath(bookPath);
     Entry entry;
-    entry.path = file.canonicalFilePath();
-    if (!entry.path.isEmpty()) {
-        entry.size = file.size();
-        entry.modified = file.lastModified().toMSecsSinceEpoch();
+    if (book.stamp() != ItsfFileStamp()) {
+        entry.path = book.canonicalPath();
+        entry.size = qint64(book.stamp().size);
+        entry.modified = book.stamp().modifiedNs / 1000000;
     }
     return entry;
 }

@@ -10,6 +10,7 @@
 #include "commandline.h"
 #include "contentswidget.h"
 #include "favoriteswidget.h"
+#include "indexwidget.h"
 #include "indexwriter.h"
 #include "mainwindow.h"
 #include "searchwidget.h"
@@ -485,9 +486,13 @@ void TestMainWindow::checkLoadBook(bool staged)
     // The title names the file, not the book's own title, with two spaces before the dash.
     QCOMPARE(w.windowTitle(), QStringLiteral("Pagewick 1.0  - [%1]").arg(fileName));
     QVERIFY(!w.bookUnreadable());
-    // The contents, the tabs and any message follow from the worker, in one delivery.
-    QTRY_VERIFY_WITH_TIMEOUT(!w.outlinePending, kLoadTimeoutMs);
-    QCOMPARE(tabTitles(w), tabs);
+    // The contents, the tabs and any message follow from the worker, in one delivery. The
+    // keyword index comes from a worker of its own and adds its tab whenever it is read: that
+    // tab is left out here.
+    QTRY_VERIFY_WITH_TIMEOUT(!w.outlinePending && !w.indexWidget->isLoading(), kLoadTimeoutMs);
+    QStringList shownTabs = tabTitles(w);
+    shownTabs.removeAll(QStringLiteral("Index"));
+    QCOMPARE(shownTabs, tabs);
     QCOMPARE(w.panelTabs->currentWidget() == w.contentsWidget, tabs.first() == QLatin1String("Contents"));
     if (message.isEmpty())
         QCOMPARE(w.contents.isEmpty(), !tabs.contains(QStringLiteral("Contents")));
