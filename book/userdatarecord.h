@@ -25,7 +25,6 @@ struct PageNotes
 class NoteStore : public QVector<PageNotes>
 {
 public:
-    bool hasNotesFor(const QString& path) const { return notesFor(path) != nullptr; }
     const PageNotes* notesFor(const QString& path) const
     {
         for (const PageNotes& page : *this) {
