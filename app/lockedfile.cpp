@@ -1,5 +1,7 @@
 #include "lockedfile.h"
 
+#include "itsfarchive.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,8 +19,8 @@ namespace {
 
 bool sameFile(int a, int b)
 {
-    struct stat sa, sb;
-    return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    ItsfFileStamp sa, sb;
+    return ItsfFileStamp::ofDescriptor(a, &sa) && ItsfFileStamp::ofDescriptor(b, &sb) && sa.isSameFile(sb);
 }
 
 } // namespace

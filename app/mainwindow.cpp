@@ -133,87 +133,62 @@ MainWindow::MainWindow()
 MainWindow::~MainWindow() = default;
 
 QAction* MainWindow::makeAction(const char* iconName, const QString& text, const QString& iconText,
-                                const QString& toolTip)
+                                const QString& toolTip, void (MainWindow::*slot)())
 {
     auto* action = new QAction(QIcon(QStringLiteral(":/images/") + QLatin1String(iconName)), text, this);
     action->setIconText(iconText);
     if (!toolTip.isNull())
         action->setToolTip(toolTip);
+    if (slot)
+        connect(action, &QAction::triggered, this, slot);
     return action;
 }
 
 void MainWindow::createActions()
 {
-    backAction = makeAction("Back.png", tr("Back"), QStringLiteral("  Back  "), tr("Go back"));
-    connect(backAction, &QAction::triggered, this, &MainWindow::back);
-
-    forwardAction = makeAction("Forward.png", tr("Forward"), QStringLiteral("Forward"), tr("Go Forward"));
-    connect(forwardAction, &QAction::triggered, this, &MainWindow::forward);
-
-    homeAction = makeAction("Home.png", tr("Home"), QStringLiteral("  Home  "), tr("Go home page"));
-    connect(homeAction, &QAction::triggered, this, &MainWindow::home);
-
-    zoomInAction = makeAction("ZoomIn.png", tr("Zoom In"), QStringLiteral("Zoom In"), tr("Zoom In current page"));
-    connect(zoomInAction, &QAction::triggered, this, &MainWindow::zoomIn);
-
-    zoomOutAction = makeAction("ZoomOut.png", tr("Zoom Out"), QStringLiteral("Zoom Out"), tr("Zoom Out current page"));
-    connect(zoomOutAction, &QAction::triggered, this, &MainWindow::zoomOut);
-
-    fullScreenAction = makeAction("FullScreen.png", tr("FullScreen"), QStringLiteral("FullScreen"), tr("Full Screen"));
+    backAction = makeAction("Back.png", tr("Back"), QStringLiteral("  Back  "), tr("Go back"), &MainWindow::back);
+    forwardAction = makeAction("Forward.png", tr("Forward"), QStringLiteral("Forward"), tr("Go Forward"),
+                               &MainWindow::forward);
+    homeAction = makeAction("Home.png", tr("Home"), QStringLiteral("  Home  "), tr("Go home page"), &MainWindow::home);
+    zoomInAction = makeAction("ZoomIn.png", tr("Zoom In"), QStringLiteral("Zoom In"), tr("Zoom In current page"),
+                              &MainWindow::zoomIn);
+    zoomOutAction = makeAction("ZoomOut.png", tr("Zoom Out"), QStringLiteral("Zoom Out"), tr("Zoom Out current page"),
+                               &MainWindow::zoomOut);
+    fullScreenAction = makeAction("FullScreen.png", tr("FullScreen"), QStringLiteral("FullScreen"), tr("Full Screen"),
+                                  &MainWindow::fullScreen);
     fullScreenAction->setCheckable(true);
-    connect(fullScreenAction, &QAction::triggered, this, &MainWindow::fullScreen);
-
-    printAction = makeAction("Print.png", tr("Print"), QStringLiteral("  Print  "), tr("Print current page "));
-    connect(printAction, &QAction::triggered, this, &MainWindow::print);
-
+    printAction = makeAction("Print.png", tr("Print"), QStringLiteral("  Print  "), tr("Print current page "),
+                             &MainWindow::print);
     printPreviewAction = makeAction("PrintPreview.png", tr("PrintPreview"), QStringLiteral("Print preview"),
-                                    tr("Preview current page before print"));
-    connect(printPreviewAction, &QAction::triggered, this, &MainWindow::printPreview);
-
+                                    tr("Preview current page before print"), &MainWindow::printPreview);
     saveAsAction = makeAction("SaveAs.png", tr("Save current page as..."), QStringLiteral("Save As"),
-                              tr("Save current page as..."));
-    connect(saveAsAction, &QAction::triggered, this, &MainWindow::saveAs);
-
+                              tr("Save current page as..."), &MainWindow::saveAs);
     extractAction = makeAction("Extract.png", tr("Extract current chm file"), QStringLiteral("Extract"),
-                               tr("Extract current chm file"));
-    connect(extractAction, &QAction::triggered, this, &MainWindow::extract);
-
-    copyAction = makeAction("Copy.png", tr("Copy"), QStringLiteral("  Copy  "), tr("Copy select text"));
-    connect(copyAction, &QAction::triggered, this, &MainWindow::copy);
-
+                               tr("Extract current chm file"), &MainWindow::extract);
+    copyAction = makeAction("Copy.png", tr("Copy"), QStringLiteral("  Copy  "), tr("Copy select text"), &MainWindow::copy);
     copyLinkAction = makeAction("Copy.png", tr("Copy Link to This Page"), tr("Copy Link"),
-                                tr("Copy a link that opens this book at this page"));
-    connect(copyLinkAction, &QAction::triggered, this, &MainWindow::copyLink);
-
+                                tr("Copy a link that opens this book at this page"), &MainWindow::copyLink);
     noteAction = makeAction("Note.png", tr("Note"), QStringLiteral(" Note "),
-                            tr("Make note on current selected words with highlight "));
-    connect(noteAction, &QAction::triggered, this, &MainWindow::note);
-
-    eraseAction = makeAction("unNote.png", tr("Erase"), QStringLiteral(" Erase "), tr("Erase all notes in current page"));
-    connect(eraseAction, &QAction::triggered, this, &MainWindow::unNote);
-
-    bookmarkAction = makeAction("BookMark.png", tr("Bookmark"), QStringLiteral("Bookmark"), tr("Bookmark current page"));
-    connect(bookmarkAction, &QAction::triggered, this, &MainWindow::bookmark);
-
+                            tr("Make note on current selected words with highlight "), &MainWindow::note);
+    eraseAction = makeAction("unNote.png", tr("Erase"), QStringLiteral(" Erase "), tr("Erase all notes in current page"),
+                             &MainWindow::unNote);
+    bookmarkAction = makeAction("BookMark.png", tr("Bookmark"), QStringLiteral("Bookmark"), tr("Bookmark current page"),
+                                &MainWindow::bookmark);
     quitAction = makeAction("Quit.png", tr("Quit"), QStringLiteral("  Quit  "), QString());
     connect(quitAction, &QAction::triggered, this, &QWidget::close);
-
     noteColorAction = makeAction("Colors.png", tr("Scribe color Preference..."), tr("Note Color"),
-                                 tr("Note colors to choose"));
-    connect(noteColorAction, &QAction::triggered, this, &MainWindow::preference);
+                                 tr("Note colors to choose"), &MainWindow::preference);
+    aboutAction = makeAction("About.png", tr("About Pagewick..."), QStringLiteral(" About "), QString(), &MainWindow::about);
 
-    aboutAction = makeAction("About.png", tr("About Pagewick..."), QStringLiteral(" About "), QString());
-    connect(aboutAction, &QAction::triggered, this, &MainWindow::about);
-
-    openAction = makeAction("Open.png", tr("Open"), QStringLiteral("  Open  "), tr("Open another book in a new window"));
-    connect(openAction, &QAction::triggered, this, &MainWindow::openBook);
+    openAction = makeAction("Open.png", tr("Open"), QStringLiteral("  Open  "), tr("Open another book in a new window"),
+                            &MainWindow::openBook);
     openMenu = new QMenu(this);
     openMenu->setToolTipsVisible(true);
     connect(openMenu, &QMenu::aboutToShow, this, &MainWindow::fillOpenMenu);
     openAction->setMenu(openMenu);
 
-    helpAction = makeAction("Help.png", tr("Help"), QStringLiteral("  Help  "), tr("Open the user guide (F1)"));
-    connect(helpAction, &QAction::triggered, this, &MainWindow::help);
+    helpAction = makeAction("Help.png", tr("Help"), QStringLiteral("  Help  "), tr("Open the user guide (F1)"),
+                            &MainWindow::help);
 }
 
 void MainWindow::createPanels()

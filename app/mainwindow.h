@@ -149,8 +149,9 @@ private:
     void createActions();
     void createToolBar();
     void createPanels();
+    // An action with its toolbar icon and texts; `slot`, when given, runs on each trigger.
     QAction* makeAction(const char* iconName, const QString& text, const QString& iconText,
-                        const QString& toolTip);
+                        const QString& toolTip, void (MainWindow::*slot)() = nullptr);
     void fillContextMenu(QMenu* menu) const;
     void bookOpened();
     // Tells the reader when the book did not open; otherwise remembers it and reads its

@@ -81,9 +81,6 @@ public:
     // the script of its words. Reads the header, one descent and at most a few leaves.
     bool searchIndexHasWords();
     quint32 findLeafNode(const QByteArray& key, quint32 rootOffset, quint32 nodeSize, quint16 depth);
-    bool readLocationList(quint32 count, quint32 size, quint32 offset,
-                          quint8 docScale, quint8 docRoot, quint8 codeScale, quint8 codeRoot,
-                          quint8 locScale, quint8 locRoot, bool phraseMode, SearchHitList* hits);
     bool lookupPhrase(const QStringList& words, SearchHitList* hits);
     static void cleanSearchWord(QString& word);
     void collectResultPaths(const SearchHitList& hits, QStringList* results, int limit);

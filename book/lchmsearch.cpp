@@ -528,31 +528,6 @@ quint32 LCHMFileImpl::findLeafNode(const QByteArray& key, quint32 rootOffset, qu
     return current != previous ? current : 0;
 }
 
-bool LCHMFileImpl::readLocationList(quint32 count, quint32 size, quint32 offset,
-                                    quint8 docScale, quint8 docRoot, quint8 codeScale, quint8 codeRoot,
-                                    quint8 locScale, quint8 locRoot, bool phraseMode, SearchHitList* hits)
-{
-    if (!hits)
-        return false;
-    IndexHeader h;
-    h.docScale = docScale;
-    h.docRoot = docRoot;
-    h.codeScale = codeScale;
-    h.codeRoot = codeRoot;
-    h.locScale = locScale;
-    h.locRoot = locRoot;
-    LeafEntry entry;
-    entry.count = count;
-    entry.listSize = size;
-    entry.listOffset = offset;
-    QVector<DocHit> found;
-    if (!decodeLocationList(*this, entry, h, phraseMode, 0, &found))
-        return false;
-    for (DocHit& record : found)
-        hits->append(std::move(record.hit));
-    return true;
-}
-
 bool LCHMFileImpl::lookupPhrase(const QStringList& words, SearchHitList* hits)
 {
     if (!hasSearchIndex)

@@ -25,15 +25,6 @@ struct PageNotes
 class NoteStore : public QVector<PageNotes>
 {
 public:
-    bool hasNotesFor(const QString& path) const { return notesFor(path) != nullptr; }
-    const PageNotes* notesFor(const QString& path) const
-    {
-        for (const PageNotes& page : *this) {
-            if (page.path == path)
-                return &page;
-        }
-        return nullptr;
-    }
     // Appends the mark to the page's entry, or files a new entry for the page.
     void addMark(const QString& path, NoteMark mark)
     {

@@ -52,7 +52,6 @@ public:
     // The query of the last search that found something.
     QString lastQuery() const { return m_lastQuery; }
 
-    QLabel* promptLabel() const { return m_promptLabel; }
     QLineEdit* queryEdit() const { return m_queryEdit; }
     QPushButton* searchButton() const { return m_searchButton; }
     QListWidget* resultList() const { return m_resultList; }

@@ -89,10 +89,7 @@ BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
                 m_loading = false;
                 m_printing = false;
                 newDocument();
-                m_hasDocument = false;
-                m_pageText.clear();
-                m_pageTitle.clear();
-                emit documentComplete(false);
+                completeWithoutDocument();
             });
 }
 
@@ -201,6 +198,14 @@ void BrowserControl::newDocument()
     m_zoomReadBack.reset();
 }
 
+void BrowserControl::completeWithoutDocument()
+{
+    m_hasDocument = false;
+    m_pageText.clear();
+    m_pageTitle.clear();
+    emit documentComplete(false);
+}
+
 void BrowserControl::onUrlChanged(const QUrl& url)
 {
     // Book names without a folder resolve against the book shown.
@@ -251,10 +256,7 @@ void BrowserControl::onLoadFinished(bool ok)
         m_failedUrls.insert(m_page->url());
     }
     if (!ok) {
-        m_hasDocument = false;
-        m_pageText.clear();
-        m_pageTitle.clear();
-        emit documentComplete(false);
+        completeWithoutDocument();
         return;
     }
     captureText([this](bool captured) { emit documentComplete(captured); });

@@ -168,6 +168,8 @@ private:
 
     void onLoadStarted();
     void newDocument();
+    // The page ended without a document to show: no text, no title, documentComplete(false).
+    void completeWithoutDocument();
     void onUrlChanged(const QUrl& url);
     // Drops of files pass through the view's widgets to the window, which opens dropped books;
     // Ctrl+wheel becomes zoomWheeled.

@@ -202,36 +202,22 @@ void ViewWidget::setBookPath(QString path)
 
 void ViewWidget::zoomIn()
 {
-    const std::optional<double> zoom = browser->zoom();
-    if (!zoom)
-        return;
-    const double z = *zoom;
-    double next;
-    if (z > 1)
-        next = z + 0.1;
-    else if (z == 0.9)
-        next = 1.0;
-    else
-        next = 1.1;
-    browser->setZoom(next);
-    zoomFactor = next;
+    stepZoom([](double z) { return z > 1 ? z + 0.1 : z == 0.9 ? 1.0 : 1.1; });
 }
 
 void ViewWidget::zoomOut()
 {
+    stepZoom([](double z) { return z >= 1 ? z - 0.1 : z == 0 ? 0.9 : z; });
+}
+
+void ViewWidget::stepZoom(double (*next)(double))
+{
     const std::optional<double> zoom = browser->zoom();
     if (!zoom)
         return;
-    const double z = *zoom;
-    double next;
-    if (z >= 1)
-        next = z - 0.1;
-    else if (z == 0)
-        next = 0.9;
-    else
-        next = z;
-    browser->setZoom(next);
-    zoomFactor = next;
+    const double z = next(*zoom);
+    browser->setZoom(z);
+    zoomFactor = z;
 }
 
 void ViewWidget::print()

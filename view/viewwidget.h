@@ -90,6 +90,8 @@ signals:
     void historyChanged(bool canGoBack, bool canGoForward, bool canGoHome);
 
 private:
+    // Sets the page zoom to next(the engine's zoom); nothing while the engine reports none.
+    void stepZoom(double (*next)(double));
     friend class TestViewWidget;
     friend class TestNotes;
 
