@@ -74,8 +74,8 @@ QStringList droppedBooks(const QMimeData* data)
 
 // Tab runs from the panels' tabs through the panel shown to the page and its find bar: the
 // widgets inside each group that take the focus, in their own order, group after group (a
-// widget in two groups goes with the first). A
-// panel added to the tabs joins the chain at its end, so the chain is put in order again then.
+// widget in two groups goes with the first). A panel added to the tabs joins the chain at its
+// end, so the chain is put in order again then.
 void chainFocus(QWidget* window, std::initializer_list<QWidget*> groups)
 {
     QList<QWidget*> order;

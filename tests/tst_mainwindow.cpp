@@ -707,6 +707,7 @@ void TestMainWindow::everyControlNamed()
     QCOMPARE(QAccessible::queryAccessibleInterface(w.toolBar->widgetForAction(w.backAction))->text(QAccessible::Name),
              QStringLiteral("Back"));
     QCOMPARE(w.backAction->iconText(), QStringLiteral("  Back  "));   // the visible text keeps its spaces
+    QTRY_COMPARE(page->focusProxy()->accessibleName(), QStringLiteral("Welcome"));   // the page's title
 
     // Tab runs from the panels' tabs through the panel to the page, then the find bar.
     w.panelTabs->setCurrentWidget(w.contentsWidget);
