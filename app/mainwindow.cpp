@@ -7,6 +7,7 @@
 #include "favoriteswidget.h"
 #include "indexwidget.h"
 #include "lchmfile.h"
+#include "readericons.h"
 #include "readersettings.h"
 #include "recentbooks.h"
 #include "startup.h"
@@ -71,6 +72,26 @@ QStringList droppedBooks(const QMimeData* data)
     return books;
 }
 
+// Tab runs from the panels' tabs through the panel shown to the page and its find bar: the
+// widgets inside each group that take the focus, in their own order, group after group (a
+// widget in two groups goes with the first). A panel added to the tabs joins the chain at its
+// end, so the chain is put in order again then.
+void chainFocus(QWidget* window, std::initializer_list<QWidget*> groups)
+{
+    QList<QWidget*> order;
+    for (QWidget* group : groups) {
+        QWidget* widget = window;
+        do {   // the chain is a ring through the window
+            if ((widget == group || group->isAncestorOf(widget)) && !widget->focusProxy()
+                && (widget->focusPolicy() & Qt::TabFocus) && !order.contains(widget))
+                order << widget;
+            widget = widget->nextInFocusChain();
+        } while (widget && widget != window);
+    }
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order.at(i - 1), order.at(i));
+}
+
 } // namespace
 
 MainWindow::MainWindow()
@@ -126,7 +147,7 @@ MainWindow::MainWindow()
     });
     setAcceptDrops(true);
 
-    setWindowIcon(QIcon(QStringLiteral(":/images/Icon.png")));
+    setWindowIcon(ReaderIcons::icon(QStringLiteral("Icon")));
     setWindowTitle(tr("Pagewick 1.0"));
 }
 
@@ -135,7 +156,7 @@ MainWindow::~MainWindow() = default;
 QAction* MainWindow::makeAction(const char* iconName, const QString& text, const QString& iconText,
                                 const QString& toolTip, void (MainWindow::*slot)())
 {
-    auto* action = new QAction(QIcon(QStringLiteral(":/images/") + QLatin1String(iconName)), text, this);
+    auto* action = new QAction(ReaderIcons::icon(QLatin1String(iconName)), text, this);
     action->setIconText(iconText);
     if (!toolTip.isNull())
         action->setToolTip(toolTip);
@@ -146,48 +167,48 @@ QAction* MainWindow::makeAction(const char* iconName, const QString& text, const
 
 void MainWindow::createActions()
 {
-    backAction = makeAction("Back.png", tr("Back"), QStringLiteral("  Back  "), tr("Go back"), &MainWindow::back);
-    forwardAction = makeAction("Forward.png", tr("Forward"), QStringLiteral("Forward"), tr("Go Forward"),
+    backAction = makeAction("Back", tr("Back"), QStringLiteral("  Back  "), tr("Go back"), &MainWindow::back);
+    forwardAction = makeAction("Forward", tr("Forward"), QStringLiteral("Forward"), tr("Go Forward"),
                                &MainWindow::forward);
-    homeAction = makeAction("Home.png", tr("Home"), QStringLiteral("  Home  "), tr("Go home page"), &MainWindow::home);
-    zoomInAction = makeAction("ZoomIn.png", tr("Zoom In"), QStringLiteral("Zoom In"), tr("Zoom In current page"),
+    homeAction = makeAction("Home", tr("Home"), QStringLiteral("  Home  "), tr("Go home page"), &MainWindow::home);
+    zoomInAction = makeAction("ZoomIn", tr("Zoom In"), QStringLiteral("Zoom In"), tr("Zoom In current page"),
                               &MainWindow::zoomIn);
-    zoomOutAction = makeAction("ZoomOut.png", tr("Zoom Out"), QStringLiteral("Zoom Out"), tr("Zoom Out current page"),
+    zoomOutAction = makeAction("ZoomOut", tr("Zoom Out"), QStringLiteral("Zoom Out"), tr("Zoom Out current page"),
                                &MainWindow::zoomOut);
-    fullScreenAction = makeAction("FullScreen.png", tr("FullScreen"), QStringLiteral("FullScreen"), tr("Full Screen"),
+    fullScreenAction = makeAction("FullScreen", tr("FullScreen"), QStringLiteral("FullScreen"), tr("Full Screen"),
                                   &MainWindow::fullScreen);
     fullScreenAction->setCheckable(true);
-    printAction = makeAction("Print.png", tr("Print"), QStringLiteral("  Print  "), tr("Print current page "),
+    printAction = makeAction("Print", tr("Print"), QStringLiteral("  Print  "), tr("Print current page "),
                              &MainWindow::print);
-    printPreviewAction = makeAction("PrintPreview.png", tr("PrintPreview"), QStringLiteral("Print preview"),
+    printPreviewAction = makeAction("PrintPreview", tr("PrintPreview"), QStringLiteral("Print preview"),
                                     tr("Preview current page before print"), &MainWindow::printPreview);
-    saveAsAction = makeAction("SaveAs.png", tr("Save current page as..."), QStringLiteral("Save As"),
+    saveAsAction = makeAction("SaveAs", tr("Save current page as..."), QStringLiteral("Save As"),
                               tr("Save current page as..."), &MainWindow::saveAs);
-    extractAction = makeAction("Extract.png", tr("Extract current chm file"), QStringLiteral("Extract"),
+    extractAction = makeAction("Extract", tr("Extract current chm file"), QStringLiteral("Extract"),
                                tr("Extract current chm file"), &MainWindow::extract);
-    copyAction = makeAction("Copy.png", tr("Copy"), QStringLiteral("  Copy  "), tr("Copy select text"), &MainWindow::copy);
-    copyLinkAction = makeAction("Copy.png", tr("Copy Link to This Page"), tr("Copy Link"),
+    copyAction = makeAction("Copy", tr("Copy"), QStringLiteral("  Copy  "), tr("Copy select text"), &MainWindow::copy);
+    copyLinkAction = makeAction("Copy", tr("Copy Link to This Page"), tr("Copy Link"),
                                 tr("Copy a link that opens this book at this page"), &MainWindow::copyLink);
-    noteAction = makeAction("Note.png", tr("Note"), QStringLiteral(" Note "),
+    noteAction = makeAction("Note", tr("Note"), QStringLiteral(" Note "),
                             tr("Make note on current selected words with highlight "), &MainWindow::note);
-    eraseAction = makeAction("unNote.png", tr("Erase"), QStringLiteral(" Erase "), tr("Erase all notes in current page"),
+    eraseAction = makeAction("unNote", tr("Erase"), QStringLiteral(" Erase "), tr("Erase all notes in current page"),
                              &MainWindow::unNote);
-    bookmarkAction = makeAction("BookMark.png", tr("Bookmark"), QStringLiteral("Bookmark"), tr("Bookmark current page"),
+    bookmarkAction = makeAction("BookMark", tr("Bookmark"), QStringLiteral("Bookmark"), tr("Bookmark current page"),
                                 &MainWindow::bookmark);
-    quitAction = makeAction("Quit.png", tr("Quit"), QStringLiteral("  Quit  "), QString());
+    quitAction = makeAction("Quit", tr("Quit"), QStringLiteral("  Quit  "), QString());
     connect(quitAction, &QAction::triggered, this, &QWidget::close);
-    noteColorAction = makeAction("Colors.png", tr("Scribe color Preference..."), tr("Note Color"),
+    noteColorAction = makeAction("Colors", tr("Scribe color Preference..."), tr("Note Color"),
                                  tr("Note colors to choose"), &MainWindow::preference);
-    aboutAction = makeAction("About.png", tr("About Pagewick..."), QStringLiteral(" About "), QString(), &MainWindow::about);
+    aboutAction = makeAction("About", tr("About Pagewick..."), QStringLiteral(" About "), QString(), &MainWindow::about);
 
-    openAction = makeAction("Open.png", tr("Open"), QStringLiteral("  Open  "), tr("Open another book in a new window"),
+    openAction = makeAction("Open", tr("Open"), QStringLiteral("  Open  "), tr("Open another book in a new window"),
                             &MainWindow::openBook);
     openMenu = new QMenu(this);
     openMenu->setToolTipsVisible(true);
     connect(openMenu, &QMenu::aboutToShow, this, &MainWindow::fillOpenMenu);
     openAction->setMenu(openMenu);
 
-    helpAction = makeAction("Help.png", tr("Help"), QStringLiteral("  Help  "), tr("Open the user guide (F1)"),
+    helpAction = makeAction("Help", tr("Help"), QStringLiteral("  Help  "), tr("Open the user guide (F1)"),
                             &MainWindow::help);
 }
 
@@ -199,9 +220,12 @@ void MainWindow::createPanels()
     panelTabs->setCurrentWidget(contentsWidget);
     panelDock->setWidget(panelTabs);
     addDockWidget(Qt::LeftDockWidgetArea, panelDock);
+    panelTabs->setAccessibleName(tr("Navigation Panels"));
+    panelTabs->tabBar()->setAccessibleName(tr("Panels"));
+    chainFocus(this, {panelTabs->tabBar(), panelTabs, view});
 
     QAction* toggle = panelDock->toggleViewAction();
-    toggle->setIcon(QIcon(QStringLiteral(":/images/TOC.png")));
+    toggle->setIcon(ReaderIcons::icon(QStringLiteral("TOC")));
     toggle->setIconText(QStringLiteral(" Panels "));
     toggle->setStatusTip(tr("Navigation Panels"));
     toggle->setToolTip(tr("Navigation Panels"));
@@ -241,6 +265,15 @@ void MainWindow::createToolBar()
     // A click opens the file dialog; the arrow beside it lists the recent books.
     if (auto* button = qobject_cast<QToolButton*>(toolBar->widgetForAction(openAction)))
         button->setPopupMode(QToolButton::MenuButtonPopup);
+
+    // Screen readers announce the buttons by their texts without the padding that spaces them
+    // out under the icons, and the tool tips tell what each does.
+    for (QAction* action : toolBar->actions()) {
+        if (QWidget* button = toolBar->widgetForAction(action))
+            button->setAccessibleName(action->iconText().trimmed());
+    }
+    if (auto* more = toolBar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(tr("More tools"));
 }
 
 void MainWindow::fillContextMenu(QMenu* menu) const
@@ -372,8 +405,10 @@ void MainWindow::bookOpened()
 // The Index tab comes after Bookmarks, and only for a book whose index holds keywords.
 void MainWindow::showIndex(int keywords)
 {
-    if (keywords > 0 && panelTabs->indexOf(indexWidget) < 0)
+    if (keywords > 0 && panelTabs->indexOf(indexWidget) < 0) {
         panelTabs->addTab(indexWidget, tr("Index"));
+        chainFocus(this, {panelTabs->tabBar(), panelTabs, view});
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -25,6 +25,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PAGEWICK_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt loads its SVG icon engine as a plugin, which dpkg-shlibdeps cannot see: without it the
+# reader's own icons, all SVG drawings, are blank.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
 # Books in Chinese, Japanese and Korean need fonts for those scripts.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 

@@ -1,11 +1,16 @@
 #include "contentswidget.h"
 
 #include "booklocation.h"
+#include "readericons.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QAbstractItemModel>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -18,6 +23,14 @@ namespace {
 
 // Image numbers that have an icon of their own; every other number shows the default icon.
 constexpr std::array<int, 7> kOwnIcons = {1, 9, 11, 17, 21, 25, 27};
+
+// The name of the picture shown for an image number (see ReaderIcons).
+QString iconName(int imageNumber)
+{
+    if (std::find(kOwnIcons.begin(), kOwnIcons.end(), imageNumber) != kOwnIcons.end())
+        return QStringLiteral("icon%1").arg(imageNumber);
+    return QStringLiteral("iconDefault");
+}
 
 // Under Qt::UserRole an item keeps its whole target text (several targets joined by "|");
 // under this role, the one target a click opens: the first.
@@ -50,12 +63,34 @@ public:
         const auto it = std::find(kOwnIcons.begin(), kOwnIcons.end(), imageNumber);
         const std::size_t slot = it == kOwnIcons.end() ? kOwnIcons.size() : std::size_t(it - kOwnIcons.begin());
         if (m_icons[slot].isNull())
-            m_icons[slot] = QIcon(ContentsWidget::iconPathForImageNumber(imageNumber));
+            m_icons[slot] = ReaderIcons::icon(iconName(imageNumber));
         return m_icons[slot];
     }
 
 private:
     std::array<QIcon, kOwnIcons.size() + 1> m_icons;
+};
+
+// Tool tips only for entries whose text is cut: by the end of the column (where the text is
+// elided) or by either side of the viewport. An entry read whole needs no tool tip over it.
+class ContentsDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override
+    {
+        if (event->type() == QEvent::ToolTip && index.isValid()) {
+            const int visibleRight = std::min(option.rect.right(), view->viewport()->width() - 1);
+            const bool cut = option.rect.left() < 0 || option.rect.left() + sizeHint(option, index).width() - 1 > visibleRight;
+            if (!cut) {
+                QToolTip::hideText();
+                return true;
+            }
+        }
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    }
 };
 
 } // namespace
@@ -184,6 +219,10 @@ ContentsWidget::ContentsWidget(QWidget* parent)
     m_tree->header()->setMinimumSectionSize(600);
     // Every row is one line of text beside a 16-pixel icon; this keeps large trees fast.
     m_tree->setUniformRowHeights(true);
+    m_tree->setItemDelegate(new ContentsDelegate(m_tree));
+    setAccessibleName(tr("Contents"));
+    m_tree->setAccessibleName(tr("Contents"));
+    m_tree->setAccessibleDescription(tr("The book's table of contents; Enter opens the page of an entry"));
 
     connect(m_tree, &QTreeView::clicked, this, &ContentsWidget::setCurrentUrl);
     connect(m_tree, &QTreeView::doubleClicked, this, &ContentsWidget::setCurrentUrl);
@@ -198,9 +237,7 @@ ContentsWidget::ContentsWidget(QWidget* parent)
 
 QString ContentsWidget::iconPathForImageNumber(int imageNumber)
 {
-    if (std::find(kOwnIcons.begin(), kOwnIcons.end(), imageNumber) != kOwnIcons.end())
-        return QStringLiteral(":/images/icon%1.png").arg(imageNumber);
-    return QStringLiteral(":/images/iconDefault.png");
+    return ReaderIcons::ownPath(iconName(imageNumber));
 }
 
 void ContentsWidget::setCurrentContents(QVector<LCHMParsedEntry>* contents)
@@ -285,4 +322,21 @@ void ContentsWidget::showPage(const QString& path)
         m_tree->expand(parent);
     selection->setCurrentIndex(chosen, QItemSelectionModel::ClearAndSelect);
     m_tree->scrollTo(chosen);
+    scrollSidewaysTo(chosen);
+}
+
+// The tree's own scrollTo() moves sideways only to the column's start, which leaves a deep or
+// long entry out of sight in a narrow dock. The entry is brought in whole when it fits, and
+// else from its start, with the branch mark before it when there is room.
+void ContentsWidget::scrollSidewaysTo(const QModelIndex& index)
+{
+    // The entry's icon and text, from the end of its row's indentation, in viewport coordinates.
+    const int viewportWidth = m_tree->viewport()->width();
+    const int left = m_tree->visualRect(index).left();
+    const int width = m_tree->sizeHintForIndex(index).width();
+    if (left >= 0 && left + width <= viewportWidth)
+        return;
+    const int shift = left >= 0 && width <= viewportWidth ? left + width - viewportWidth : left - m_tree->indentation();
+    QScrollBar* bar = m_tree->horizontalScrollBar();
+    bar->setValue(bar->value() + shift);   // clamped to the bar's range
 }

@@ -26,7 +26,8 @@ public:
     // The target last sent by currentUrlChanged().
     QString lastUrl() const { return m_lastUrl; }
 
-    // Resource path of the icon shown for a contents image number.
+    // Resource path of Pagewick's own picture for a contents image number: the icon shown,
+    // unless the desktop theme has one of the same meaning (see ReaderIcons).
     static QString iconPathForImageNumber(int imageNumber);
 
 signals:
@@ -44,6 +45,8 @@ public slots:
     void showPage(const QString& path);
 
 private:
+    void scrollSidewaysTo(const QModelIndex& index);
+
     QTreeView* m_tree = nullptr;
     ContentsModel* m_model = nullptr;
     QString m_lastUrl;

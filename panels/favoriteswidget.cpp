@@ -25,9 +25,16 @@ FavoritesWidget::FavoritesWidget(QWidget* parent)
     connect(m_addButton, &QPushButton::clicked, this, &FavoritesWidget::add);
     connect(m_clearButton, &QPushButton::clicked, this, &FavoritesWidget::remove);
     connect(m_list, &QListWidget::itemClicked, this, &FavoritesWidget::setCurrentUrl);
-    connect(m_list, &QListWidget::itemDoubleClicked, this, &FavoritesWidget::setCurrentUrl);
+    // A double click, and Enter for the keyboard.
+    connect(m_list, &QListWidget::itemActivated, this, &FavoritesWidget::setCurrentUrl);
     connect(m_list, &QListWidget::itemChanged, this, &FavoritesWidget::titleEdited);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);  // renaming starts from the menu
+    setAccessibleName(tr("Bookmarks"));
+    m_list->setAccessibleName(tr("Bookmarks"));
+    m_list->setAccessibleDescription(tr("Bookmarks of this book; Enter opens one, the context menu renames or deletes it"));
+    m_addButton->setAccessibleDescription(tr("Bookmark the page shown"));
+    m_clearButton->setAccessibleName(tr("Clear All"));
+    m_clearButton->setAccessibleDescription(tr("Delete every bookmark of this book"));
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, &FavoritesWidget::showItemMenu);
 }

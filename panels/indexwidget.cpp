@@ -6,6 +6,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QStyledItemDelegate>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -145,6 +146,13 @@ IndexWidget::IndexWidget(BackgroundRunner* runner, QWidget* parent)
 {
     m_find->setPlaceholderText(tr("Type a keyword"));
     m_find->setClearButtonEnabled(true);
+    setAccessibleName(tr("Index"));
+    m_find->setAccessibleName(tr("Find a keyword"));
+    m_find->setAccessibleDescription(tr("Typing selects the first keyword that begins with the text; Enter opens it"));
+    for (QToolButton* clear : m_find->findChildren<QToolButton*>())
+        clear->setAccessibleName(tr("Clear"));
+    m_list->setAccessibleName(tr("Index"));
+    m_list->setAccessibleDescription(tr("Keywords of the book's index; Enter opens the page of one"));
     m_list->setModel(m_model);
     m_list->setItemDelegate(new IndentDelegate(m_list));
     m_list->setUniformItemSizes(true);

@@ -36,6 +36,10 @@ SearchWidget::SearchWidget(BackgroundRunner* runner, QWidget* parent)
     // The dock is narrow: the prompt wraps rather than losing its end.
     m_promptLabel->setWordWrap(true);
     m_resultList->setSortingEnabled(true);
+    setAccessibleName(tr("Search"));
+    m_queryEdit->setAccessibleName(tr("Words to search for"));
+    m_resultList->setAccessibleName(tr("Found Documents"));
+    m_resultList->setAccessibleDescription(tr("Pages that hold the words; Enter opens one"));
 
     auto* buttonRow = new QHBoxLayout;
     buttonRow->addStretch();
@@ -53,7 +57,8 @@ SearchWidget::SearchWidget(BackgroundRunner* runner, QWidget* parent)
 
     connect(m_queryEdit, &QLineEdit::returnPressed, this, &SearchWidget::search);
     connect(m_searchButton, &QPushButton::clicked, this, &SearchWidget::search);
-    connect(m_resultList, &QListWidget::itemDoubleClicked, this, &SearchWidget::setCurrentUrl);
+    // A double click, and Enter for the keyboard.
+    connect(m_resultList, &QListWidget::itemActivated, this, &SearchWidget::setCurrentUrl);
 
     m_pageTextCheck->setToolTip(tr("Search an index of the pages' text that Pagewick builds, "
                                    "instead of the book's own index"));

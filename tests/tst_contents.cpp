@@ -7,6 +7,8 @@
 
 #include <QPointer>
 #include <QAbstractItemModel>
+#include <QScrollBar>
+#include <QToolTip>
 #include <QTreeView>
 #include <QtTest>
 
@@ -93,18 +95,22 @@ private slots:
     void bookContents();
     void followsThePage_data();
     void followsThePage();
+    void cutEntries_data();
+    void cutEntries();
 };
 
-// Every contents icon is compiled in, is 16 by 16 and differs from the others.
+// Every contents icon is compiled in, is 16 by 16, differs from the others, and is drawn
+// afresh at twice the size rather than scaled up.
 void TestContents::iconResources()
 {
     QList<QImage> images;
     for (const char* name : kIconNames) {
-        const QString path = QStringLiteral(":/images/%1.png").arg(QLatin1String(name));
+        const QString path = QStringLiteral(":/images/%1.svg").arg(QLatin1String(name));
         const QIcon icon(path);
         QVERIFY2(!icon.isNull(), qPrintable(path));
         const QImage image(path);
         QCOMPARE(image.size(), QSize(16, 16));
+        QCOMPARE(icon.pixmap(QSize(16, 16), 2.0).size(), QSize(32, 32));
         for (const QImage& other : std::as_const(images))
             QVERIFY2(other != image, qPrintable(path));
         images << image;
@@ -190,7 +196,7 @@ void TestContents::iconByImageNumber()
     QFETCH(int, imageNumber);
     QFETCH(QString, icon);
 
-    const QString path = QStringLiteral(":/images/%1.png").arg(icon);
+    const QString path = QStringLiteral(":/images/%1.svg").arg(icon);
     QCOMPARE(ContentsWidget::iconPathForImageNumber(imageNumber), path);
 
     QVector<LCHMParsedEntry> entries = entriesWithIndents({0});
@@ -335,7 +341,7 @@ void TestContents::bookContents()
                             "Chapter Two),Appendix(Leaf Again)"));
     const QModelIndex gettingStarted = model->index(1, 0);
     QCOMPARE(gettingStarted.data(Qt::UserRole).toString(), QString());
-    QCOMPARE(imageOf(iconOf(gettingStarted)), imageOf(QIcon(QStringLiteral(":/images/icon1.png"))));
+    QCOMPARE(imageOf(iconOf(gettingStarted)), imageOf(QIcon(QStringLiteral(":/images/icon1.svg"))));
     QCOMPARE(model->index(0, 0, gettingStarted).data(Qt::UserRole).toString(), QStringLiteral("/intro.htm"));
 }
 
@@ -399,6 +405,62 @@ void TestContents::followsThePage()
         emit tree->clicked(entry(openedFirst));
         QCOMPARE(spy.size(), 1);
     }
+}
+
+
+void TestContents::cutEntries_data()
+{
+    QTest::addColumn<int>("depth");     // the followed entry's level
+    QTest::addColumn<bool>("longText"); // its text is wider than the narrow panel
+
+    QTest::newRow("short, at the top") << 0 << false;
+    QTest::newRow("long, at the top") << 0 << true;
+    QTest::newRow("short, deep") << 14 << false;
+    QTest::newRow("long, deep") << 14 << true;
+}
+
+// A followed entry is brought into the narrow panel sideways: whole when it fits, else from its
+// start. Its tool tip, the whole text, shows only while the text is cut.
+void TestContents::cutEntries()
+{
+    QFETCH(int, depth);
+    QFETCH(bool, longText);
+
+    QList<int> indents;
+    for (int level = 0; level <= depth; ++level)
+        indents << level;
+    QVector<LCHMParsedEntry> entries = entriesWithIndents(indents);
+    const QString text = longText ? QStringLiteral("Alphabetical Classes and Objects of the Runtime Library, with Notes")
+                              : QStringLiteral("Short");
+    entries.last().name = text;
+    ContentsWidget panel;
+    panel.resize(200, 300);
+    panel.setCurrentContents(&entries);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+
+    QTreeView* tree = panel.tree();
+    panel.showPage(entries.last().urls.first());
+    const QModelIndex followed = tree->currentIndex();
+    QCOMPARE(followed.data().toString(), text);
+    const QRect rect = tree->visualRect(followed);
+    const int width = tree->sizeHintForIndex(followed).width();
+    const int viewport = tree->viewport()->width();
+    QVERIFY2(rect.left() >= 0 && rect.left() < viewport, qPrintable(QString::number(rect.left())));
+    if (!longText)
+        QVERIFY2(rect.left() + width <= viewport, "a short entry is shown whole");
+    else if (depth > 0)
+        QVERIFY2(rect.left() <= tree->indentation(), "a long entry is shown from its start");
+    QCOMPARE(tree->horizontalScrollBar()->value() > 0, depth > 0);
+
+    QToolTip::hideText();
+    const QPoint over(rect.left() + 4, rect.center().y());
+    QHelpEvent help(QEvent::ToolTip, over, tree->viewport()->mapToGlobal(over));
+    QApplication::sendEvent(tree->viewport(), &help);
+    QCOMPARE(QToolTip::isVisible(), longText);
+    if (longText)
+        QCOMPARE(QToolTip::text(), text);
+    QToolTip::hideText();
 }
 
 QTEST_MAIN(TestContents)

@@ -127,7 +127,7 @@ void TestFavorites::setBookmarks()
 }
 
 // Every click navigates, even a second click on the same bookmark, and both halves of a
-// double click.
+// double click; so does Enter.
 void TestFavorites::clicksNavigate()
 {
     FavoritesWidget panel;
@@ -155,6 +155,13 @@ void TestFavorites::clicksNavigate()
     QVERIFY(spy.count() >= 2);
     for (const QList<QVariant>& args : std::as_const(spy))
         QCOMPARE(args.at(0).toString(), QStringLiteral("/index.htm"));
+
+    // Enter opens the current bookmark, for the keyboard alone.
+    spy.clear();
+    list->setCurrentRow(1);
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("/sub/deep/leaf.htm"));
 }
 
 // The list's context menu renames or deletes the bookmark under the mouse; there is none on

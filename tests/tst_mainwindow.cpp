@@ -10,6 +10,7 @@
 #include "commandline.h"
 #include "contentswidget.h"
 #include "favoriteswidget.h"
+#include "findbar.h"
 #include "indexwidget.h"
 #include "indexwriter.h"
 #include "mainwindow.h"
@@ -19,11 +20,14 @@
 #include "userdata.h"
 #include "viewwidget.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDockWidget>
 #include <QFile>
+#include <QImageReader>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
@@ -157,6 +161,23 @@ private:
     QTimer m_timer;
 };
 
+// True when icon is drawn from the SVG at path at the scale factors of today's screens.
+bool sharpAtEveryScale(const QIcon& icon, const QString& path)
+{
+    for (const qreal scale : {1.0, 1.25, 1.5, 2.0}) {
+        const QImage shown = icon.pixmap(QSize(16, 16), scale).toImage().convertToFormat(QImage::Format_ARGB32);
+        QImageReader reader(path);
+        reader.setScaledSize(QSize(16, 16) * scale);
+        const QImage drawn = reader.read().convertToFormat(QImage::Format_ARGB32);
+        if (drawn.isNull() || shown.size() != drawn.size() || shown != drawn) {
+            qWarning("%s at scale %g: shown %dx%d, drawn %dx%d", qPrintable(path), scale, shown.width(),
+                     shown.height(), drawn.width(), drawn.height());
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -168,6 +189,7 @@ private slots:
 
     void actions_data();
     void actions();
+    void themeIcons();
     void toolBarAndDock();
     void contextMenu();
 
@@ -179,6 +201,7 @@ private slots:
     void missingBook();
     void panelsReachTheView();
     void contentsFollowThePage();
+    void everyControlNamed();
 
     void fullScreen();
     void pageCommandsFollowTheView();
@@ -315,12 +338,39 @@ void TestMainWindow::actions()
     QVERIFY(action->shortcut().isEmpty());
     QCOMPARE(action->statusTip(), member == QLatin1String("panel toggle") ? toolTip : QString());
 
-    // The icon is the compiled-in picture, sharp at 16 pixels and with larger pictures for
-    // high-density screens.
-    const QString resource = QStringLiteral(":/images/%1.png").arg(icon);
-    QVERIFY2(QFile::exists(resource), qPrintable(resource));
-    QVERIFY(QFile::exists(QStringLiteral(":/images/%1@2x.png").arg(icon)));
-    QCOMPARE(action->icon().pixmap(16).toImage(), QImage(resource).convertToFormat(action->icon().pixmap(16).toImage().format()));
+    // Without a desktop theme the icon is the compiled-in drawing, drawn afresh at every scale
+    // factor: never a smaller picture scaled up.
+    QVERIFY2(sharpAtEveryScale(action->icon(), QStringLiteral(":/images/%1.svg").arg(icon)), qPrintable(icon));
+}
+
+// Icons the desktop theme has under the standard name come from the theme; ours stand in
+// for the others.
+void TestMainWindow::themeIcons()
+{
+    QTemporaryDir themes;
+    const QString folder = themes.filePath(QStringLiteral("probe/16x16/actions"));
+    QVERIFY(QDir().mkpath(folder));
+    QFile index(themes.filePath(QStringLiteral("probe/index.theme")));
+    QVERIFY(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=probe\nDirectories=16x16/actions\n\n"
+                "[16x16/actions]\nSize=16\nContext=Actions\nType=Fixed\n");
+    index.close();
+    QImage red(16, 16, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    QVERIFY(red.save(folder + QStringLiteral("/go-previous.png")));
+    const QStringList oldPaths = QIcon::themeSearchPaths();
+    const QString oldName = QIcon::themeName();
+    QIcon::setThemeSearchPaths({themes.path()});
+    QIcon::setThemeName(QStringLiteral("probe"));
+    const auto restore = qScopeGuard([&] {
+        QIcon::setThemeName(oldName);
+        QIcon::setThemeSearchPaths(oldPaths);
+    });
+
+    ProbeWindow w;
+    QCOMPARE(w.backAction->icon().pixmap(16).toImage().convertToFormat(QImage::Format_ARGB32), red);
+    QVERIFY(sharpAtEveryScale(w.forwardAction->icon(), QStringLiteral(":/images/Forward.svg")));
+    QVERIFY(sharpAtEveryScale(w.noteAction->icon(), QStringLiteral(":/images/Note.svg")));
 }
 
 void TestMainWindow::toolBarAndDock()
@@ -328,7 +378,7 @@ void TestMainWindow::toolBarAndDock()
     ProbeWindow w;
     QCOMPARE(w.windowTitle(), QStringLiteral("Pagewick 1.0"));
     QVERIFY(!w.windowIcon().isNull());
-    QVERIFY(QFile::exists(QStringLiteral(":/images/Icon.png")));
+    QVERIFY(QFile::exists(QStringLiteral(":/images/Icon.svg")));
 
     QCOMPARE(w.toolBar->windowTitle(), QStringLiteral("ToolBar"));
     QVERIFY(!w.toolBar->isMovable());
@@ -604,6 +654,66 @@ void TestMainWindow::contentsFollowThePage()
     QVERIFY(loadsOnce([&] { w.forward(); }, "/sub/page.htm"));
     QCOMPARE(selected(), QStringLiteral("A Page in a Folder"));
     QCOMPARE(asked.size(), 0);
+}
+
+// Screen readers find a name on every control of the window with a book open: tool bar,
+// panels, the page and the find bar. The page's own content is the book's, and not walked.
+void TestMainWindow::everyControlNamed()
+{
+    const QString path = copyBook(testBookPath("keywords.chm"));
+    ProbeWindow w;
+    QSignalSpy reported(w.view, &ViewWidget::urlToFavorites);
+    w.loadBook(path);
+    w.show();
+    QVERIFY(showsPage(reported, "/welcome.htm"));
+    QTRY_VERIFY(tabTitles(w).contains(QStringLiteral("Index")));   // once the index is read
+    w.view->findChild<FindBar*>()->open();
+    auto* page = w.view->findChild<QWebEngineView*>();
+    QTRY_VERIFY(page->focusProxy());
+
+    // Controls need a name, and no name carries padding.
+    const QSet<QAccessible::Role> controls = {
+        QAccessible::Button, QAccessible::ButtonMenu, QAccessible::ButtonDropDown, QAccessible::CheckBox,
+        QAccessible::RadioButton, QAccessible::ComboBox, QAccessible::EditableText, QAccessible::SpinBox,
+        QAccessible::List, QAccessible::Tree, QAccessible::PageTab, QAccessible::PageTabList,
+        QAccessible::StaticText};
+    QStringList faults;
+    int walked = 0;
+    const std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+        if (!node || node->state().invisible)
+            return;
+        ++walked;
+        const QString name = node->text(QAccessible::Name);
+        const bool isPage = node->object() == page || node->object() == page->focusProxy();
+        if ((name.isEmpty() && (controls.contains(node->role()) || isPage)) || name != name.trimmed())
+            faults << QStringLiteral("%1 \"%2\"").arg(node->object()->metaObject()->className(), name);
+        for (int i = 0; !isPage && i < node->childCount(); ++i)
+            walk(node->child(i));
+    };
+    for (int tab = 0; tab < w.panelTabs->count(); ++tab) {
+        w.panelTabs->setCurrentIndex(tab);
+        walk(QAccessible::queryAccessibleInterface(&w));
+    }
+    QVERIFY(walked > 40);
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
+    QCOMPARE(w.toolBar->widgetForAction(w.backAction)->accessibleName(), QStringLiteral("Back"));
+    QCOMPARE(w.backAction->iconText(), QStringLiteral("  Back  "));   // the visible text keeps its spaces
+    QTRY_COMPARE(page->focusProxy()->accessibleName(), QStringLiteral("Welcome"));   // the page's title
+
+    // Tab runs from the panels' tabs through the panel to the page, then the find bar.
+    w.panelTabs->setCurrentWidget(w.contentsWidget);
+    QList<QWidget*> chain;
+    for (QWidget* next = w.panelTabs->tabBar(); chain.size() < 200; next = next->nextInFocusChain()) {
+        if (next->isVisible() && next->isEnabled() && (next->focusPolicy() & Qt::TabFocus) && !chain.contains(next))
+            chain << next;
+        else if (next == chain.constFirst())
+            break;
+    }
+    const QList<qsizetype> order = {chain.indexOf(w.panelTabs->tabBar()), chain.indexOf(w.contentsWidget->tree()),
+                                    chain.indexOf(page->focusProxy()),
+                                    chain.indexOf(w.view->findChild<FindBar*>()->field())};
+    QVERIFY2(order.first() == 0 && std::is_sorted(order.begin(), order.end()) && order.at(1) > 0,
+             qPrintable(QDebug::toString(order)));
 }
 
 void TestMainWindow::fullScreen()

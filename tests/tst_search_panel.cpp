@@ -333,6 +333,12 @@ void TestSearchPanel::doubleClickSendsPathAndQuery()
     QCOMPARE(chosen.count(), 1);
     QCOMPARE(chosen.at(0).at(0).toString(), QStringLiteral("/intro.htm"));
     QCOMPARE(chosen.at(0).at(1).toString(), QStringLiteral("Nebula"));
+
+    // Enter opens the current result, for the keyboard alone.
+    list->setCurrentRow(0);
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(chosen.count(), 2);
+    QCOMPARE(chosen.at(1).at(0).toString(), list->item(0)->data(Qt::UserRole).toString());
 }
 
 // A book without an index is searched in the text of its pages, indexed on a worker thread;

@@ -81,6 +81,23 @@ BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
     connect(m_page, &QWebEnginePage::loadStarted, this, &BrowserControl::onLoadStarted);
     connect(m_page, &QWebEnginePage::urlChanged, this, &BrowserControl::onUrlChanged);
     connect(m_page, &QWebEnginePage::loadFinished, this, &BrowserControl::onLoadFinished);
+    // Screen readers name the page by its title (a page without one is "Page"). The engine's
+    // widget that takes the focus is made anew with a render process, so it is named again
+    // whenever a load ends.
+    const auto nameView = [this] {
+        QString name = m_page->title().trimmed();
+        if (name.isEmpty() || name == m_page->url().toString())
+            name = tr("Page");
+        for (QWidget* widget : {static_cast<QWidget*>(m_view), m_view->focusProxy()}) {
+            if (widget) {
+                widget->setAccessibleName(name);
+                widget->setAccessibleDescription(tr("The page of the book"));
+            }
+        }
+    };
+    nameView();
+    connect(m_page, &QWebEnginePage::titleChanged, this, nameView);
+    connect(m_page, &QWebEnginePage::loadFinished, this, nameView);
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus status) {
                 if (status == QWebEnginePage::NormalTerminationStatus)

@@ -32,6 +32,16 @@ FindBar::FindBar(QWebEnginePage* page, QWidget* parent)
     m_close->setAutoRaise(true);
     for (QToolButton* button : {m_previous, m_next})
         button->setAutoRaise(true);
+    // Names for screen readers; the tool tips describe the keys. The count is named by what it
+    // shows.
+    m_field->setAccessibleName(tr("Find in page"));
+    m_previous->setAccessibleName(tr("Previous match"));
+    m_next->setAccessibleName(tr("Next match"));
+    m_close->setAccessibleName(tr("Close the find bar"));
+    m_count->setAccessibleDescription(tr("Matches of the text in the page"));
+    for (QToolButton* clear : m_field->findChildren<QToolButton*>())
+        clear->setAccessibleName(tr("Clear"));
+    setCount(QString());
 
     // One line high: the page keeps every pixel the bar does not need.
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
@@ -50,7 +60,7 @@ FindBar::FindBar(QWebEnginePage* page, QWidget* parent)
     connect(m_next, &QToolButton::clicked, this, &FindBar::findNext);
     connect(m_close, &QToolButton::clicked, this, &FindBar::dismiss);
     // The marks and the count belong to the page they were found on.
-    connect(m_page, &QWebEnginePage::loadStarted, m_count, &QLabel::clear);
+    connect(m_page, &QWebEnginePage::loadStarted, this, [this] { setCount(QString()); });
 
     m_field->installEventFilter(this);
     parent->installEventFilter(this);
@@ -73,7 +83,7 @@ void FindBar::dismiss()
     const bool hadFocus = isAncestorOf(QApplication::focusWidget());
     hide();
     m_answered = ++m_request;
-    m_count->clear();
+    setCount(QString());
     // An empty text ends the find and takes the marks away.
     m_page->findText(QString());
     if (hadFocus && m_focusAfter)
@@ -103,7 +113,7 @@ void FindBar::find(bool backward)
     const QString text = m_field->text();
     if (text.isEmpty()) {
         m_answered = request;
-        m_count->clear();
+        setCount(QString());
         m_page->findText(QString());
         return;
     }
@@ -119,9 +129,15 @@ void FindBar::find(bool backward)
 void FindBar::showResult(const QWebEngineFindTextResult& result)
 {
     if (result.numberOfMatches() > 0)
-        m_count->setText(tr("%1 of %2").arg(result.activeMatch()).arg(result.numberOfMatches()));
+        setCount(tr("%1 of %2").arg(result.activeMatch()).arg(result.numberOfMatches()));
     else
-        m_count->setText(tr("No matches"));
+        setCount(tr("No matches"));
+}
+
+void FindBar::setCount(const QString& text)
+{
+    m_count->setText(text);
+    m_count->setAccessibleName(text.isEmpty() ? tr("Matches") : text);
 }
 
 bool FindBar::eventFilter(QObject* watched, QEvent* event)

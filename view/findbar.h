@@ -48,6 +48,8 @@ protected:
 private:
     void find(bool backward);
     void showResult(const QWebEngineFindTextResult& result);
+    // Shows `text` as the count, and names the count by it.
+    void setCount(const QString& text);
 
     QWebEnginePage* m_page;
     QLineEdit* m_field;

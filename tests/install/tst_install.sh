@@ -136,6 +136,8 @@ for package in libqt6webenginewidgets6 libqt6webenginecore6 libqt6printsupport6 
                libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6; do
     [[ ", $depends," == *", $package (>= "*")"* ]] || fail "Depends lacks a versioned $package"
 done
+# The SVG icon engine is a plugin, loaded rather than linked: named by hand.
+[[ "$depends" =~ (^|, )libqt6svg6($| |,) ]] || fail "Depends lacks libqt6svg6"
 
 # The package holds the installed tree under /usr, owned by root, and nothing else.
 listing=$(dpkg-deb -c "$deb")
