@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QAbstractItemModel>
 #include <QTreeView>
 #include <QUrl>
@@ -189,11 +190,34 @@ ContentsWidget::ContentsWidget(QWidget* parent)
     connect(m_tree, &QTreeView::doubleClicked, this, &ContentsWidget::setCurrentUrl);
     // Enter on the current entry (and, where the style says so, a click).
     connect(m_tree, &QTreeView::activated, this, &ContentsWidget::setCurrentUrl);
+    m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_tree, &QWidget::customContextMenuRequested, this, &ContentsWidget::showContextMenu);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_tree);
+}
+
+void ContentsWidget::showContextMenu(const QPoint& pos)
+{
+    if (!m_model)
+        return;
+    // The chapter commands need an entry that leads to a page of the book.
+    const QModelIndex index = m_tree->indexAt(pos);
+    const QString target = index.data(Qt::UserRole).toString().section(QLatin1Char('|'), 0, 0);
+    const QString page = target.left(target.indexOf(QLatin1Char('#')));
+    const bool chapter = page.startsWith(QLatin1Char('/')) && !isWholeUrl(page);
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* printChapter = menu->addAction(tr("Print This Chapter\u2026"), this, [this, page] { emit printChapterRequested(page); });
+    QAction* exportChapter = menu->addAction(tr("Export This Chapter as PDF\u2026"), this, [this, page] { emit exportChapterRequested(page); });
+    printChapter->setEnabled(chapter);
+    exportChapter->setEnabled(chapter);
+    menu->addSeparator();
+    menu->addAction(tr("Print Whole Book\u2026"), this, &ContentsWidget::printBookRequested);
+    menu->addAction(tr("Export Book as PDF\u2026"), this, &ContentsWidget::exportBookRequested);
+    menu->popup(m_tree->viewport()->mapToGlobal(pos));
 }
 
 QString ContentsWidget::iconPathForImageNumber(int imageNumber)

@@ -31,6 +31,13 @@ public:
 
 signals:
     void currentUrlChanged(const QString& url);
+    // The tree's context menu: a chapter is the entry right-clicked and every entry under it,
+    // named by the entry's page (its first target, fragment left out); the book is all of it.
+    // The window prints or exports; the tree only asks.
+    void printChapterRequested(const QString& chapterPage);
+    void exportChapterRequested(const QString& chapterPage);
+    void printBookRequested();
+    void exportBookRequested();
 
 public slots:
     void setCurrentContents(QVector<LCHMParsedEntry>* contents);
@@ -44,6 +51,8 @@ public slots:
     void showPage(const QString& path);
 
 private:
+    void showContextMenu(const QPoint& pos);
+
     QTreeView* m_tree = nullptr;
     ContentsModel* m_model = nullptr;
     QString m_lastUrl;

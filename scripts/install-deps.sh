@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev qt6-5compat-dev       # Qt 6: Core, Gui, Widgets, Concurrent, PrintSupport, Core5Compat
     qt6-webengine-dev                  # the page view
     qt6-pdf-dev                        # printed pages drawn for printers that take no PDF
+    libqpdf-dev                        # a book or chapter bound into one PDF with its outline
     fp-utils                           # chmcmd compiles the help book and the test books
     libbenchmark-dev                   # benchmarks
     zlib1g-dev                         # tests decode the notes record with zlib itself

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QVector>
+
+// Which pages of a book go into one PDF, in which order, and the outline over them.
+//
+// Order. Pages come in contents order; a page that several entries name is taken once, at its
+// first entry, and later entries lead to it. A chapter (the contents entry whose target is the
+// page `chapter`, compared by bookPageKey, and all entries under it) takes only its branch.
+// A book without contents takes its keyword index order (keywords as the outline), then the
+// HTML pages of its directory in listing order that the index does not name (titled by the
+// book's topic titles). Pages the contents does not name are left out and counted.
+//
+// Entries that lead out of the book (web addresses, other books) or to objects the book does
+// not hold give no page; they stay in the outline, leading nowhere.
+struct BookExportPlan
+{
+    struct Page
+    {
+        QString path;    // the in-book path, as the contents writes it, without a fragment
+        QString title;   // the title of the first entry naming it
+    };
+    struct OutlineItem
+    {
+        QString title;
+        int depth = 0;   // 0 at the top of the plan
+        int page = -1;   // index into pages, or -1
+    };
+    QVector<Page> pages;
+    QVector<OutlineItem> outline;
+    QString bookTitle;
+    // HTML pages of the book that the plan leaves out (the contents does not name them).
+    int pagesLeftOut = 0;
+    // Entries whose target the book does not hold.
+    QStringList missingTargets;
+};
+
+// The key pages compare by: the in-book path without fragment, escapes decoded once, "." and
+// ".." steps resolved and ASCII letters in lower case (books find pages regardless of case).
+QString bookPageKey(const QString& target);
+
+// Opens the book at bookPath and plans its PDF (chapter empty: the whole book). False, with
+// *error saying why, when the book cannot be opened, has no pages to print, or its contents
+// has no entry for chapter.
+bool planBookExport(const QString& bookPath, const QString& chapter, BookExportPlan* plan, QString* error);
