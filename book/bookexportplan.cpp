@@ -73,7 +73,7 @@ bool planBookExport(const QString& bookPath, const QString& chapter, BookExportP
     *plan = BookExportPlan();
     LCHMFile book;
     if (!book.openBook(bookPath)) {
-        *error = book.errorString();
+        *error = QStringLiteral("%1: %2").arg(bookPath, book.errorString());
         return false;
     }
     plan->bookTitle = book.bookTitle();

@@ -18,6 +18,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/types.h>
 
@@ -28,6 +29,12 @@ namespace {
 QString tr(const char* text)
 {
     return QCoreApplication::translate("BookExport", text);
+}
+
+// A count with its noun, in English without a translation loaded ("1 page", "3 pages").
+QString counted(int n, const char* one, const char* many)
+{
+    return (n == 1 ? tr(one) : tr(many)).arg(n);
 }
 
 // Where a link the engine wrote on a page leads in the bound PDF. Pages are printed under their
@@ -195,7 +202,8 @@ void BookPdfExport::planned(bool ok, const QString& error)
     }
     d->binder = std::make_shared<PdfBinder>();
     if (d->plan.pagesLeftOut > 0)
-        emit note(tr("%n page(s) that the contents does not name are not added.", nullptr, d->plan.pagesLeftOut));
+        emit note(counted(d->plan.pagesLeftOut, "%1 page that the contents does not name is not added.",
+                         "%1 pages that the contents does not name are not added."));
     for (const QString& target : std::as_const(d->plan.missingTargets))
         d->skipped << tr("%1 (the book does not hold it)").arg(target);
     d->newControl(this);
@@ -281,7 +289,8 @@ void BookPdfExport::pageTimedOut()
     }
     d->control.release()->deleteLater();
     d->newControl(this);
-    skipPage(tr("it did not finish within %n second(s)", nullptr, d->request.pageTimeoutMs / 1000));
+    skipPage(counted(std::max(1, d->request.pageTimeoutMs / 1000), "it did not finish within %1 second",
+                     "it did not finish within %1 seconds"));
 }
 
 void BookPdfExport::writePdf()
@@ -306,7 +315,7 @@ void BookPdfExport::writePdf()
     d->binder->setOutline(outline);
     d->binder->setTitle(d->plan.bookTitle);
     d->written = d->binder->pageCount();
-    emit note(tr("Writing %n PDF page(s)", nullptr, d->written));
+    emit note(counted(d->written, "Writing %1 PDF page", "Writing %1 PDF pages"));
     struct Written
     {
         bool ok;
@@ -332,7 +341,8 @@ void BookPdfExport::writePdf()
                                            : tr("The PDF could not be written: %1").arg(result.error));
                 return;
             }
-            QString message = tr("Wrote %n page(s) to %1.", nullptr, d->written).arg(QDir::toNativeSeparators(d->request.outputPath));
+            QString message = counted(d->written, "Wrote %1 page to %2.", "Wrote %1 pages to %2.")
+                                  .arg(QDir::toNativeSeparators(d->request.outputPath));
             if (!d->skipped.isEmpty())
                 message += QLatin1Char('\n') + tr("Skipped: %1").arg(d->skipped.join(QLatin1String("; ")));
             finish(true, message);
