@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 bool isHtmlPage(const QString& path)
@@ -68,7 +70,8 @@ QString bookPageKey(const QString& target)
     return makeAbsolutePath(page).toLower();
 }
 
-bool planBookExport(const QString& bookPath, const QString& chapter, BookExportPlan* plan, QString* error)
+bool planBookExport(const QString& bookPath, const QString& chapter, BookExportPlan* plan, QString* error,
+                    int maxEntries)
 {
     *plan = BookExportPlan();
     LCHMFile book;
@@ -102,6 +105,8 @@ bool planBookExport(const QString& bookPath, const QString& chapter, BookExportP
             while (end < contents.size() && contents.at(end).indent > contents.at(first).indent)
                 ++end;
         }
+        if (maxEntries > 0)
+            end = std::min(end, first + maxEntries);
         const int base = contents.at(first).indent;
         for (qsizetype i = first; i < end; ++i)
             builder.add(contents.at(i).name, contents.at(i).urls, std::max(0, contents.at(i).indent - base));
@@ -118,6 +123,8 @@ bool planBookExport(const QString& bookPath, const QString& chapter, BookExportP
     } else {
         QVector<LCHMParsedEntry> index;
         if (book.parseIndex(&index)) {
+            if (maxEntries > 0 && index.size() > maxEntries)
+                index.resize(maxEntries);
             for (const LCHMParsedEntry& entry : std::as_const(index))
                 builder.add(entry.firstName.isEmpty() ? entry.name : entry.firstName, entry.urls, entry.indent);
         }

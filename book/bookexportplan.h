@@ -40,7 +40,9 @@ struct BookExportPlan
 // ".." steps resolved and ASCII letters in lower case (books find pages regardless of case).
 QString bookPageKey(const QString& target);
 
-// Opens the book at bookPath and plans its PDF (chapter empty: the whole book). False, with
-// *error saying why, when the book cannot be opened, has no pages to print, or its contents
-// has no entry for chapter.
-bool planBookExport(const QString& bookPath, const QString& chapter, BookExportPlan* plan, QString* error);
+// Opens the book at bookPath and plans its PDF (chapter empty: the whole book), from at most
+// maxEntries entries of the contents or index when above 0 (a sample of a large book). False,
+// with *error saying why, when the book cannot be opened, has no pages to print, or its
+// contents has no entry for chapter.
+bool planBookExport(const QString& bookPath, const QString& chapter, BookExportPlan* plan, QString* error,
+                    int maxEntries = 0);

@@ -159,7 +159,8 @@ bool BookPdfExport::start(const PdfExportRequest& request)
         BackgroundRunner::Lane::Normal, this,
         [request = d->request](const BackgroundRunner::Task&) {
             Planned result;
-            result.ok = planBookExport(request.bookPath, request.chapter, &result.plan, &result.error);
+            result.ok = planBookExport(request.bookPath, request.chapter, &result.plan, &result.error,
+                                       request.maxEntries);
             return result;
         },
         [this](Planned result) {

@@ -20,6 +20,8 @@ struct PdfExportRequest
     // How long one page may take to load and print before it is skipped. A page whose script
     // never ends would otherwise hold up the book for good.
     int pageTimeoutMs = 30000;
+    // At most this many entries of the contents when above 0 (see planBookExport).
+    int maxEntries = 0;
 };
 
 // Turns a book, or one chapter of it, into one PDF (see bookexportplan.h for which pages, in
