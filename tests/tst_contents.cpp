@@ -5,6 +5,7 @@
 #include "lchmfile.h"
 #include "testbooks.h"
 
+#include <QMenu>
 #include <QPointer>
 #include <QAbstractItemModel>
 #include <QTreeView>
@@ -93,6 +94,8 @@ private slots:
     void bookContents();
     void followsThePage_data();
     void followsThePage();
+    void chapterCommands_data();
+    void chapterCommands();
 };
 
 // Every contents icon is compiled in, is 16 by 16 and differs from the others.
@@ -399,6 +402,65 @@ void TestContents::followsThePage()
         emit tree->clicked(entry(openedFirst));
         QCOMPARE(spy.size(), 1);
     }
+}
+
+void TestContents::chapterCommands_data()
+{
+    QTest::addColumn<QStringList>("urls");      // of the entry right-clicked
+    QTest::addColumn<QString>("chapter");       // what the chapter commands send; empty: disabled
+
+    QTest::newRow("a page") << QStringList{"/sub/b.htm"} << "/sub/b.htm";
+    QTest::newRow("a place in a page") << QStringList{"/b.htm#part", "/c.htm"} << "/b.htm";
+    QTest::newRow("no target") << QStringList() << "";
+    QTest::newRow("a web page") << QStringList{"https://example.org/b.htm"} << "";
+    QTest::newRow("another book") << QStringList{"ms-its:other.chm::/b.htm"} << "";
+}
+
+// The tree's context menu asks the window for a chapter (the entry's page) or the whole book.
+void TestContents::chapterCommands()
+{
+    QFETCH(QStringList, urls);
+    QFETCH(QString, chapter);
+    QVector<LCHMParsedEntry> entries = entriesWithIndents({0, 0, 1});
+    entries[1].urls = urls;
+    ContentsWidget panel;
+    panel.resize(300, 200);
+    panel.setCurrentContents(&entries);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    QSignalSpy printChapter(&panel, &ContentsWidget::printChapterRequested);
+    QSignalSpy exportChapter(&panel, &ContentsWidget::exportChapterRequested);
+    QSignalSpy printBook(&panel, &ContentsWidget::printBookRequested);
+    QSignalSpy exportBook(&panel, &ContentsWidget::exportBookRequested);
+
+    QTreeView* tree = panel.tree();
+    const QRect rect = tree->visualRect(tree->model()->index(1, 0));
+    emit tree->customContextMenuRequested(QPoint(rect.left() + 30, rect.center().y()));
+    QMenu* menu = panel.findChild<QMenu*>();
+    QVERIFY(menu);
+    QStringList texts;
+    QList<QAction*> commands;
+    for (QAction* action : menu->actions()) {
+        if (!action->isSeparator()) {
+            texts << action->text();
+            commands << action;
+        }
+    }
+    QCOMPARE(texts, (QStringList{"Print This Chapter\u2026", "Export This Chapter as PDF\u2026",
+                                 "Print Whole Book\u2026", "Export Book as PDF\u2026"}));
+    QCOMPARE(commands.at(0)->isEnabled(), !chapter.isEmpty());
+    QCOMPARE(commands.at(1)->isEnabled(), !chapter.isEmpty());
+    for (QAction* command : std::as_const(commands))
+        command->trigger();
+    QCOMPARE(printChapter.size(), chapter.isEmpty() ? 0 : 1);
+    QCOMPARE(exportChapter.size(), chapter.isEmpty() ? 0 : 1);
+    if (!chapter.isEmpty()) {
+        QCOMPARE(printChapter.at(0).at(0).toString(), chapter);
+        QCOMPARE(exportChapter.at(0).at(0).toString(), chapter);
+    }
+    QCOMPARE(printBook.size(), 1);
+    QCOMPARE(exportBook.size(), 1);
+    menu->close();
 }
 
 QTEST_MAIN(TestContents)
