@@ -251,19 +251,41 @@ void BookPdfExport::pagePrinted(const QByteArray& pdf)
         skipPage(tr("it could not be printed"));
         return;
     }
+    // Keeping the page's PDF and taking its page objects into the binder read and write files:
+    // done on the runner, one page at a time, so the window's thread never waits for a disk.
+    struct Appended
+    {
+        bool kept = false;   // the file could be written
+        bool ok = false;
+        QString error;
+    };
+    auto binder = d->binder;
     const QString file = d->pagesDir->filePath(QStringLiteral("%1.pdf").arg(d->current));
-    QFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(pdf) != pdf.size() || !out.flush()) {
-        finish(false, tr("The pages cannot be kept in %1: %2").arg(d->pagesDir->path(), out.errorString()));
-        return;
-    }
-    out.close();
-    if (!d->binder->appendFile(file, bookPageKey(d->plan.pages.at(d->current).path))) {
-        skipPage(d->binder->errorString());
-        return;
-    }
-    // The engine's page stays until the next one replaces it; only the file is kept.
-    QMetaObject::invokeMethod(this, &BookPdfExport::nextPage, Qt::QueuedConnection);
+    const QString topic = bookPageKey(d->plan.pages.at(d->current).path);
+    d->runner.run(
+        BackgroundRunner::Lane::Normal, this,
+        [binder, file, topic, pdf](const BackgroundRunner::Task&) {
+            Appended result;
+            QFile out(file);
+            result.kept = out.open(QIODevice::WriteOnly) && out.write(pdf) == pdf.size() && out.flush();
+            result.error = out.errorString();
+            out.close();
+            if (result.kept) {
+                result.ok = binder->appendFile(file, topic);
+                result.error = binder->errorString();
+            }
+            return result;
+        },
+        [this, binder](Appended result) {
+            if (!d->running || d->cancelled || binder != d->binder)
+                return;
+            if (!result.kept)
+                finish(false, tr("The pages cannot be kept in %1: %2").arg(d->pagesDir->path(), result.error));
+            else if (!result.ok)
+                skipPage(result.error);
+            else
+                nextPage();
+        });
 }
 
 void BookPdfExport::skipPage(const QString& reason)
