@@ -59,7 +59,7 @@ int runPdfExportCommand(const StartRequest& request, int argc, char** argv)
     });
     PdfExportRequest job;
     job.bookPath = request.bookPath;
-    job.chapter = request.chapter;
+    job.chapter.page = request.chapter;
     job.outputPath = output.absoluteFilePath();
     job.layout = defaultExportLayout();
     exporter.start(job);

@@ -156,12 +156,12 @@ private:
     QAction* makeAction(const char* iconName, const QString& text, const QString& iconText,
                         const QString& toolTip, void (MainWindow::*slot)() = nullptr);
     void fillContextMenu(QMenu* menu) const;
-    // The book, or a chapter (the contents entry of that page and all under it), as one PDF:
+    // The book (chapter -1), or a chapter (that contents entry and all under it), as one PDF:
     // exported to a file the reader chooses, or printed through it (mainwindowexport.cpp).
     void initExport();
-    void exportPdf(const QString& chapter);
-    void printBook(const QString& chapter);
-    void runExport(const QString& chapter, const QString& outputPath, const QPageLayout& layout,
+    void exportPdf(int chapter);
+    void printBook(int chapter);
+    void runExport(int chapter, const QString& outputPath, const QPageLayout& layout,
                    std::function<void(bool ok, const QString& message)> done);
     void bookOpened();
     // Tells the reader when the book did not open; otherwise remembers it and reads its

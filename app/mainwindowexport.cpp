@@ -30,19 +30,19 @@ void MainWindow::initExport()
 {
     exportBookAction = new QAction(tr("Export Book as PDF\u2026"), this);
     exportBookAction->setStatusTip(tr("Write the whole book as one PDF, its contents as the PDF's outline"));
-    connect(exportBookAction, &QAction::triggered, this, [this] { exportPdf(QString()); });
-    connect(contentsWidget, &ContentsWidget::exportBookRequested, this, [this] { exportPdf(QString()); });
+    connect(exportBookAction, &QAction::triggered, this, [this] { exportPdf(-1); });
+    connect(contentsWidget, &ContentsWidget::exportBookRequested, this, [this] { exportPdf(-1); });
     connect(contentsWidget, &ContentsWidget::exportChapterRequested, this, &MainWindow::exportPdf);
-    connect(contentsWidget, &ContentsWidget::printBookRequested, this, [this] { printBook(QString()); });
+    connect(contentsWidget, &ContentsWidget::printBookRequested, this, [this] { printBook(-1); });
     connect(contentsWidget, &ContentsWidget::printChapterRequested, this, &MainWindow::printBook);
 }
 
-void MainWindow::exportPdf(const QString& chapter)
+void MainWindow::exportPdf(int chapter)
 {
     if (bookPath.isEmpty())
         return;
     const QString suggested = QFileInfo(bookPath).dir().filePath(QFileInfo(bookPath).completeBaseName() + QStringLiteral(".pdf"));
-    const QString path = QFileDialog::getSaveFileName(this, chapter.isEmpty() ? tr("Export Book as PDF") : tr("Export Chapter as PDF"),
+    const QString path = QFileDialog::getSaveFileName(this, chapter < 0 ? tr("Export Book as PDF") : tr("Export Chapter as PDF"),
                                                       suggested, tr("PDF documents (*.pdf)"));
     if (path.isEmpty())
         return;
@@ -52,7 +52,7 @@ void MainWindow::exportPdf(const QString& chapter)
     });
 }
 
-void MainWindow::printBook(const QString& chapter)
+void MainWindow::printBook(int chapter)
 {
     if (bookPath.isEmpty())
         return;
@@ -94,7 +94,7 @@ void MainWindow::printBook(const QString& chapter)
     });
 }
 
-void MainWindow::runExport(const QString& chapter, const QString& outputPath, const QPageLayout& layout,
+void MainWindow::runExport(int chapter, const QString& outputPath, const QPageLayout& layout,
                            std::function<void(bool, const QString&)> done)
 {
     if (pdfExport && pdfExport->isRunning()) {
@@ -128,7 +128,7 @@ void MainWindow::runExport(const QString& chapter, const QString& outputPath, co
                         });
     PdfExportRequest request;
     request.bookPath = bookPath;
-    request.chapter = chapter;
+    request.chapter.entry = chapter;
     request.outputPath = outputPath;
     request.layout = layout;
     exporter->start(request);

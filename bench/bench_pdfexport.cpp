@@ -108,7 +108,7 @@ void printOneByOne(benchmark::State& state, const QString& book, int entries)
 {
     BookExportPlan plan;
     QString error;
-    if (!QFile::exists(book) || !planBookExport(book, QString(), &plan, &error, entries)) {
+    if (!QFile::exists(book) || !planBookExport(book, BookChapter(), &plan, &error, entries)) {
         state.SkipWithError("the book is missing or has no pages");
         return;
     }

@@ -70,7 +70,7 @@ QString bookPageKey(const QString& target)
     return makeAbsolutePath(page).toLower();
 }
 
-bool planBookExport(const QString& bookPath, const QString& chapter, BookExportPlan* plan, QString* error,
+bool planBookExport(const QString& bookPath, const BookChapter& chapter, BookExportPlan* plan, QString* error,
                     int maxEntries)
 {
     *plan = BookExportPlan();
@@ -88,17 +88,18 @@ bool planBookExport(const QString& bookPath, const QString& chapter, BookExportP
     if (book.parseContents(&contents) && !contents.isEmpty()) {
         qsizetype first = 0;
         qsizetype end = contents.size();
-        if (!chapter.isEmpty()) {
-            const QString wanted = bookPageKey(chapter);
-            first = -1;
-            for (qsizetype i = 0; i < contents.size() && first < 0; ++i) {
+        if (!chapter.isWholeBook()) {
+            const QString wanted = bookPageKey(chapter.page);
+            first = chapter.entry < contents.size() ? chapter.entry : -1;
+            for (qsizetype i = 0; i < contents.size() && first < 0 && chapter.entry < 0; ++i) {
                 for (const QString& url : std::as_const(contents.at(i).urls)) {
                     if (bookPageKey(url) == wanted)
                         first = i;
                 }
             }
             if (first < 0) {
-                *error = tr("The contents has no entry for %1.").arg(chapter);
+                *error = chapter.entry >= 0 ? tr("The contents has no entry %1.").arg(chapter.entry)
+                                            : tr("The contents has no entry for %1.").arg(chapter.page);
                 return false;
             }
             end = first + 1;
@@ -115,10 +116,10 @@ bool planBookExport(const QString& bookPath, const QString& chapter, BookExportP
                 ++plan->pagesLeftOut;
         }
         // A chapter leaves out the rest of the book by design; only pages nothing names count.
-        if (!chapter.isEmpty())
+        if (!chapter.isWholeBook())
             plan->pagesLeftOut = 0;
-    } else if (!chapter.isEmpty()) {
-        *error = tr("The book has no contents, so it has no chapter %1.").arg(chapter);
+    } else if (!chapter.isWholeBook()) {
+        *error = tr("The book has no contents, so it has no chapter %1.").arg(chapter.page);
         return false;
     } else {
         QVector<LCHMParsedEntry> index;

@@ -203,15 +203,14 @@ void ContentsWidget::showContextMenu(const QPoint& pos)
 {
     if (!m_model)
         return;
-    // The chapter commands need an entry that leads to a page of the book.
+    // The chapter commands need an entry: one without a page of its own heads its branch too.
     const QModelIndex index = m_tree->indexAt(pos);
-    const QString target = index.data(Qt::UserRole).toString().section(QLatin1Char('|'), 0, 0);
-    const QString page = target.left(target.indexOf(QLatin1Char('#')));
-    const bool chapter = page.startsWith(QLatin1Char('/')) && !isWholeUrl(page);
+    const int entry = index.isValid() ? int(index.internalId()) : -1;
+    const bool chapter = entry >= 0;
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    QAction* printChapter = menu->addAction(tr("Print This Chapter\u2026"), this, [this, page] { emit printChapterRequested(page); });
-    QAction* exportChapter = menu->addAction(tr("Export This Chapter as PDF\u2026"), this, [this, page] { emit exportChapterRequested(page); });
+    QAction* printChapter = menu->addAction(tr("Print This Chapter\u2026"), this, [this, entry] { emit printChapterRequested(entry); });
+    QAction* exportChapter = menu->addAction(tr("Export This Chapter as PDF\u2026"), this, [this, entry] { emit exportChapterRequested(entry); });
     printChapter->setEnabled(chapter);
     exportChapter->setEnabled(chapter);
     menu->addSeparator();

@@ -32,10 +32,10 @@ public:
 signals:
     void currentUrlChanged(const QString& url);
     // The tree's context menu: a chapter is the entry right-clicked and every entry under it,
-    // named by the entry's page (its first target, fragment left out); the book is all of it.
+    // named by the entry's number in the contents the tree was given; the book is all of it.
     // The window prints or exports; the tree only asks.
-    void printChapterRequested(const QString& chapterPage);
-    void exportChapterRequested(const QString& chapterPage);
+    void printChapterRequested(int entry);
+    void exportChapterRequested(int entry);
     void printBookRequested();
     void exportBookRequested();
 

@@ -407,20 +407,20 @@ void TestContents::followsThePage()
 void TestContents::chapterCommands_data()
 {
     QTest::addColumn<QStringList>("urls");      // of the entry right-clicked
-    QTest::addColumn<QString>("chapter");       // what the chapter commands send; empty: disabled
+    QTest::addColumn<bool>("onEntry");          // else below the entries
+    QTest::addColumn<int>("chapter");           // what the chapter commands send; -1: disabled
 
-    QTest::newRow("a page") << QStringList{"/sub/b.htm"} << "/sub/b.htm";
-    QTest::newRow("a place in a page") << QStringList{"/b.htm#part", "/c.htm"} << "/b.htm";
-    QTest::newRow("no target") << QStringList() << "";
-    QTest::newRow("a web page") << QStringList{"https://example.org/b.htm"} << "";
-    QTest::newRow("another book") << QStringList{"ms-its:other.chm::/b.htm"} << "";
+    QTest::newRow("a page") << QStringList{"/sub/b.htm"} << true << 1;
+    QTest::newRow("a heading without a page") << QStringList() << true << 1;
+    QTest::newRow("below the entries") << QStringList{"/b.htm"} << false << -1;
 }
 
 // The tree's context menu asks the window for a chapter (the entry's page) or the whole book.
 void TestContents::chapterCommands()
 {
     QFETCH(QStringList, urls);
-    QFETCH(QString, chapter);
+    QFETCH(bool, onEntry);
+    QFETCH(int, chapter);
     QVector<LCHMParsedEntry> entries = entriesWithIndents({0, 0, 1});
     entries[1].urls = urls;
     ContentsWidget panel;
@@ -435,7 +435,7 @@ void TestContents::chapterCommands()
 
     QTreeView* tree = panel.tree();
     const QRect rect = tree->visualRect(tree->model()->index(1, 0));
-    emit tree->customContextMenuRequested(QPoint(rect.left() + 30, rect.center().y()));
+    emit tree->customContextMenuRequested(onEntry ? QPoint(rect.left() + 30, rect.center().y()) : QPoint(30, 190));
     QMenu* menu = panel.findChild<QMenu*>();
     QVERIFY(menu);
     QStringList texts;
@@ -448,15 +448,15 @@ void TestContents::chapterCommands()
     }
     QCOMPARE(texts, (QStringList{"Print This Chapter\u2026", "Export This Chapter as PDF\u2026",
                                  "Print Whole Book\u2026", "Export Book as PDF\u2026"}));
-    QCOMPARE(commands.at(0)->isEnabled(), !chapter.isEmpty());
-    QCOMPARE(commands.at(1)->isEnabled(), !chapter.isEmpty());
+    QCOMPARE(commands.at(0)->isEnabled(), chapter >= 0);
+    QCOMPARE(commands.at(1)->isEnabled(), chapter >= 0);
     for (QAction* command : std::as_const(commands))
         command->trigger();
-    QCOMPARE(printChapter.size(), chapter.isEmpty() ? 0 : 1);
-    QCOMPARE(exportChapter.size(), chapter.isEmpty() ? 0 : 1);
-    if (!chapter.isEmpty()) {
-        QCOMPARE(printChapter.at(0).at(0).toString(), chapter);
-        QCOMPARE(exportChapter.at(0).at(0).toString(), chapter);
+    QCOMPARE(printChapter.size(), chapter >= 0 ? 1 : 0);
+    QCOMPARE(exportChapter.size(), chapter >= 0 ? 1 : 0);
+    if (chapter >= 0) {
+        QCOMPARE(printChapter.at(0).at(0).toInt(), chapter);
+        QCOMPARE(exportChapter.at(0).at(0).toInt(), chapter);
     }
     QCOMPARE(printBook.size(), 1);
     QCOMPARE(exportBook.size(), 1);

@@ -1381,7 +1381,7 @@ BoundPdf readBoundPdf(const QString& path)
 
 void TestViewWidget::exportsBooksAsOnePdf_data()
 {
-    QTest::addColumn<QString>("chapter");
+    QTest::addColumn<QString>("chapter");        // an in-book path, or "#" and an entry's number
     QTest::addColumn<QString>("outline");
     QTest::addColumn<QStringList>("links");      // BOOK: the book's path, DIR: its folder
     QTest::addColumn<QStringList>("skipped");
@@ -1390,7 +1390,8 @@ void TestViewWidget::exportsBooksAsOnePdf_data()
     // loading; /orphan.htm is in no entry.
     QTest::newRow("whole book")
         << QString()
-        << "Welcome=1; Chapter One=2 [Alpha=3; Welcome Again=1]; Chapter Two=4 [Endless=-; Gamma=5]"
+        << "Welcome=1; Chapter One=2 [Alpha=3; Welcome Again=1]; Chapter Two=4 [Endless=-; Gamma=5]; "
+           "Appendix=- [Alpha Again=3]"
         << QStringList{"1>3", "1>https://example.org/manual", "1>mk:@MSITStore:BOOK::/orphan.htm",
                        "1>mk:@MSITStore:DIR/other.chm::/far.htm", "2>5", "3>1", "3>4", "4>5",
                        "5>mailto:someone@example.org"}
@@ -1406,6 +1407,10 @@ void TestViewWidget::exportsBooksAsOnePdf_data()
                                                        << QStringList{"1>mk:@MSITStore:BOOK::/ch2/beta.htm",
                                                                       "1>mk:@MSITStore:BOOK::/index.htm"}
                                                        << QStringList();
+    const QStringList alphaLinks{"1>mk:@MSITStore:BOOK::/ch2/beta.htm", "1>mk:@MSITStore:BOOK::/index.htm"};
+    QTest::newRow("chapter under a heading without a page") << "#7" << "Appendix=- [Alpha Again=1]" << alphaLinks
+                                                            << QStringList();
+    QTest::newRow("chapter by entry number") << "#2" << "Alpha=1" << alphaLinks << QStringList();
 }
 
 void TestViewWidget::exportsBooksAsOnePdf()
@@ -1422,7 +1427,11 @@ void TestViewWidget::exportsBooksAsOnePdf()
     BackgroundRunner runner;
     BookPdfExport exporter(runner);
     QSignalSpy finished(&exporter, &BookPdfExport::finished);
-    PdfExportRequest request{book, chapter, output, QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10)), 8000};
+    BookChapter scope;
+    scope.entry = chapter.startsWith(QLatin1Char('#')) ? chapter.mid(1).toInt() : -1;
+    if (!chapter.startsWith(QLatin1Char('#')))
+        scope.page = chapter;
+    PdfExportRequest request{book, scope, output, QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10)), 8000};
     // The window answers throughout: pages are printed by the engine, the PDF written on a worker.
     WindowFreezeMeter meter;
     meter.start();
@@ -1465,7 +1474,7 @@ void TestViewWidget::cancelledExportLeavesNothing()
         if (page == 3)
             exporter.cancel();
     });
-    QVERIFY(exporter.start({book, QString(), output, QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()), 8000}));
+    QVERIFY(exporter.start({book, BookChapter(), output, QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()), 8000}));
     QVERIFY(finished.wait(60000));
     QCOMPARE(finished.at(0).at(0).toBool(), false);
     QVERIFY(!exporter.isRunning());

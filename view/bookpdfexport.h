@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "bookexportplan.h"
+
 #include <memory>
 
 class BackgroundRunner;
@@ -13,8 +15,8 @@ class BackgroundRunner;
 struct PdfExportRequest
 {
     QString bookPath;
-    // The in-book path of a contents entry: that entry and all under it. Empty: the whole book.
-    QString chapter;
+    // A contents entry and all under it (bookexportplan.h); none: the whole book.
+    BookChapter chapter;
     QString outputPath;
     QPageLayout layout;
     // How long one page may take to load and print before it is skipped. A page whose script
