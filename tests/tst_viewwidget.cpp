@@ -1391,7 +1391,7 @@ void TestViewWidget::exportsBooksAsOnePdf_data()
     QTest::newRow("whole book")
         << QString()
         << "Welcome=1; Chapter One=2 [Alpha=3; Welcome Again=1]; Chapter Two=4 [Endless=-; Gamma=5]; "
-           "Appendix=- [Alpha Again=3]"
+           "Appendix=3 [Alpha Again=3]"
         << QStringList{"1>3", "1>https://example.org/manual", "1>mk:@MSITStore:BOOK::/orphan.htm",
                        "1>mk:@MSITStore:DIR/other.chm::/far.htm", "2>5", "3>1", "3>4", "4>5",
                        "5>mailto:someone@example.org"}
@@ -1408,7 +1408,7 @@ void TestViewWidget::exportsBooksAsOnePdf_data()
                                                                       "1>mk:@MSITStore:BOOK::/index.htm"}
                                                        << QStringList();
     const QStringList alphaLinks{"1>mk:@MSITStore:BOOK::/ch2/beta.htm", "1>mk:@MSITStore:BOOK::/index.htm"};
-    QTest::newRow("chapter under a heading without a page") << "#7" << "Appendix=- [Alpha Again=1]" << alphaLinks
+    QTest::newRow("chapter under a heading without a page") << "#7" << "Appendix=1 [Alpha Again=1]" << alphaLinks
                                                             << QStringList();
     QTest::newRow("chapter by entry number") << "#2" << "Alpha=1" << alphaLinks << QStringList();
 }

@@ -332,8 +332,13 @@ void BookPdfExport::writePdf()
             keys.insert(key);
     }
     for (const BookExportPlan::OutlineItem& item : std::as_const(d->plan.outline)) {
-        const QString key = item.page >= 0 ? bookPageKey(d->plan.pages.at(item.page).path) : QString();
-        outline.append({item.title, item.depth, key});
+        QString key = item.page >= 0 ? bookPageKey(d->plan.pages.at(item.page).path) : QString();
+        outline.append({item.title, item.depth, d->binder->hasTopic(key) ? key : QString()});
+    }
+    // A heading without a page of its own leads to the first page under it.
+    for (qsizetype i = outline.size() - 2; i >= 0; --i) {
+        if (outline[i].topic.isEmpty() && outline[i + 1].depth > outline[i].depth)
+            outline[i].topic = outline[i + 1].topic;
     }
     d->binder->setOutline(outline);
     d->binder->setTitle(d->plan.bookTitle);

@@ -31,7 +31,8 @@ struct PdfExportRequest
 // navigation policy as the view (nothing a page does reaches another book or the network),
 // laid out by the page engine for the request's page layout as vector text, written to a
 // temporary file and appended to a PdfBinder, which keeps only the page objects: the pages'
-// contents stay on disk until the bound PDF is written. The outline is the contents tree, the
+// contents stay on disk until the bound PDF is written. The outline is the contents tree (a
+// heading without a page of its own leads to the first page under it), the
 // document title the book's title, and links between pages of the PDF become links inside it;
 // links into the book that lead out of the PDF become "mk:@MSITStore:<book>::/<page>", web
 // links keep their address.
