@@ -357,9 +357,10 @@ void BookPdfExport::writePdf()
     const QString output = d->request.outputPath;
     d->runner.run(
         BackgroundRunner::Lane::Normal, this,
-        [binder, pagesDir, token, mapper, output](const BackgroundRunner::Task&) {
+        [binder, pagesDir, token, mapper, output](const BackgroundRunner::Task& task) {
+            // Cancelled by the reader, or by the runner when the window closes.
             Written result;
-            result.ok = binder->write(output, mapper, [token] { return token.isCancelled(); });
+            result.ok = binder->write(output, mapper, [token, &task] { return token.isCancelled() || task.isCancelled(); });
             result.error = binder->errorString();
             return result;
         },
