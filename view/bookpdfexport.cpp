@@ -349,9 +349,11 @@ void BookPdfExport::writePdf()
         bool ok;
         QString error;
     };
-    // The binder and the pages' files go with the task: they outlive this object if need be.
-    auto binder = d->binder;
-    auto pagesDir = d->pagesDir;
+    // The binder and the pages' files go with the task: they outlive this object if need be,
+    // and are freed and removed on the worker (thousands of page objects and files take a
+    // while to go).
+    auto binder = std::move(d->binder);
+    auto pagesDir = std::move(d->pagesDir);
     const CancelToken token = d->writing;
     const LinkMapper mapper(d->request.bookPath, keys);
     const QString output = d->request.outputPath;
