@@ -1387,14 +1387,15 @@ void TestViewWidget::exportsBooksAsOnePdf_data()
     QTest::addColumn<QStringList>("skipped");
 
     // /index.htm is named twice (printed once, at its first entry); /ch2/loop.htm never ends
-    // loading; /orphan.htm is in no entry.
+    // loading; /orphan.htm is in no entry; /ch2/gamma.htm fills two sheets, its first linking to
+    // a place on its second.
     QTest::newRow("whole book")
         << QString()
         << "Welcome=1; Chapter One=2 [Alpha=3; Welcome Again=1]; Chapter Two=4 [Endless=-; Gamma=5]; "
            "Appendix=3 [Alpha Again=3]"
         << QStringList{"1>3", "1>https://example.org/manual", "1>mk:@MSITStore:BOOK::/orphan.htm",
                        "1>mk:@MSITStore:DIR/other.chm::/far.htm", "2>5", "3>1", "3>4", "4>5",
-                       "5>mailto:someone@example.org"}
+                       "5>6", "5>mailto:someone@example.org"}
         << QStringList{"/ch2/loop.htm"};
     // Pages of the book outside the chapter become links into the book.
     QTest::newRow("chapter") << "/ch1/intro.htm" << "Chapter One=1 [Alpha=2; Welcome Again=3]"

@@ -6,6 +6,7 @@
 #include <QSaveFile>
 
 #include <qpdf/ClosedFileInputSource.hh>
+#include <qpdf/QPDFNameTreeObjectHelper.hh>
 #include <qpdf/Pl_Function.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
@@ -39,6 +40,56 @@ QPDFObjectHandle pageTop(const QPDFObjectHandle& page)
 struct CancelledWrite : std::exception
 {
 };
+
+// The explicit destination a named one stands for in `input`: its /Dests dictionary or its
+// name tree of destinations. Null when the name is not there.
+QPDFObjectHandle namedDestination(QPDF& input, QPDFObjectHandle name)
+{
+    QPDFObjectHandle root = input.getRoot();
+    QPDFObjectHandle found;
+    if (name.isName() && root.getKey("/Dests").isDictionary()) {
+        found = root.getKey("/Dests").getKey(name.getName());
+    } else if (name.isString() && root.getKey("/Names").isDictionary()
+               && root.getKey("/Names").getKey("/Dests").isDictionary()) {
+        QPDFNameTreeObjectHelper tree(root.getKey("/Names").getKey("/Dests"), input);
+        tree.findObject(name.getUTF8Value(), found);
+    }
+    if (found.isDictionary())
+        found = found.getKey("/D");
+    return found.isArray() && found.getArrayNItems() >= 1 ? found : QPDFObjectHandle();
+}
+
+// Named destinations (places within the same page, such as "#end") do not survive the binding,
+// since the names of one page's file mean nothing in the bound PDF: each link to one is pointed
+// at the place it names, on the page it lands on in the output. `outputPages` are the input's
+// pages as appended, in order.
+void resolveNamedLinks(QPDF& input, const std::vector<QPDFPageObjectHelper>& inputPages,
+                       std::vector<QPDFObjectHandle> outputPages)
+{
+    for (QPDFObjectHandle page : outputPages) {
+        QPDFObjectHandle annotations = page.getKey("/Annots");
+        if (!annotations.isArray())
+            continue;
+        for (QPDFObjectHandle annotation : annotations.aitems()) {
+            QPDFObjectHandle name = annotation.getKey("/Dest");
+            if (!name.isName() && !name.isString())
+                continue;
+            QPDFObjectHandle place = namedDestination(input, name);
+            annotation.removeKey("/Dest");
+            if (place.isNull())
+                continue;
+            for (size_t i = 0; i < inputPages.size(); ++i) {
+                if (inputPages[i].getObjectHandle().getObjGen() != place.getArrayItem(0).getObjGen())
+                    continue;
+                QPDFObjectHandle destination = QPDFObjectHandle::newArray();
+                destination.appendItem(outputPages[i]);
+                for (int item = 1; item < place.getArrayNItems(); ++item)
+                    destination.appendItem(place.getArrayItem(item).shallowCopy());
+                annotation.replaceKey("/Dest", destination);
+            }
+        }
+    }
+}
 
 } // namespace
 
@@ -78,9 +129,14 @@ bool PdfBinder::appendFile(const QString& path, const QString& topic)
             return false;
         }
         QPDFPageDocumentHelper output(d->out);
+        std::vector<QPDFObjectHandle> added;
         for (const QPDFPageObjectHelper& page : inputPages) {
             output.addPage(page, false);
-            d->pages.push_back(d->out.getAllPages().back());
+            added.push_back(d->out.getAllPages().back());
+        }
+        resolveNamedLinks(input, inputPages, added);
+        for (const QPDFObjectHandle& page : added) {
+            d->pages.push_back(page);
             d->pageTopics.push_back(topic);
         }
         if (!d->firstPage.contains(topic))
@@ -178,13 +234,8 @@ void PdfBinder::Private::mapLinks(const LinkMapper& mapper)
             if (!annotation.isDictionary() || !annotation.getKey("/Subtype").isNameAndEquals("/Link"))
                 continue;
             QPDFObjectHandle action = annotation.getKey("/A");
-            if (!action.isDictionary() || !action.getKey("/S").isNameAndEquals("/URI")) {
-                // A destination in the page's own file (a place on the same page): the page's
-                // topic, since the names of the engine's files do not survive the binding.
-                if (annotation.hasKey("/Dest") && firstPage.contains(pageTopics[i]))
-                    annotation.replaceKey("/Dest", pageTop(firstPage.value(pageTopics[i])));
-                continue;
-            }
+            if (!action.isDictionary() || !action.getKey("/S").isNameAndEquals("/URI"))
+                continue;   // a place within the page, resolved when it was appended
             QPDFObjectHandle uri = action.getKey("/URI");
             if (!uri.isString())
                 continue;

@@ -19,8 +19,9 @@
 // Links. Each page keeps the link annotations the engine wrote for it. At write(), every link
 // that names a URI is handed to the LinkMapper, which says whether it leads to a topic of the
 // PDF (it becomes a link to that topic's first page), to another address (the URI is replaced)
-// or stays as it is. Links that name a destination of their own file (a place within the same
-// page) are pointed at their page's topic.
+// or stays as it is. Links to a named place within their own page ("#end") are pointed at that
+// place on its page in the bound PDF as they are appended; a name the file does not define
+// leaves the link without a destination.
 //
 // Failures are return values: a file that is no readable PDF, a write that fails or is
 // cancelled; errorString() says why. Not thread-safe; one thread at a time may use it.
