@@ -71,6 +71,45 @@ void readTarget(const QString& argument, StartRequest* request)
     }
 }
 
+// The value of an option given as "--name value" or "--name=value"; advances *i past it.
+// Empty when there is none.
+QString optionValue(const QStringList& arguments, qsizetype* i)
+{
+    const QString& argument = arguments.at(*i);
+    const qsizetype equals = argument.indexOf(QLatin1Char('='));
+    if (equals >= 0)
+        return argument.mid(equals + 1);
+    ++*i;
+    return arguments.value(*i);
+}
+
+bool isOption(const QString& argument, QLatin1String name)
+{
+    return argument == name || (argument.startsWith(name) && argument.mid(name.size()).startsWith(QLatin1Char('=')));
+}
+
+StartRequest invalid(const QString& error)
+{
+    StartRequest request;
+    request.kind = StartRequest::Kind::Invalid;
+    request.error = error;
+    return request;
+}
+
+// An export asks for a plain book file; its checks come once every argument is read.
+StartRequest checkedExport(StartRequest request, const QString& target)
+{
+    if (request.exportPath.isEmpty())
+        return request.chapter.isEmpty() ? request
+                                         : invalid(QCoreApplication::translate("main", "--chapter needs --export-pdf"));
+    if (target.isEmpty())
+        return invalid(QCoreApplication::translate("main", "--export-pdf needs a book to export"));
+    if (request.kind == StartRequest::Kind::NotABook || !request.topic.isEmpty() || request.context)
+        return invalid(QCoreApplication::translate("main", "\"%1\" is not a book file to export").arg(target));
+    request.kind = StartRequest::Kind::ExportPdf;
+    return request;
+}
+
 } // namespace
 
 StartRequest parseCommandLine(const QStringList& arguments)
@@ -78,6 +117,7 @@ StartRequest parseCommandLine(const QStringList& arguments)
     StartRequest request;
     bool options = true;
     bool targetSeen = false;
+    QString target;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
         if (options && (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
@@ -103,19 +143,31 @@ StartRequest parseCommandLine(const QStringList& arguments)
             request.context = number;
             continue;
         }
+        if (options && (isOption(argument, QLatin1String("--export-pdf")) || isOption(argument, QLatin1String("--chapter")))) {
+            const bool chapter = argument.startsWith(QLatin1String("--chapter"));
+            const QString value = optionValue(arguments, &i);
+            if (value.isEmpty()) {
+                return invalid(chapter ? QCoreApplication::translate("main", "--chapter needs an in-book path")
+                                       : QCoreApplication::translate("main", "--export-pdf needs the PDF file to write"));
+            }
+            (chapter ? request.chapter : request.exportPath) = value;
+            continue;
+        }
         if (targetSeen)
             continue;   // only the first argument counts
         targetSeen = true;
+        target = argument;
         if (!argument.isEmpty())
             readTarget(argument, &request);
     }
-    return request;
+    return checkedExport(request, target);
 }
 
 QString commandLineHelp()
 {
     return QCoreApplication::translate("main",
         "Usage: pagewick [--context N] [BOOK]\n"
+        "       pagewick --export-pdf OUT.pdf [--chapter IN-BOOK-PATH] BOOK.chm\n"
         "\n"
         "Opens a Compiled HTML Help book (.chm) in a window of its own. Without BOOK it opens\n"
         "the user guide, Help.chm. Only the first BOOK counts.\n"
@@ -132,7 +184,16 @@ QString commandLineHelp()
         "Options:\n"
         "  --context N   open the topic the book maps help context number N to (decimal, or\n"
         "                hexadecimal after 0x)\n"
-        "  -h, --help    show this text\n");
+        "  --export-pdf OUT.pdf\n"
+        "                write the book as one PDF, its contents as the PDF's outline and its\n"
+        "                links between pages as links inside the PDF, and end; no window is\n"
+        "                opened and no display is needed. Progress goes to standard error.\n"
+        "                Ends with 0 when the PDF was written, else with 1 and the reason\n"
+        "  --chapter IN-BOOK-PATH\n"
+        "                with --export-pdf: only the contents entry of that page (such as\n"
+        "                /html/intro.htm) and every entry under it\n"
+        "  -h, --help    show this text\n"
+        "A BOOK whose name begins with - is given after --.\n");
 }
 
 QString topicLink(const QString& bookPath, const BookLocation& place)

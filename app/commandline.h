@@ -19,12 +19,17 @@ class BookLocation;
 //   files over so).
 // "--context N" (decimal, or hexadecimal after "0x") asks for the topic the book maps the help
 // context number N to; it stands in for a topic written in the first argument.
+// "--export-pdf OUT.pdf" (or "--export-pdf=OUT.pdf") asks, instead of a window, for the book
+// turned into one PDF at OUT.pdf; "--chapter IN-BOOK-PATH" (or "--chapter=…") narrows it to
+// the contents entry of that page and all under it, and needs "--export-pdf". The export needs
+// a book named as a plain file (a topic in it is not taken as the chapter).
 struct StartRequest
 {
     enum class Kind {
         Open,       // open bookPath (the default book when empty) at topic / context
         Help,       // print commandLineHelp() and end
         NotABook,   // the first argument names no book: the not-a-book warning
+        ExportPdf,  // write bookPath as one PDF to exportPath (chapter: only that branch), no window
         Invalid     // a malformed option: print error and end with status 2
     };
     Kind kind = Kind::Open;
@@ -33,6 +38,8 @@ struct StartRequest
     // the book's own start (the home page, or where the reader left it).
     QString topic;
     std::optional<quint32> context;
+    QString exportPath;
+    QString chapter;
     QString error;
 };
 

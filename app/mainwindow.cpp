@@ -134,6 +134,7 @@ MainWindow::MainWindow()
     readSettings();
     createActions();
     createToolBar();
+    initExport();
 
     auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(helpKey, &QShortcut::activated, this, &MainWindow::help);

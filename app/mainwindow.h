@@ -15,10 +15,12 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
 class BackgroundRunner;
+class BookPdfExport;
 class ContentsWidget;
 class FavoritesWidget;
 class IndexWidget;
@@ -26,6 +28,7 @@ class QAction;
 class QDockWidget;
 class QLabel;
 class QMenu;
+class QPageLayout;
 class QSettings;
 class QShortcut;
 class QTabWidget;
@@ -153,6 +156,13 @@ private:
     QAction* makeAction(const char* iconName, const QString& text, const QString& iconText,
                         const QString& toolTip, void (MainWindow::*slot)() = nullptr);
     void fillContextMenu(QMenu* menu) const;
+    // The book (chapter -1), or a chapter (that contents entry and all under it), as one PDF:
+    // exported to a file the reader chooses, or printed through it (mainwindowexport.cpp).
+    void initExport();
+    void exportPdf(int chapter);
+    void printBook(int chapter);
+    void runExport(int chapter, const QString& outputPath, const QPageLayout& layout,
+                   std::function<void(bool ok, const QString& message)> done);
     void bookOpened();
     // Tells the reader when the book did not open; otherwise remembers it and reads its
     // keyword index. Returns whether it opened.
@@ -182,6 +192,7 @@ private:
     // Runs the panels' and the window's background work; goes (cancelling and waiting for its
     // tasks) before the panels do.
     std::unique_ptr<BackgroundRunner> runner;
+    BookPdfExport* pdfExport = nullptr;   // made at the first export, a child of the window
     QString startTopic;
     std::optional<quint32> startContext;
     std::optional<LastPlaces::Place> lastPlace;   // where the reader left the book, when it opens there
@@ -222,5 +233,7 @@ private:
     QAction* openAction = nullptr;
     QMenu* openMenu = nullptr;  // the recent books, under openAction
     QAction* helpAction = nullptr;
+    // The book as one PDF (mainwindowexport.cpp): the window's command, for its menus.
+    QAction* exportBookAction = nullptr;
     QShortcut* leaveFullScreenKey = nullptr;  // Escape, enabled in full screen
 };

@@ -2,6 +2,7 @@
 
 #include "browserengine.h"
 #include "commandline.h"
+#include "exportcommand.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -49,6 +50,9 @@ int runPagewick(int argc, char** argv, const StartupHooks& hooks)
                                                          : QStringLiteral("pagewick: %1\n").arg(request.error));
         return request.kind == StartRequest::Kind::Help ? 0 : 2;
     }
+
+    if (request.kind == StartRequest::Kind::ExportPdf)
+        return runPdfExportCommand(request, argc, argv);
 
     if (request.kind == StartRequest::Kind::NotABook) {
         QApplication app(argc, argv);

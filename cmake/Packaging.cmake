@@ -1,7 +1,8 @@
 # The Debian package: `cpack -G DEB` (or just `cpack`) in the build folder, after the build,
 # writes pagewick_<version>_<arch>.deb of the tree `cmake --install` makes, under /usr.
 # Its dependencies are the Debian packages of the shared libraries the program links
-# (dpkg-shlibdeps, from dpkg-dev), so they follow the Qt packages it was built against.
+# (dpkg-shlibdeps, from dpkg-dev), so they follow the Qt packages it was built against; the PDF
+# export's qpdf library (libqpdf29 on Debian 12) comes in the same way.
 
 set(PAGEWICK_PACKAGE_MAINTAINER "Pagewick developers <pagewick@example.org>" CACHE STRING
     "Maintainer field of the Debian package")

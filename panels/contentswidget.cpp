@@ -7,6 +7,7 @@
 #include <QHelpEvent>
 #include <QIcon>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QAbstractItemModel>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -228,11 +229,33 @@ ContentsWidget::ContentsWidget(QWidget* parent)
     connect(m_tree, &QTreeView::doubleClicked, this, &ContentsWidget::setCurrentUrl);
     // Enter on the current entry (and, where the style says so, a click).
     connect(m_tree, &QTreeView::activated, this, &ContentsWidget::setCurrentUrl);
+    m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_tree, &QWidget::customContextMenuRequested, this, &ContentsWidget::showContextMenu);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_tree);
+}
+
+void ContentsWidget::showContextMenu(const QPoint& pos)
+{
+    if (!m_model)
+        return;
+    // The chapter commands need an entry: one without a page of its own heads its branch too.
+    const QModelIndex index = m_tree->indexAt(pos);
+    const int entry = index.isValid() ? int(index.internalId()) : -1;
+    const bool chapter = entry >= 0;
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* printChapter = menu->addAction(tr("Print This Chapter\u2026"), this, [this, entry] { emit printChapterRequested(entry); });
+    QAction* exportChapter = menu->addAction(tr("Export This Chapter as PDF\u2026"), this, [this, entry] { emit exportChapterRequested(entry); });
+    printChapter->setEnabled(chapter);
+    exportChapter->setEnabled(chapter);
+    menu->addSeparator();
+    menu->addAction(tr("Print Whole Book\u2026"), this, &ContentsWidget::printBookRequested);
+    menu->addAction(tr("Export Book as PDF\u2026"), this, &ContentsWidget::exportBookRequested);
+    menu->popup(m_tree->viewport()->mapToGlobal(pos));
 }
 
 QString ContentsWidget::iconPathForImageNumber(int imageNumber)

@@ -32,6 +32,13 @@ public:
 
 signals:
     void currentUrlChanged(const QString& url);
+    // The tree's context menu: a chapter is the entry right-clicked and every entry under it,
+    // named by the entry's number in the contents the tree was given; the book is all of it.
+    // The window prints or exports; the tree only asks.
+    void printChapterRequested(int entry);
+    void exportChapterRequested(int entry);
+    void printBookRequested();
+    void exportBookRequested();
 
 public slots:
     void setCurrentContents(QVector<LCHMParsedEntry>* contents);
@@ -46,6 +53,7 @@ public slots:
 
 private:
     void scrollSidewaysTo(const QModelIndex& index);
+    void showContextMenu(const QPoint& pos);
 
     QTreeView* m_tree = nullptr;
     ContentsModel* m_model = nullptr;

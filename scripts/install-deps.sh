@@ -10,6 +10,7 @@ packages=(
     qt6-webengine-dev                  # the page view
     qt6-pdf-dev                        # printed pages drawn for printers that take no PDF
     libqt6svg6                         # the SVG icon engine that draws the reader's icons
+    libqpdf-dev                        # a book or chapter bound into one PDF with its outline
     fp-utils                           # chmcmd compiles the help book and the test books
     libbenchmark-dev                   # benchmarks
     zlib1g-dev                         # tests decode the notes record with zlib itself

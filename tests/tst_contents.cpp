@@ -5,6 +5,7 @@
 #include "lchmfile.h"
 #include "testbooks.h"
 
+#include <QMenu>
 #include <QPointer>
 #include <QAbstractItemModel>
 #include <QScrollBar>
@@ -97,6 +98,8 @@ private slots:
     void followsThePage();
     void cutEntries_data();
     void cutEntries();
+    void chapterCommands_data();
+    void chapterCommands();
 };
 
 // Every contents icon is compiled in, is 16 by 16, differs from the others, and is drawn
@@ -461,6 +464,65 @@ void TestContents::cutEntries()
     if (longText)
         QCOMPARE(QToolTip::text(), text);
     QToolTip::hideText();
+}
+
+void TestContents::chapterCommands_data()
+{
+    QTest::addColumn<QStringList>("urls");      // of the entry right-clicked
+    QTest::addColumn<bool>("onEntry");          // else below the entries
+    QTest::addColumn<int>("chapter");           // what the chapter commands send; -1: disabled
+
+    QTest::newRow("a page") << QStringList{"/sub/b.htm"} << true << 1;
+    QTest::newRow("a heading without a page") << QStringList() << true << 1;
+    QTest::newRow("below the entries") << QStringList{"/b.htm"} << false << -1;
+}
+
+// The tree's context menu asks the window for a chapter (the entry's page) or the whole book.
+void TestContents::chapterCommands()
+{
+    QFETCH(QStringList, urls);
+    QFETCH(bool, onEntry);
+    QFETCH(int, chapter);
+    QVector<LCHMParsedEntry> entries = entriesWithIndents({0, 0, 1});
+    entries[1].urls = urls;
+    ContentsWidget panel;
+    panel.resize(300, 200);
+    panel.setCurrentContents(&entries);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    QSignalSpy printChapter(&panel, &ContentsWidget::printChapterRequested);
+    QSignalSpy exportChapter(&panel, &ContentsWidget::exportChapterRequested);
+    QSignalSpy printBook(&panel, &ContentsWidget::printBookRequested);
+    QSignalSpy exportBook(&panel, &ContentsWidget::exportBookRequested);
+
+    QTreeView* tree = panel.tree();
+    const QRect rect = tree->visualRect(tree->model()->index(1, 0));
+    emit tree->customContextMenuRequested(onEntry ? QPoint(rect.left() + 30, rect.center().y()) : QPoint(30, 190));
+    QMenu* menu = panel.findChild<QMenu*>();
+    QVERIFY(menu);
+    QStringList texts;
+    QList<QAction*> commands;
+    for (QAction* action : menu->actions()) {
+        if (!action->isSeparator()) {
+            texts << action->text();
+            commands << action;
+        }
+    }
+    QCOMPARE(texts, (QStringList{"Print This Chapter\u2026", "Export This Chapter as PDF\u2026",
+                                 "Print Whole Book\u2026", "Export Book as PDF\u2026"}));
+    QCOMPARE(commands.at(0)->isEnabled(), chapter >= 0);
+    QCOMPARE(commands.at(1)->isEnabled(), chapter >= 0);
+    for (QAction* command : std::as_const(commands))
+        command->trigger();
+    QCOMPARE(printChapter.size(), chapter >= 0 ? 1 : 0);
+    QCOMPARE(exportChapter.size(), chapter >= 0 ? 1 : 0);
+    if (chapter >= 0) {
+        QCOMPARE(printChapter.at(0).at(0).toInt(), chapter);
+        QCOMPARE(exportChapter.at(0).at(0).toInt(), chapter);
+    }
+    QCOMPARE(printBook.size(), 1);
+    QCOMPARE(exportBook.size(), 1);
+    menu->close();
 }
 
 QTEST_MAIN(TestContents)

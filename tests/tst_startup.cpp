@@ -100,6 +100,11 @@ private slots:
     void commandLine();
     void options_data();
     void options();
+    void exportOptions_data();
+    void exportOptions();
+    void exportFailures_data();
+    void exportFailures();
+    void exportWritesThePdf();
     void notABook_data();
     void notABook();
     void unreadableBook();
@@ -113,13 +118,13 @@ private:
     // Runs the program in folder with the arguments; its report lines, and its exit code.
     // program is this test's executable, or a copy of it.
     QStringList run(const QString& folder, const QStringList& arguments, int* exitCode,
-                    const QString& program = QCoreApplication::applicationFilePath());
+                    const QString& program = QCoreApplication::applicationFilePath(), QString* errors = nullptr);
 
     QTemporaryDir m_dir;
 };
 
 QStringList TestStartup::run(const QString& folder, const QStringList& arguments, int* exitCode,
-                             const QString& program)
+                             const QString& program, QString* errors)
 {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -138,6 +143,8 @@ QStringList TestStartup::run(const QString& folder, const QStringList& arguments
         return {};
     }
     *exitCode = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+    if (errors)
+        *errors = QString::fromLocal8Bit(child.readAllStandardError());
     return QString::fromLocal8Bit(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
@@ -248,6 +255,97 @@ void TestStartup::options()
     QCOMPARE(lines.constFirst(), firstLine);
     QCOMPARE(lines.constLast(), QStringLiteral("exit\t%1").arg(status));
     QCOMPARE(exitCode, status);
+}
+
+void TestStartup::exportOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("output");    // empty: not an export
+    QTest::addColumn<QString>("book");
+    QTest::addColumn<QString>("chapter");
+
+    QTest::newRow("whole book") << QStringList{"--export-pdf", "out.pdf", "g.chm"} << "out.pdf" << "g.chm" << "";
+    QTest::newRow("chapter, joined, in any order") << QStringList{"g.chm", "--chapter=/a/b.htm", "--export-pdf=o.pdf"}
+                                                   << "o.pdf" << "g.chm" << "/a/b.htm";
+    QTest::newRow("book after --") << QStringList{"--export-pdf", "o.pdf", "--chapter", "/c.htm", "--", "-odd.chm"}
+                                   << "o.pdf" << "-odd.chm" << "/c.htm";
+    QTest::newRow("no book") << QStringList{"--export-pdf", "o.pdf"} << "" << "" << "";
+    QTest::newRow("no output") << QStringList{"g.chm", "--export-pdf"} << "" << "" << "";
+    QTest::newRow("chapter alone") << QStringList{"--chapter", "/c.htm", "g.chm"} << "" << "" << "";
+    QTest::newRow("a topic is no book") << QStringList{"--export-pdf", "o.pdf", "g.chm::/c.htm"} << "" << "" << "";
+    QTest::newRow("not a book") << QStringList{"--export-pdf", "o.pdf", "g.txt"} << "" << "" << "";
+}
+
+void TestStartup::exportOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, output);
+    QFETCH(QString, book);
+    QFETCH(QString, chapter);
+    const StartRequest request = parseCommandLine(arguments);
+    if (output.isEmpty()) {
+        QCOMPARE(int(request.kind), int(StartRequest::Kind::Invalid));
+        QVERIFY(!request.error.isEmpty());
+        return;
+    }
+    QCOMPARE(int(request.kind), int(StartRequest::Kind::ExportPdf));
+    QCOMPARE(request.exportPath, output);
+    QCOMPARE(request.bookPath, book);
+    QCOMPARE(request.chapter, chapter);
+}
+
+void TestStartup::exportFailures_data()
+{
+    QTest::addColumn<QStringList>("arguments");   // run in a folder holding "stranger.chm" and "-dash.chm"
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("reason");          // in the last line on standard error
+
+    QTest::newRow("missing book") << QStringList{"--export-pdf", "o.pdf", "gone.chm"} << 1 << "gone.chm: no such book";
+    QTest::newRow("not a book inside") << QStringList{"--export-pdf", "o.pdf", "stranger.chm"} << 1 << "stranger.chm";
+    QTest::newRow("unwritable output") << QStringList{"--export-pdf", "/proc/no/such/o.pdf", "stranger.chm"} << 1
+                                       << "cannot write the PDF there";
+    QTest::newRow("output is a folder") << QStringList{"--export-pdf", ".", "stranger.chm"} << 1 << "cannot write the PDF there";
+    QTest::newRow("no such chapter") << QStringList{"--chapter", "/nowhere.htm", "--export-pdf", "o.pdf", "--", "-dash.chm"}
+                                     << 1 << "no entry for /nowhere.htm";
+    QTest::newRow("malformed") << QStringList{"--export-pdf"} << 2 << "--export-pdf needs the PDF file to write";
+}
+
+void TestStartup::exportFailures()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, reason);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QFile stranger(folder.filePath(QStringLiteral("stranger.chm")));
+    QVERIFY(stranger.open(QIODevice::WriteOnly));
+    stranger.write("plain text, named like a book");
+    stranger.close();
+    QVERIFY(QFile::copy(testBookPath(QStringLiteral("pdfbook.chm")), folder.filePath(QStringLiteral("-dash.chm"))));
+    int exitCode = -1;
+    QString errors;
+    run(folder.path(), arguments, &exitCode, QCoreApplication::applicationFilePath(), &errors);
+    QCOMPARE(exitCode, status);
+    const QStringList lines = errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY(!lines.isEmpty());
+    QVERIFY2(lines.constLast().startsWith(QLatin1String("pagewick: ")) && lines.constLast().contains(reason),
+             qPrintable(errors));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);   // no PDF, no leftovers
+}
+
+void TestStartup::exportWritesThePdf()
+{
+    // A book whose name begins with "-", after "--": the chapter, with progress on standard error.
+    QTemporaryDir folder;
+    QVERIFY(QFile::copy(testBookPath(QStringLiteral("pdfbook.chm")), folder.filePath(QStringLiteral("-dash.chm"))));
+    int exitCode = -1;
+    QString errors;
+    run(folder.path(), {"--export-pdf", "out.pdf", "--chapter", "/ch1/intro.htm", "--", "-dash.chm"}, &exitCode,
+        QCoreApplication::applicationFilePath(), &errors);
+    QCOMPARE(exitCode, 0);
+    QVERIFY2(errors.contains(QLatin1String("page 3 of 3\n")), qPrintable(errors));
+    QVERIFY2(errors.contains(QLatin1String("Wrote 3 pages to ")), qPrintable(errors));
+    QVERIFY(QFileInfo(folder.filePath(QStringLiteral("out.pdf"))).size() > 1000);
 }
 
 void TestStartup::notABook_data()

@@ -3,7 +3,9 @@
 // scroll position, the page's characters, what book pages may reach, the page commands, and
 // the view's keys and find bar.
 #include "../bench/windowfreeze.h"
+#include "backgroundrunner.h"
 #include "bookorigin.h"
+#include "bookpdfexport.h"
 #include "bookscheme.h"
 #include "browserengine.h"
 #include "browsercontrol.h"
@@ -36,6 +38,10 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFOutlineDocumentHelper.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
 
 #include <csignal>
 #include <sys/inotify.h>
@@ -210,6 +216,9 @@ private slots:
     void backAfterAnAnchorReturnsToThePlace_data();
     void backAfterAnAnchorReturnsToThePlace();
     void printsLongPagesAsDocuments();
+    void exportsBooksAsOnePdf_data();
+    void exportsBooksAsOnePdf();
+    void cancelledExportLeavesNothing();
 
 private:
     BrowserControl* browser() const { return m_view->browser; }
@@ -1311,6 +1320,170 @@ void TestViewWidget::printsLongPagesAsDocuments()
     // 400 to 600 MB here, most of it the engine's own; sheets drawn at print resolution took
     // gigabytes.
     QVERIFY2(memoryGrowthKb < 1024 * 1024, qPrintable(QString::number(memoryGrowthKb)));
+}
+
+namespace {
+
+// The pages a bound PDF's outline items and links lead to, read back with qpdf: the outline as
+// "title=page" items (pages from 1, "-" for none), "[...]" around an item's children; the links
+// as "page>page" inside the PDF and "page>URI" for the others.
+struct BoundPdf
+{
+    int pages = 0;
+    QString title;
+    QString outline;
+    QStringList links;
+};
+
+BoundPdf readBoundPdf(const QString& path)
+{
+    BoundPdf result;
+    QPDF pdf;
+    pdf.processFile(QFile::encodeName(path).constData());
+    const std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+    result.pages = int(pages.size());
+    const auto pageNumber = [&pages](QPDFObjectHandle page) {
+        for (size_t i = 0; i < pages.size(); ++i) {
+            if (pages[i].getObjectHandle().getObjGen() == page.getObjGen())
+                return QString::number(i + 1);
+        }
+        return QStringLiteral("-");
+    };
+    result.title = QString::fromStdString(pdf.getTrailer().getKey("/Info").getKey("/Title").getUTF8Value());
+    QPDFOutlineDocumentHelper outlines(pdf);
+    std::function<QString(std::vector<QPDFOutlineObjectHelper>)> items = [&](std::vector<QPDFOutlineObjectHelper> level) {
+        QStringList texts;
+        for (QPDFOutlineObjectHelper& item : level) {
+            QString text = QString::fromStdString(item.getTitle()) + QLatin1Char('=') + pageNumber(item.getDestPage());
+            if (!item.getKids().empty())
+                text += QLatin1String(" [") + items(item.getKids()) + QLatin1Char(']');
+            texts << text;
+        }
+        return texts.join(QLatin1String("; "));
+    };
+    result.outline = items(outlines.getTopLevelOutlines());
+    for (size_t i = 0; i < pages.size(); ++i) {
+        for (QPDFAnnotationObjectHelper& annotation : QPDFPageObjectHelper(pages[i]).getAnnotations("/Link")) {
+            QPDFObjectHandle link = annotation.getObjectHandle();
+            QString target;
+            if (link.getKey("/Dest").isArray())
+                target = pageNumber(link.getKey("/Dest").getArrayItem(0));
+            else
+                target = QString::fromStdString(link.getKey("/A").getKey("/URI").getUTF8Value());
+            result.links << QStringLiteral("%1>%2").arg(i + 1).arg(target);
+        }
+    }
+    result.links.sort();
+    return result;
+}
+
+} // namespace
+
+void TestViewWidget::exportsBooksAsOnePdf_data()
+{
+    QTest::addColumn<QString>("chapter");        // an in-book path, or "#" and an entry's number
+    QTest::addColumn<QString>("outline");
+    QTest::addColumn<QStringList>("links");      // BOOK: the book's path, DIR: its folder
+    QTest::addColumn<QStringList>("skipped");
+
+    // /index.htm is named twice (printed once, at its first entry); /ch2/loop.htm never ends
+    // loading; /orphan.htm is in no entry; /ch2/gamma.htm fills two sheets, its first linking to
+    // a place on its second.
+    QTest::newRow("whole book")
+        << QString()
+        << "Welcome=1; Chapter One=2 [Alpha=3; Welcome Again=1]; Chapter Two=4 [Endless=-; Gamma=5]; "
+           "Appendix=3 [Alpha Again=3]"
+        << QStringList{"1>3", "1>https://example.org/manual", "1>mk:@MSITStore:BOOK::/orphan.htm",
+                       "1>mk:@MSITStore:DIR/other.chm::/far.htm", "2>5", "3>1", "3>4", "4>5",
+                       "5>6", "5>mailto:someone@example.org"}
+        << QStringList{"/ch2/loop.htm"};
+    // Pages of the book outside the chapter become links into the book.
+    QTest::newRow("chapter") << "/ch1/intro.htm" << "Chapter One=1 [Alpha=2; Welcome Again=3]"
+                             << QStringList{"1>mk:@MSITStore:BOOK::/ch2/gamma.htm", "2>3",
+                                            "2>mk:@MSITStore:BOOK::/ch2/beta.htm", "3>2",
+                                            "3>https://example.org/manual", "3>mk:@MSITStore:BOOK::/orphan.htm",
+                                            "3>mk:@MSITStore:DIR/other.chm::/far.htm"}
+                             << QStringList();
+    QTest::newRow("chapter named by another spelling") << "ch1\\ALPHA.htm#top" << "Alpha=1"
+                                                       << QStringList{"1>mk:@MSITStore:BOOK::/ch2/beta.htm",
+                                                                      "1>mk:@MSITStore:BOOK::/index.htm"}
+                                                       << QStringList();
+    const QStringList alphaLinks{"1>mk:@MSITStore:BOOK::/ch2/beta.htm", "1>mk:@MSITStore:BOOK::/index.htm"};
+    QTest::newRow("chapter under a heading without a page") << "#7" << "Appendix=1 [Alpha Again=1]" << alphaLinks
+                                                            << QStringList();
+    QTest::newRow("chapter by entry number") << "#2" << "Alpha=1" << alphaLinks << QStringList();
+}
+
+void TestViewWidget::exportsBooksAsOnePdf()
+{
+    QFETCH(QString, chapter);
+    QFETCH(QString, outline);
+    QFETCH(QStringList, links);
+    QFETCH(QStringList, skipped);
+
+    QTemporaryDir folder(m_dir.filePath(QStringLiteral("export XXXXXX")));
+    const QString book = folder.filePath(QStringLiteral("bound book.chm"));
+    QVERIFY(QFile::copy(testBookPath(QStringLiteral("pdfbook.chm")), book));
+    const QString output = folder.filePath(QStringLiteral("bound.pdf"));
+    BackgroundRunner runner;
+    BookPdfExport exporter(runner);
+    QSignalSpy finished(&exporter, &BookPdfExport::finished);
+    BookChapter scope;
+    scope.entry = chapter.startsWith(QLatin1Char('#')) ? chapter.mid(1).toInt() : -1;
+    if (!chapter.startsWith(QLatin1Char('#')))
+        scope.page = chapter;
+    PdfExportRequest request{book, scope, output, QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10)), 8000};
+    // The window answers throughout: pages are printed by the engine, the PDF written on a worker.
+    WindowFreezeMeter meter;
+    meter.start();
+    QVERIFY(exporter.start(request));
+    QVERIFY(finished.wait(120000));
+    meter.stop();
+    qInfo("longest pause of the window while exporting: %.0f ms", meter.longestGapMs());
+    QVERIFY2(finished.at(0).at(0).toBool(), qPrintable(finished.at(0).at(1).toString()));
+    QStringList skippedPaths;
+    for (const QString& page : exporter.skippedPages())
+        skippedPaths << page.section(QLatin1Char(' '), 0, 0);
+    QCOMPARE(skippedPaths, skipped);
+    for (const QString& page : std::as_const(skipped))
+        QVERIFY(finished.at(0).at(1).toString().contains(page));
+
+    const BoundPdf pdf = readBoundPdf(output);
+    QCOMPARE(pdf.title, QStringLiteral("Binding Test Book"));
+    QCOMPARE(pdf.outline, outline);
+    const QString encodedBook = QString::fromLatin1(QUrl::toPercentEncoding(book, "/"));
+    const QString encodedFolder = QString::fromLatin1(QUrl::toPercentEncoding(folder.path(), "/"));
+    QStringList expectedLinks;
+    for (QString link : std::as_const(links))
+        expectedLinks << link.replace(QLatin1String("BOOK"), encodedBook).replace(QLatin1String("DIR"), encodedFolder);
+    expectedLinks.sort();
+    QCOMPARE(pdf.links, expectedLinks);
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);   // the book and the PDF
+}
+
+void TestViewWidget::cancelledExportLeavesNothing()
+{
+    QTemporaryDir folder(m_dir.filePath(QStringLiteral("cancel XXXXXX")));
+    const QString book = folder.filePath(QStringLiteral("book.chm"));
+    QVERIFY(QFile::copy(testBookPath(QStringLiteral("pdfbook.chm")), book));
+    // A PDF of the same name from before stays as it was.
+    const QString output = writeFile(QStringLiteral("cancel-old.pdf"), "the old file");
+    BackgroundRunner runner;
+    BookPdfExport exporter(runner);
+    QSignalSpy finished(&exporter, &BookPdfExport::finished);
+    connect(&exporter, &BookPdfExport::progress, &exporter, [&exporter](int page) {
+        if (page == 3)
+            exporter.cancel();
+    });
+    QVERIFY(exporter.start({book, BookChapter(), output, QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()), 8000}));
+    QVERIFY(finished.wait(60000));
+    QCOMPARE(finished.at(0).at(0).toBool(), false);
+    QVERIFY(!exporter.isRunning());
+    QFile old(output);
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("the old file"));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"book.chm"});
+    QVERIFY(QDir(QFileInfo(output).path()).entryList({QStringLiteral("cancel-old.pdf.*")}, QDir::Files | QDir::Hidden).isEmpty());
 }
 
 int main(int argc, char** argv)
