@@ -132,7 +132,9 @@ QString commandLineHelp()
         "Options:\n"
         "  --context N   open the topic the book maps help context number N to (decimal, or\n"
         "                hexadecimal after 0x)\n"
-        "  -h, --help    show this text\n");
+        "  -h, --help    show this text\n"
+        "\n"
+        "In the window, the menu bar lists every command with its key (F1: the user guide).\n");
 }
 
 QString topicLink(const QString& bookPath, const BookLocation& place)
