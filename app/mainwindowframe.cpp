@@ -238,8 +238,9 @@ void MainWindow::createMenus()
     }
 
     addMenu(tr("&Go"), {
-        menuEntry(backAction, tr("&Back"), keys(QKeySequence::Back)),
-        menuEntry(forwardAction, tr("&Forward"), keys(QKeySequence::Forward)),
+        // As the view binds them: Backspace, in the platform's list for Back, is for text fields.
+        menuEntry(backAction, tr("&Back"), {QKeySequence(Qt::ALT | Qt::Key_Left), QKeySequence(Qt::Key_Back)}),
+        menuEntry(forwardAction, tr("&Forward"), {QKeySequence(Qt::ALT | Qt::Key_Right), QKeySequence(Qt::Key_Forward)}),
         menuEntry(homeAction, tr("&Home"), {QKeySequence(Qt::ALT | Qt::Key_Home)}),
     });
     addMenu(tr("&Notes"), {

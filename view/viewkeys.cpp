@@ -24,8 +24,10 @@ void ViewWidget::setUpKeys()
             connect(shortcut, &QShortcut::activated, this, slot);
         }
     };
-    bind(QKeySequence::keyBindings(QKeySequence::Back), &ViewWidget::back);
-    bind(QKeySequence::keyBindings(QKeySequence::Forward), &ViewWidget::forward);
+    // Not the platform's whole list for Back: it holds Backspace, which a text field on a page
+    // needs for deleting (it would go back instead, and the typing would be lost).
+    bind({QKeySequence(Qt::ALT | Qt::Key_Left), QKeySequence(Qt::Key_Back)}, &ViewWidget::back);
+    bind({QKeySequence(Qt::ALT | Qt::Key_Right), QKeySequence(Qt::Key_Forward)}, &ViewWidget::forward);
     bind(QKeySequence::keyBindings(QKeySequence::Find), &ViewWidget::findInPage);
     bind(QKeySequence::keyBindings(QKeySequence::FindNext), &ViewWidget::findNextInPage);
     bind(QKeySequence::keyBindings(QKeySequence::FindPrevious), &ViewWidget::findPreviousInPage);
