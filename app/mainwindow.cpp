@@ -31,7 +31,6 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProcess>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QStringList>
 #include <QTabBar>
@@ -41,25 +40,9 @@
 #include <QToolButton>
 #include <QUrl>
 
-#include <algorithm>
-
 namespace {
 
 constexpr QLatin1String kDefaultNoteColor("#a4e16f");
-
-// Tabs with less room beside their titles: the panel dock starts 231 pixels wide, and the
-// titles "Contents", "Search", "Bookmarks" and "Index" should all stay readable in it, without
-// scroll arrows. Where the desktop's font is wider still, the titles are shortened with "…"
-// rather than a tab pushed out of view.
-class CompactTabStyle : public QProxyStyle
-{
-public:
-    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
-    {
-        const int value = QProxyStyle::pixelMetric(metric, option, widget);
-        return metric == PM_TabBarTabHSpace ? std::min(value, 8) : value;
-    }
-};
 
 // The local books among dropped URLs.
 QStringList droppedBooks(const QMimeData* data)
@@ -89,11 +72,7 @@ MainWindow::MainWindow()
     panelDock->setObjectName(QStringLiteral("panelDock"));
     panelDock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
     panelTabs = new QTabWidget(panelDock);
-    auto* tabStyle = new CompactTabStyle;
-    tabStyle->setParent(panelTabs->tabBar());
-    panelTabs->tabBar()->setStyle(tabStyle);
-    panelTabs->tabBar()->setUsesScrollButtons(false);
-    panelTabs->tabBar()->setElideMode(Qt::ElideRight);
+    fitTabsToDock();
 
     view = new ViewWidget(this);
     view->installEventFilter(this);

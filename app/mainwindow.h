@@ -169,6 +169,8 @@ private:
     void readFrameSettings();
     void writeFrameSettings(QSettings& settings);
     void fitDockToWindow();
+    // Every tab of the dock in view at its first width, without scroll arrows.
+    void fitTabsToDock();
     void bookOpened();
     // Tells the reader when the book did not open; otherwise remembers it and reads its
     // keyword index. Returns whether it opened.

@@ -24,6 +24,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProxyStyle>
 #include <QSettings>
 #include <QTabBar>
 #include <QTabWidget>
@@ -53,6 +54,20 @@ constexpr ToolBarStyle kToolBarStyles[] = {
     {Qt::ToolButtonTextUnderIcon, "textUnderIcons", QT_TRANSLATE_NOOP("MainWindow", "Text &Under Icons")},
     {Qt::ToolButtonTextBesideIcon, "textBesideIcons", QT_TRANSLATE_NOOP("MainWindow", "Text &Beside Icons")},
     {Qt::ToolButtonFollowStyle, "desktop", QT_TRANSLATE_NOOP("MainWindow", "&Follow the Desktop")},
+};
+
+// Tabs with less room beside their titles: the panel dock starts 231 pixels wide, and the
+// titles "Contents", "Search", "Bookmarks" and "Index" should all stay readable in it, without
+// scroll arrows. Where the desktop's font is wider still, the titles are shortened with "…"
+// rather than a tab pushed out of view.
+class CompactTabStyle : public QProxyStyle
+{
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
+    {
+        const int value = QProxyStyle::pixelMetric(metric, option, widget);
+        return metric == PM_TabBarTabHSpace ? std::min(value, 8) : value;
+    }
 };
 
 QList<QKeySequence> keys(QKeySequence::StandardKey key)
@@ -302,4 +317,14 @@ void MainWindow::writeFrameSettings(QSettings& settings)
 void MainWindow::fitDockToWindow()
 {
     panelDock->setMaximumWidth(std::max(kDockFirstWidth, width() / 2));
+}
+
+void MainWindow::fitTabsToDock()
+{
+    QTabBar* tabs = panelTabs->tabBar();
+    auto* style = new CompactTabStyle;
+    style->setParent(tabs);
+    tabs->setStyle(style);
+    tabs->setUsesScrollButtons(false);
+    tabs->setElideMode(Qt::ElideRight);
 }
