@@ -193,7 +193,9 @@ QString commandLineHelp()
         "                with --export-pdf: only the contents entry of that page (such as\n"
         "                /html/intro.htm) and every entry under it\n"
         "  -h, --help    show this text\n"
-        "A BOOK whose name begins with - is given after --.\n");
+        "A BOOK whose name begins with - is given after --.\n"
+        "\n"
+        "In the window, the menu bar lists every command with its key (F1: the user guide).\n");
 }
 
 QString topicLink(const QString& bookPath, const BookLocation& place)

@@ -2,6 +2,7 @@
 
 #include "extractdialog.h"
 
+#include "appearance.h"
 #include "backgroundrunner.h"
 #include "contentswidget.h"
 #include "favoriteswidget.h"
@@ -13,6 +14,7 @@
 #include "startup.h"
 #include "searchwidget.h"
 #include "viewwidget.h"
+#include "windowgeometry.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -30,7 +32,6 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProcess>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QStringList>
 #include <QTabBar>
@@ -40,24 +41,9 @@
 #include <QToolButton>
 #include <QUrl>
 
-#include <algorithm>
-
 namespace {
 
 constexpr QLatin1String kDefaultNoteColor("#a4e16f");
-
-// Tabs with less room beside their titles: the panel dock is at most 231 pixels wide, and the
-// titles "Contents", "Search" and "Bookmarks" should all stay readable in it, without scroll
-// arrows.
-class CompactTabStyle : public QProxyStyle
-{
-public:
-    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
-    {
-        const int value = QProxyStyle::pixelMetric(metric, option, widget);
-        return metric == PM_TabBarTabHSpace ? std::min(value, 12) : value;
-    }
-};
 
 // The local books among dropped URLs.
 QStringList droppedBooks(const QMimeData* data)
@@ -106,11 +92,8 @@ MainWindow::MainWindow()
     panelDock = new QDockWidget(tr("Navigation Panels"), this);
     panelDock->setObjectName(QStringLiteral("panelDock"));
     panelDock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
-    panelDock->setMaximumWidth(231);
     panelTabs = new QTabWidget(panelDock);
-    auto* tabStyle = new CompactTabStyle;
-    tabStyle->setParent(panelTabs->tabBar());
-    panelTabs->tabBar()->setStyle(tabStyle);
+    fitTabsToDock();
 
     view = new ViewWidget(this);
     view->installEventFilter(this);
@@ -136,8 +119,10 @@ MainWindow::MainWindow()
     createToolBar();
     initExport();
 
-    auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    connect(helpKey, &QShortcut::activated, this, &MainWindow::help);
+    appearance = new Appearance(this);
+    createMenus();
+    readFrameSettings();
+
     // Escape leaves full screen, where the tool bar is gone. Enabled only there, so that
     // Escape keeps its own meaning everywhere else.
     leaveFullScreenKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -206,7 +191,7 @@ void MainWindow::createActions()
                             &MainWindow::openBook);
     openMenu = new QMenu(this);
     openMenu->setToolTipsVisible(true);
-    connect(openMenu, &QMenu::aboutToShow, this, &MainWindow::fillOpenMenu);
+    connect(openMenu, &QMenu::aboutToShow, this, [this] { fillOpenMenu(openMenu); });
     openAction->setMenu(openMenu);
 
     helpAction = makeAction("Help", tr("Help"), QStringLiteral("  Help  "), tr("Open the user guide (F1)"),
@@ -238,7 +223,6 @@ void MainWindow::createToolBar()
     toolBar = addToolBar(tr("ToolBar"));
     toolBar->setObjectName(QStringLiteral("toolBar"));
     toolBar->setMovable(false);
-    toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     toolBar->setIconSize(QSize(16, 16));
 
     createPanels();
@@ -301,6 +285,10 @@ void MainWindow::fillContextMenu(QMenu* menu) const
     menu->addSeparator();
     menu->addAction(openAction);
     menu->addAction(helpAction);
+    if (!menuBarAction->isChecked()) {
+        menu->addSeparator();
+        menu->addAction(showMenuBarAction);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -433,25 +421,25 @@ void MainWindow::help()
     openInNewWindow(guide);
 }
 
-void MainWindow::fillOpenMenu()
+void MainWindow::fillOpenMenu(QMenu* menu)
 {
-    openMenu->clear();
+    menu->clear();
     const QStringList books = RecentBooks::load();
     int number = 0;
     for (const QString& path : books) {
         QString name = QFileInfo(path).fileName();
         name.replace(QLatin1Char('&'), QLatin1String("&&"));
-        QAction* entry = openMenu->addAction(QStringLiteral("&%1  %2").arg(++number % 10).arg(name));
+        QAction* entry = menu->addAction(QStringLiteral("&%1  %2").arg(++number % 10).arg(name));
         entry->setToolTip(path);
         entry->setData(path);
         entry->setEnabled(QFileInfo::exists(path));
         connect(entry, &QAction::triggered, this, [this, path] { openInNewWindow(path); });
     }
     if (!books.isEmpty())
-        openMenu->addSeparator();
-    connect(openMenu->addAction(tr("Choose a book...")), &QAction::triggered, this, &MainWindow::openBook);
-    openMenu->addSeparator();
-    QAction* whereLeft = openMenu->addAction(tr("Open Books Where I Left Them"));
+        menu->addSeparator();
+    connect(menu->addAction(tr("Choose a book...")), &QAction::triggered, this, &MainWindow::openBook);
+    menu->addSeparator();
+    QAction* whereLeft = menu->addAction(tr("Open Books Where I Left Them"));
     whereLeft->setCheckable(true);
     QSettings settings = readerSettings();
     whereLeft->setChecked(LastPlaces::enabled(settings));
@@ -571,8 +559,13 @@ void MainWindow::readSettings()
 {
     QSettings settings = readerSettings();
     settings.beginGroup(QStringLiteral("MainWindow"));
-    resize(settings.value(QStringLiteral("size"), QSize(700, 500)).toSize());
-    move(settings.value(QStringLiteral("pos"), QPoint(50, 50)).toPoint());
+    const QVariant storedSize = settings.value(QStringLiteral("size"));
+    const QVariant storedPos = settings.value(QStringLiteral("pos"));
+    const QRect frame = chooseWindowGeometry(storedSize.isValid() ? std::optional(storedSize.toSize()) : std::nullopt,
+                                             storedPos.isValid() ? std::optional(storedPos.toPoint()) : std::nullopt,
+                                             availableScreenAreas());
+    resize(frame.size());
+    move(frame.topLeft());
     // A hidden window gets its resize and move events only when shown, and then before its
     // tool bar is visible; the geometry applied here is its normal geometry all the same.
     normalSize = size();
@@ -593,6 +586,7 @@ void MainWindow::writeSettings()
     settings.setValue(QStringLiteral("pos"), normalPos);
     settings.setValue(QStringLiteral("scribeColor"), noteColor.name());
     settings.endGroup();
+    writeFrameSettings(settings);
     keepLastPlace(settings);
 }
 
@@ -704,6 +698,7 @@ void MainWindow::resizeEvent(QResizeEvent* event)
 {
     if (toolBar && !toolBar->isHidden() && windowState() == Qt::WindowNoState)
         normalSize = size();
+    fitDockToWindow();
     event->accept();
 }
 

@@ -8,6 +8,8 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QKeySequence>
+#include <QList>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPoint>
@@ -24,6 +26,7 @@ class BookPdfExport;
 class ContentsWidget;
 class FavoritesWidget;
 class IndexWidget;
+class Appearance;
 class QAction;
 class QDockWidget;
 class QLabel;
@@ -41,10 +44,9 @@ class ViewWidget;
 // open book for the whole run (its path, its parsed contents, the reader's notes) and wires the
 // panels to the view; panels and view never see each other.
 //
-// Every command is on the tool bar or the context menu; there is no menu bar or status bar,
-// and the actions carry no keys. The window's own keys are F1 (the user guide) and, in full
-// screen, Escape (back to the normal window); the page view has keys of its own (Alt+Left,
-// Ctrl+F, Ctrl+Plus, ...) that work while the focus is in it. Another book, the user guide, or a book
+// Every command is on the tool bar and the context menu, and on the menu bar with the desktop's
+// keys (mainwindowframe.cpp), which work wherever the focus is; in full screen, Escape also
+// leaves full screen. There is no status bar. Another book, the user guide, or a book
 // dropped on the window opens in a new process of the reader, so each window keeps one book.
 // What the reader needs to know but not to answer (a topic the book lacks) shows in a line above
 // the page instead of a dialog.
@@ -163,6 +165,21 @@ private:
     void printBook(int chapter);
     void runExport(int chapter, const QString& outputPath, const QPageLayout& layout,
                    std::function<void(bool ok, const QString& message)> done);
+    // The window's frame (mainwindowframe.cpp). The menu bar, its entries standing for the
+    // actions above with the desktop's names and keys; menuEntry() makes an entry for source,
+    // menuCommand() one that only the menu bar has.
+    void createMenus();
+    QAction* menuEntry(QAction* source, const QString& text, const QList<QKeySequence>& keys = {});
+    QAction* menuCommand(const QString& text, const QList<QKeySequence>& keys, std::function<void()> run);
+    void setMenuBarShown(bool shown);
+    // The menu bar's visibility, the dock's width, side and visibility, and the tool bar as the
+    // reader left them ("Reader/menuBar", "Reader/windowState"); a first run gets the dock at
+    // kDockFirstWidth.
+    void readFrameSettings();
+    void writeFrameSettings(QSettings& settings);
+    void fitDockToWindow();
+    // Every tab of the dock in view at its first width, without scroll arrows.
+    void fitTabsToDock();
     void bookOpened();
     // Tells the reader when the book did not open; otherwise remembers it and reads its
     // keyword index. Returns whether it opened.
@@ -171,7 +188,8 @@ private:
     // and the tabs the book can fill.
     void showOutline(BookOutline outline, bool showHomePage);
     void showIndex(int keywords);
-    void fillOpenMenu();
+    // The recent books, the file dialog and the choice to open books where they were left.
+    void fillOpenMenu(QMenu* menu);
     void openInNewWindow(const QString& path);
     // Opening at a topic and the last place (mainwindowtopics.cpp).
     void showStartPage(const QString& homePage);
@@ -210,6 +228,11 @@ private:
     QPoint normalPos{0, 0};
     QColor noteColor;
     bool unreadable = false;
+
+    static constexpr int kDockFirstWidth = 231;
+    Appearance* appearance = nullptr;
+    QAction* menuBarAction = nullptr;       // View -> Menu Bar (Ctrl+M)
+    QAction* showMenuBarAction = nullptr;   // in the context menu while the menu bar is hidden
 
     QToolBar* toolBar = nullptr;
     QAction* backAction = nullptr;

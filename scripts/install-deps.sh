@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config          # build tools
-    qt6-base-dev qt6-5compat-dev       # Qt 6: Core, Gui, Widgets, Concurrent, PrintSupport, Core5Compat
+    qt6-base-dev qt6-5compat-dev       # Qt 6: Core, DBus, Gui, Widgets, Concurrent, PrintSupport, Core5Compat
     qt6-webengine-dev                  # the page view
     qt6-pdf-dev                        # printed pages drawn for printers that take no PDF
     libqt6svg6                         # the SVG icon engine that draws the reader's icons

@@ -19,15 +19,23 @@
 #include "testbooks.h"
 #include "userdata.h"
 #include "viewwidget.h"
+#include "windowgeometry.h"
+#include "appearance.h"
 
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDBusVariant>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QTabBar>
 #include <QDockWidget>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImageReader>
-#include <QLineEdit>
+#include <QScreen>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
@@ -132,6 +140,19 @@ public:
     }
 };
 
+// The entry of the menu bar named entry in menu (texts without their "&").
+QAction* menuEntryNamed(const QMainWindow& w, const QString& menu, const QString& entry)
+{
+    const auto plain = [](QString text) { return text.remove(QLatin1Char('&')); };
+    for (const QAction* title : w.menuBar()->actions()) {
+        for (QAction* action : title->menu() && plain(title->text()) == menu ? title->menu()->actions() : QList<QAction*>()) {
+            if (plain(action->text()) == entry)
+                return action;
+        }
+    }
+    return nullptr;
+}
+
 QList<QAction*> withSeparators(const QList<QAction*>& actions)
 {
     QList<QAction*> out;
@@ -221,6 +242,17 @@ private slots:
     void noteColorKept();
     void geometryOnlyWhenNormal_data();
     void geometryOnlyWhenNormal();
+
+    void menuBar_data();
+    void menuBar();
+    void menuKeys_data();
+    void menuKeys();
+    void dockWidensAndIsRemembered();
+    void toolBarAndMenuBarChoicesKept();
+    void windowGeometry_data();
+    void windowGeometry();
+    void paletteFollowsTheDesktop_data();
+    void paletteFollowsTheDesktop();
 
 private:
     QString copyBook(const QString& source, const QString& name = QString());
@@ -382,7 +414,7 @@ void TestMainWindow::toolBarAndDock()
 
     QCOMPARE(w.toolBar->windowTitle(), QStringLiteral("ToolBar"));
     QVERIFY(!w.toolBar->isMovable());
-    QCOMPARE(w.toolBar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    QCOMPARE(w.toolBar->toolButtonStyle(), Qt::ToolButtonIconOnly);
     QCOMPARE(w.toolBar->iconSize(), QSize(16, 16));
     const QList<QAction*> expected = {
         w.panelDock->toggleViewAction(), w.backAction, w.forwardAction, w.homeAction, nullptr,
@@ -393,7 +425,7 @@ void TestMainWindow::toolBarAndDock()
 
     QCOMPARE(w.panelDock->windowTitle(), QStringLiteral("Navigation Panels"));
     QCOMPARE(w.panelDock->allowedAreas(), Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
-    QCOMPARE(w.panelDock->maximumWidth(), 231);
+    QCOMPARE(w.panelDock->maximumWidth(), std::max(231, w.width() / 2));
     QCOMPARE(w.dockWidgetArea(w.panelDock), Qt::LeftDockWidgetArea);
     QCOMPARE(w.panelDock->widget(), w.panelTabs);
     QCOMPARE(tabTitles(w), QStringList({"Contents", "Search", "Bookmarks"}));
@@ -1090,17 +1122,23 @@ void TestMainWindow::failedSave()
 
 void TestMainWindow::settingsFirstRun()
 {
+    QSize firstSize;
+    QPoint firstPos;
     {
+        // Three quarters of the screen, in its middle.
         ProbeWindow w;
-        QCOMPARE(w.size(), QSize(700, 500));
-        QCOMPARE(w.pos(), QPoint(50, 50));
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QCOMPARE(w.size(), QSize(screen.width() * 3 / 4, screen.height() * 3 / 4));
+        QCOMPARE(w.pos(), screen.topLeft() + QPoint(screen.width() / 8, screen.height() / 8));
+        firstSize = w.size();
+        firstPos = w.pos();
         QCOMPARE(w.noteColor, QColor(QStringLiteral("#a4e16f")));
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.close();
     }
-    QCOMPARE(storedSetting("size").toSize(), QSize(700, 500));
-    QCOMPARE(storedSetting("pos").toPoint(), QPoint(50, 50));
+    QCOMPARE(storedSetting("size").toSize(), firstSize);
+    QCOMPARE(storedSetting("pos").toPoint(), firstPos);
     QCOMPARE(storedSetting("scribeColor").toString(), QStringLiteral("#a4e16f"));
 
     // A colour that is no colour falls back to the default.
@@ -1199,7 +1237,7 @@ void TestMainWindow::lastPlace()
         w.view->findChild<QWebEngineView*>()->page()->runJavaScript(QStringLiteral("window.scrollTo(0, 600)"));
         QTRY_COMPARE(w.view->scrollPosition().value_or(QPoint()).y(), 600);
         if (between == QLatin1String("off")) {   // as the reader does it, in the Open menu
-            w.fillOpenMenu();
+            w.fillOpenMenu(w.openMenu);
             QAction* setting = w.openMenu->actions().constLast();
             QVERIFY(setting->isChecked());
             setting->trigger();
@@ -1283,6 +1321,220 @@ void TestMainWindow::copyLinkRoundTrip()
     w.loadBook(request.bookPath);
     w.show();
     QVERIFY(showsPage(reported, page));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The frame: menu bar and keys, dock, tool bar, where the window opens, colours
+
+void TestMainWindow::menuBar_data()
+{
+    QTest::addColumn<QStringList>("entries");   // "text key", in order, separators left out
+    QTest::newRow("File") << QStringList{"Open… Ctrl+O", "Open Recent ", "Print Preview ", "Print… Ctrl+P", "Export Book as PDF… ",
+                                         "Save As… Ctrl+S", "Extract… ", "Quit Ctrl+Q"};
+    QTest::newRow("Edit") << QStringList{"Copy Ctrl+C", "Select All Ctrl+A", "Find in Page… Ctrl+F"};
+    QTest::newRow("View") << QStringList{"Panels F9", "Zoom In Ctrl++", "Zoom Out Ctrl+-", "Actual Size Ctrl+0",
+                                         "Full Screen F11", "Tool Bar ", "Menu Bar Ctrl+M", "Appearance "};
+    QTest::newRow("Go") << QStringList{"Back Alt+Left", "Forward Alt+Right", "Home Alt+Home"};
+    QTest::newRow("Notes") << QStringList{"Note ", "Erase ", "Note Color… ", "Add Bookmark Ctrl+D"};
+    QTest::newRow("Help") << QStringList{"Pagewick Help F1", "About Pagewick "};
+}
+
+void TestMainWindow::menuBar()
+{
+    QFETCH(QStringList, entries);
+    ProbeWindow w;
+    QStringList titles, shown;
+    for (const QAction* title : w.menuBar()->actions())
+        titles << title->text().remove(QLatin1Char('&'));
+    QCOMPARE(titles, QStringList({"File", "Edit", "View", "Go", "Notes", "Help"}));
+    for (const QAction* entry : w.menuBar()->actions().at(titles.indexOf(QTest::currentDataTag()))->menu()->actions()) {
+        if (!entry->isSeparator())
+            shown << entry->text().remove(QLatin1Char('&')) + QLatin1Char(' ') + entry->shortcut().toString();
+    }
+    QCOMPARE(shown, entries);
+}
+
+void TestMainWindow::menuKeys_data()
+{
+    menuBar_data();
+}
+
+// Every key of a menu triggers its entry once, with the focus in the page, the contents or the
+// find bar (a key bound twice, by the view as well, say, would fire neither); only the editing
+// keys of the find bar's field stay the field's.
+void TestMainWindow::menuKeys()
+{
+    const QString path = copyBook(testBookPath("english.chm"));
+    ProbeWindow w;
+    QSignalSpy reported(w.view, &ViewWidget::urlToFavorites);
+    w.loadBook(path);
+    w.show();
+    QVERIFY(showsPage(reported, "/index.htm"));
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    // The commands would open dialogs, start processes or close the window: the spy stands in
+    // for them. Entries still trigger the actions they stand for.
+    for (QAction* any : w.findChildren<QAction*>()) {
+        QObject::disconnect(any, &QAction::triggered, &w, nullptr);
+        any->setEnabled(true);
+    }
+    const QList<QKeySequence> fieldKeys = QKeySequence::keyBindings(QKeySequence::Copy) + QKeySequence::keyBindings(QKeySequence::SelectAll);
+    QWidget* page = w.view->findChild<QWebEngineView*>()->focusProxy();
+    const int menu = QStringList({"File", "Edit", "View", "Go", "Notes", "Help"}).indexOf(QTest::currentDataTag());
+    for (QAction* entry : w.menuBar()->actions().at(menu)->menu()->actions()) {
+        for (const QKeySequence& key : entry->shortcuts()) {
+            for (const QString& place : {QStringLiteral("page"), QStringLiteral("contents"), QStringLiteral("find bar")}) {
+                w.panelDock->show();
+                if (place == QLatin1String("find bar"))
+                    w.view->findInPage();
+                else
+                    (place == QLatin1String("page") ? page : static_cast<QWidget*>(w.contentsWidget->tree()))->setFocus();
+                QWidget* focus = QApplication::focusWidget();
+                QVERIFY(place == QLatin1String("find bar") ? bool(qobject_cast<QLineEdit*>(focus))
+                                                           : focus == page || focus == w.contentsWidget->tree());
+                QSignalSpy triggered(entry, &QAction::triggered);
+                QTest::keyClick(focus, key[0].key(), key[0].keyboardModifiers());
+                QTest::qWait(30);
+                const bool kept = place == QLatin1String("find bar") && fieldKeys.contains(key);
+                QVERIFY2(triggered.size() == (kept ? 0 : 1), qPrintable(place + QLatin1Char(' ') + key.toString()));
+            }
+        }
+    }
+}
+
+// The dock starts at 231 pixels with every tab in view, is dragged wider, up to half the
+// window, and comes back at its width.
+void TestMainWindow::dockWidensAndIsRemembered()
+{
+    {
+        ProbeWindow w;
+        w.resize(1000, 700);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTRY_COMPARE(w.panelDock->width(), 231);
+        w.showIndex(1);
+        const QTabBar* tabs = w.panelTabs->tabBar();
+        QCOMPARE(tabs->count(), 4);
+        QTRY_VERIFY(tabs->tabRect(3).right() < tabs->width());
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(tabs->tabRect(i).width() >= tabs->fontMetrics().horizontalAdvance(tabs->tabText(i)));
+        for (const QToolButton* arrow : tabs->findChildren<QToolButton*>())
+            QVERIFY(!arrow->isVisible());
+
+        // A drag of the edge between the dock and the page.
+        const auto drag = [&w](int by) {
+            const QPoint grip(w.panelDock->geometry().right() + 1, w.panelDock->geometry().center().y());
+            QTest::mousePress(&w, Qt::LeftButton, {}, grip);
+            QMouseEvent move(QEvent::MouseMove, grip + QPoint(by, 0), w.mapToGlobal(grip + QPoint(by, 0)), Qt::NoButton,
+                             Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&w, &move);
+            QTest::qWait(50);   // the window moves its separator on a timer
+            QTest::mouseRelease(&w, Qt::LeftButton, {}, grip + QPoint(by, 0));
+        };
+        drag(600);
+        QTRY_COMPARE(w.panelDock->width(), 500);
+        drag(-100);
+        QTRY_COMPARE(w.panelDock->width(), 400);
+        w.close();
+    }
+    ProbeWindow next;
+    next.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&next));
+    QTRY_COMPARE(next.panelDock->width(), 400);
+}
+
+// At the first-run size of a 1280x900 screen every tool bar button shows; the tool bar's
+// style and a hidden menu bar are kept, and the page menu then offers the menu bar back.
+void TestMainWindow::toolBarAndMenuBarChoicesKept()
+{
+    {
+        ProbeWindow w;
+        w.resize(960, 675);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.toolBar->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        for (QAction* action : w.toolBar->actions())
+            QVERIFY2(action->isSeparator() || w.toolBar->widgetForAction(action)->isVisible(), qPrintable(action->text()));
+        menuEntryNamed(w, "View", "Tool Bar")->menu()->actions().at(1)->trigger();
+        w.menuBarAction->trigger();
+        w.close();
+    }
+    ProbeWindow next;
+    next.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&next));
+    QCOMPARE(next.toolBar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    QVERIFY(menuEntryNamed(next, "View", "Tool Bar")->menu()->actions().at(1)->isChecked());
+    QVERIFY(!next.menuBar()->isVisible());
+    QTest::mouseClick(next.view, Qt::RightButton, {}, QPoint(20, 20));
+    QCOMPARE(next.menus.constFirst().constLast(), next.showMenuBarAction);
+    next.showMenuBarAction->trigger();
+    QVERIFY(next.menuBar()->isVisible() && next.menuBarAction->isChecked());
+}
+
+void TestMainWindow::windowGeometry_data()
+{
+    QTest::addColumn<QVariant>("size");   // stored, or none
+    QTest::addColumn<QVariant>("pos");
+    QTest::addColumn<QList<QRect>>("screens");
+    QTest::addColumn<QRect>("expected");
+    const QVariant none;
+    const QList<QRect> small{QRect(0, 0, 1280, 900)};
+    const QList<QRect> two{QRect(0, 0, 1280, 900), QRect(1280, 0, 1920, 1080)};
+    QTest::newRow("first run 1280x900") << none << none << small << QRect(160, 112, 960, 675);
+    QTest::newRow("first run 3840x2160") << none << none << QList<QRect>{QRect(0, 0, 3840, 2160)} << QRect(480, 270, 2880, 1620);
+    QTest::newRow("first run, panel at top") << none << none << QList<QRect>{QRect(0, 32, 1280, 868)} << QRect(160, 140, 960, 651);
+    QTest::newRow("stored size, centred") << QVariant(QSize(700, 500)) << none << small << QRect(290, 200, 700, 500);
+    QTest::newRow("stored, on screen") << QVariant(QSize(640, 420)) << QVariant(QPoint(80, 90)) << small << QRect(80, 90, 640, 420);
+    QTest::newRow("stored, partly off") << QVariant(QSize(700, 500)) << QVariant(QPoint(-300, 600)) << small << QRect(-300, 600, 700, 500);
+    QTest::newRow("stored, second screen") << QVariant(QSize(700, 500)) << QVariant(QPoint(2000, 100)) << two << QRect(2000, 100, 700, 500);
+    QTest::newRow("second screen gone") << QVariant(QSize(700, 500)) << QVariant(QPoint(2000, 100)) << small << QRect(580, 100, 700, 500);
+    QTest::newRow("above the screen") << QVariant(QSize(700, 500)) << QVariant(QPoint(100, -400)) << small << QRect(100, 0, 700, 500);
+    QTest::newRow("gone, larger than the screen") << QVariant(QSize(2000, 1200)) << QVariant(QPoint(3000, 50)) << small << QRect(0, 0, 1280, 900);
+}
+
+void TestMainWindow::windowGeometry()
+{
+    QFETCH(QVariant, size);
+    QFETCH(QVariant, pos);
+    QFETCH(QList<QRect>, screens);
+    QFETCH(QRect, expected);
+    QCOMPARE(chooseWindowGeometry(size.isValid() ? std::optional(size.toSize()) : std::nullopt,
+                                  pos.isValid() ? std::optional(pos.toPoint()) : std::nullopt, screens),
+             expected);
+}
+
+void TestMainWindow::paletteFollowsTheDesktop_data()
+{
+    QTest::addColumn<int>("choice");        // Appearance::Choice
+    QTest::addColumn<QVariant>("scheme");   // the portal's value, as the bus delivers it
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("system, dark") << 0 << QVariant::fromValue(QDBusVariant(1u)) << true;
+    QTest::newRow("system, read twice wrapped") << 0 << QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusVariant(1u)))) << true;
+    QTest::newRow("system, light") << 0 << QVariant::fromValue(QDBusVariant(2u)) << false;
+    QTest::newRow("system, not a number") << 0 << QVariant::fromValue(QDBusVariant(QStringLiteral("dark"))) << false;
+    QTest::newRow("light, desktop dark") << 1 << QVariant::fromValue(QDBusVariant(1u)) << false;
+    QTest::newRow("dark, desktop light") << 2 << QVariant::fromValue(QDBusVariant(2u)) << true;
+}
+
+void TestMainWindow::paletteFollowsTheDesktop()
+{
+    QFETCH(int, choice);
+    QFETCH(QVariant, scheme);
+    QFETCH(bool, dark);
+    {
+        ProbeWindow w;
+        w.appearance->setChoice(Appearance::Choice(choice));
+        QVERIFY(QMetaObject::invokeMethod(w.appearance, "portalSettingChanged", Q_ARG(QString, "org.freedesktop.appearance"),
+                                          Q_ARG(QString, "color-scheme"), Q_ARG(QDBusVariant, scheme.value<QDBusVariant>())));
+        w.showNotice(QStringLiteral("A notice"));
+        QCOMPARE(w.palette().color(QPalette::Window).lightness() < 128, dark);
+        QCOMPARE(w.noticeLabel->palette().color(QPalette::ToolTipBase).lightness() < 128, dark);
+    }
+    // The choice is kept; a new window starts light until the desktop says otherwise.
+    ProbeWindow next;
+    QCOMPARE(int(next.appearance->choice()), choice);
+    QCOMPARE(next.appearance->isDark(), choice == 2);
+    next.appearance->setChoice(Appearance::Choice::System);
 }
 
 int main(int argc, char** argv)

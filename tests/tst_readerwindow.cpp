@@ -87,7 +87,7 @@ private:
     // The recent books the Open menu offers, by their full paths, then its last entries.
     static QStringList openMenuEntries(MainWindow& w)
     {
-        w.fillOpenMenu();
+        w.fillOpenMenu(w.openMenu);
         QStringList entries;
         for (QAction* action : w.openMenu->actions()) {
             if (!action->isSeparator())

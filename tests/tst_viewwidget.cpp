@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QShortcut>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -1081,6 +1082,9 @@ void TestViewWidget::copyAndSelectAllKeys()
     QTRY_VERIFY(!browser()->selection().value_or(TextRange()).isCollapsed());
     press(QStringLiteral("Ctrl+C"));
     QTRY_VERIFY(QApplication::clipboard()->text().contains(QStringLiteral("This is the start page")));
+    // Backspace too: a text field on a page deletes with it, so it never goes back.
+    for (const QShortcut* shortcut : m_view->findChildren<QShortcut*>())
+        QVERIFY(shortcut->key() != QKeySequence(Qt::Key_Backspace));
 }
 
 void TestViewWidget::findBar_data()

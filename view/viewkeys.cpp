@@ -1,7 +1,7 @@
 // The keys of the page view. They work wherever the focus is inside the view (the page or its
-// find bar), never elsewhere in the window, and they are the view's own: the window's actions
-// carry no keys. Keys the page itself takes (copy, select all, typing into a page's form) are
-// left to the page.
+// find bar), never elsewhere in the window. A window that carries the same keys on its own
+// actions takes them over (leaveKeysToWindow). Keys the page itself takes (copy, select all,
+// typing into a page's form) are left to the page.
 #include "browsercontrol.h"
 #include "findbar.h"
 #include "viewwidget.h"
@@ -24,8 +24,10 @@ void ViewWidget::setUpKeys()
             connect(shortcut, &QShortcut::activated, this, slot);
         }
     };
-    bind(QKeySequence::keyBindings(QKeySequence::Back), &ViewWidget::back);
-    bind(QKeySequence::keyBindings(QKeySequence::Forward), &ViewWidget::forward);
+    // Not the platform's whole list for Back: it holds Backspace, which a text field on a page
+    // needs for deleting (it would go back instead, and the typing would be lost).
+    bind({QKeySequence(Qt::ALT | Qt::Key_Left), QKeySequence(Qt::Key_Back)}, &ViewWidget::back);
+    bind({QKeySequence(Qt::ALT | Qt::Key_Right), QKeySequence(Qt::Key_Forward)}, &ViewWidget::forward);
     bind(QKeySequence::keyBindings(QKeySequence::Find), &ViewWidget::findInPage);
     bind(QKeySequence::keyBindings(QKeySequence::FindNext), &ViewWidget::findNextInPage);
     bind(QKeySequence::keyBindings(QKeySequence::FindPrevious), &ViewWidget::findPreviousInPage);
@@ -69,4 +71,15 @@ void ViewWidget::findPreviousInPage()
         findBar->open();
     else
         findBar->findPrevious();
+}
+
+void ViewWidget::selectAll()
+{
+    browser->selectAll();
+}
+
+void ViewWidget::leaveKeysToWindow(const QList<QKeySequence>& keys)
+{
+    for (QShortcut* shortcut : findChildren<QShortcut*>(Qt::FindDirectChildrenOnly))
+        shortcut->setEnabled(!keys.contains(shortcut->key()));
 }

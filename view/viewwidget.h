@@ -3,6 +3,8 @@
 #include "booklocation.h"
 #include "textrange.h"
 
+#include <QKeySequence>
+#include <QList>
 #include <QPoint>
 #include <QString>
 #include <QWidget>
@@ -76,6 +78,12 @@ public slots:
     void findInPage();
     void findNextInPage();
     void findPreviousInPage();
+    // Selects the whole page, as the page's own Ctrl+A does.
+    void selectAll();
+
+    // The window carries these keys on actions of its own that end in the same slots: the
+    // view's shortcuts for them are switched off, since a key bound twice fires neither.
+    void leaveKeysToWindow(const QList<QKeySequence>& keys);
 
 signals:
     void currentAllTextSaved();
