@@ -36,6 +36,21 @@ bool isBoundary(const QString& text, qsizetype i)
     return !isWordChar(before.unicode()) || !isWordChar(after.unicode()) || isIdeograph(before) || isIdeograph(after);
 }
 
+// Where a line of `length` characters that starts at `from` ends, a run of white space counting
+// as the one space it becomes.
+qsizetype lineEnd(const QString& text, qsizetype from, qsizetype length)
+{
+    qsizetype i = from;
+    bool space = false;
+    for (qsizetype counted = 0; i < text.size() && counted < length; ++i) {
+        const bool isSpace = text.at(i).isSpace();
+        if (!isSpace || !space)
+            ++counted;
+        space = isSpace;
+    }
+    return i;
+}
+
 } // namespace
 
 QString SearchSnippet::toHtml() const
@@ -152,7 +167,7 @@ SearchSnippet QueryMatcher::snippet(const QString& text) const
             from = std::max<qsizetype>(0, start - ContextBefore);
             while (from < start && (!isBoundary(text, from) || text.at(from).isSpace()))
                 ++from;
-            stop = std::max(end, from + SnippetLength);
+            stop = std::max(end, lineEnd(text, from, SnippetLength));
         }
         if (end <= stop)
             matches.append({start, end});
@@ -164,7 +179,7 @@ SearchSnippet QueryMatcher::snippet(const QString& text) const
         from = 0;
         while (from < n && text.at(from).isSpace())
             ++from;
-        stop = from + SnippetLength;
+        stop = lineEnd(text, from, SnippetLength);
     }
     qsizetype to = std::min(stop, n);
     const qsizetype mustReach = matches.isEmpty() ? from : matches.first().second;
@@ -190,7 +205,8 @@ SearchSnippet QueryMatcher::snippet(const QString& text) const
             place[i - from] = out.text.size();
             continue;
         }
-        if (space)
+        // A tag ends a word, so the text may hold "link ." where the page shows "link.".
+        if (space && !QStringView(u".,;:!?)]}").contains(c))
             out.text += QLatin1Char(' ');
         space = false;
         wrote = true;

@@ -35,9 +35,10 @@ Q_DECLARE_METATYPE(SearchSnippet)
 class QueryMatcher
 {
 public:
-    // Characters of text before the first match, at most, and of the whole snippet, at least
-    // when the text has them (a longer match makes the snippet longer).
-    static constexpr qsizetype ContextBefore = 30;
+    // Characters of text before the first match, at most (few, so that the match stays in
+    // sight in a narrow list), and of the whole snippet, at least when the text has them (a
+    // longer match makes the snippet longer); a run of white space counts as one.
+    static constexpr qsizetype ContextBefore = 20;
     static constexpr qsizetype SnippetLength = 120;
 
     QueryMatcher(const LCHMFile& book, const QString& query);

@@ -18,7 +18,10 @@ bool hasSnippetLine(const QModelIndex& index)
 
 QSize SearchResultDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
+    // As wide as the list, whatever the text: long titles and lines end in "…" rather than
+    // making the list scroll sideways (the tool tip holds the whole title).
     QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setWidth(1);
     if (hasSnippetLine(index))
         size.rheight() += option.fontMetrics.lineSpacing();
     return size;

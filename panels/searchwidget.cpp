@@ -47,7 +47,7 @@ SearchWidget::SearchWidget(BackgroundRunner* runner, QWidget* parent)
     // The dock is narrow: the prompt wraps rather than losing its end.
     m_promptLabel->setWordWrap(true);
     m_resultList->setItemDelegate(m_delegate);
-    m_resultList->setTextElideMode(Qt::ElideRight);
+    m_resultList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_resultList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_orderBox->addItem(tr("Relevance"), QStringLiteral("relevance"));
     m_orderBox->addItem(tr("Title"), QStringLiteral("title"));

@@ -535,15 +535,15 @@ void TestSearchPanel::snippets_data()
            "out in the dark of space.\u2026"
         << "The query's words occur once on this page";
     QTest::newRow("+ and - words") << "english.chm" << "+nebula faint -quasar" << "/sub/other.htm"
-        << "\u2026not the other way round. A <b>faint</b> <b>nebula</b> is all that can be seen from the window "
-           "of this page. Back to the page\u2026"
+        << "\u2026way round. A <b>faint</b> <b>nebula</b> is all that can be seen from the window of this page. "
+           "Back to the page beside this one."
         << "The query's words occur 2 times on this page";
     QTest::newRow("Japanese word") << "japanese.chm" << QStringLiteral("表示") << "/index.htm"
         << QStringLiteral("<b>表示</b>の予定 ソフトの<b>表示</b>と構造を十分に説明します。 次は ポイント申請 です。")
         << "The query's words occur 3 times on this page";
     QTest::newRow("phrase across table cells") << "ranking.chm" << "\"storm lantern\"" << "/table.htm"
-        << "\u2026lamp oil coal mines <b>Storm lantern</b> with a glass hood ships Carbide lamp acetylene caves "
-           "Gas mantle\u2026"
+        << "\u2026oil coal mines <b>Storm lantern</b> with a glass hood ships Carbide lamp acetylene caves Gas "
+           "mantle coal gas streets Most of\u2026"
         << "The query's words occur once on this page";
 }
 
