@@ -401,12 +401,19 @@ void SearchWidget::requestSnippets()
     const int screen = std::max(1, view.height() / rowHeight + 1);
     const int last = bottom.isValid() ? bottom.row() : first + screen;
 
+    // The rows on screen come first, then those below and above them.
     QStringList wanted;
-    for (int row = std::max(0, first - screen); row <= std::min(rows - 1, last + screen); ++row) {
-        const QListWidgetItem* item = m_resultList->item(row);
-        if (!item->data(SearchResultDelegate::SnippetRole).isValid())
-            wanted.append(item->data(Qt::UserRole).toString());
-    }
+    const auto want = [this, &wanted](int from, int to) {
+        for (int row = from; row <= to; ++row) {
+            const QListWidgetItem* item = m_resultList->item(row);
+            if (!item->data(SearchResultDelegate::SnippetRole).isValid())
+                wanted.append(item->data(Qt::UserRole).toString());
+        }
+    };
+    const int end = std::min(rows - 1, last);
+    want(first, end);
+    want(end + 1, std::min(rows - 1, end + screen));
+    want(std::max(0, first - screen), first - 1);
     if (wanted.isEmpty()) {
         emit snippetsMade();
         return;
