@@ -89,6 +89,23 @@ QueryMatcher::QueryMatcher(const LCHMFile& book, const QString& query) : m_book(
         add({word});
 }
 
+const QueryMatcher::Folded& QueryMatcher::fold(QStringView word) const
+{
+    const QString text = word.toString();
+    if (const auto found = m_folded.constFind(text); found != m_folded.constEnd())
+        return *found;
+    if (m_folded.size() > 100000)
+        m_folded.clear();
+    Folded folded;
+    const QString lower = text.toLower();
+    folded.keys = m_book.searchKeys(lower, &folded.starts);
+    // Lower-casing that changes the length leaves no way back to the text: each key then
+    // stands for the whole word.
+    if (lower.size() != text.size() || folded.starts.size() != folded.keys.size())
+        folded.starts.clear();
+    return *m_folded.insert(text, std::move(folded));
+}
+
 template <typename OnMatch>
 void QueryMatcher::scan(const QString& text, const qsizetype* stop, OnMatch&& onMatch) const
 {
@@ -102,7 +119,6 @@ void QueryMatcher::scan(const QString& text, const qsizetype* stop, OnMatch&& on
         qsizetype end = 0;
     };
     std::deque<Key> recent;
-    QVector<qsizetype> starts;
     bool done = false;
     forEachToken(text, [&](QStringView run) {
         const qsizetype runStart = run.constData() - text.constData();
@@ -110,11 +126,10 @@ void QueryMatcher::scan(const QString& text, const qsizetype* stop, OnMatch&& on
             done = true;
             return;
         }
-        const QString lower = run.toString().toLower();
-        const QVector<QByteArray> keys = m_book.searchKeys(lower, &starts);
-        // Lower-casing that changes the length leaves no way back to the text: each key then
-        // stands for the whole word.
-        const bool mapped = lower.size() == run.size() && starts.size() == keys.size();
+        const Folded& folded = fold(run);
+        const QVector<QByteArray>& keys = folded.keys;
+        const QVector<qsizetype>& starts = folded.starts;
+        const bool mapped = !starts.isEmpty();
         for (qsizetype k = 0; k < keys.size() && !done; ++k) {
             Key key;
             if (keys.at(k).size() <= TextIndex::MaxKeyBytes)

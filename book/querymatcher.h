@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QMetaType>
 #include <QString>
 #include <QVector>
@@ -58,7 +59,17 @@ private:
     template <typename OnMatch>
     void scan(const QString& text, const qsizetype* stop, OnMatch&& onMatch) const;
 
+    // A word's keys and where each begins in it, kept per word of text: pages repeat their
+    // words, and folding is the costly part of a scan.
+    struct Folded
+    {
+        QVector<QByteArray> keys;
+        QVector<qsizetype> starts;   // empty when they cannot be told (see scan)
+    };
+    const Folded& fold(QStringView word) const;
+
     const LCHMFile& m_book;
+    mutable QHash<QString, Folded> m_folded;
     QVector<QVector<QByteArray>> m_terms;
     qsizetype m_longestTerm = 0;
 };

@@ -419,6 +419,7 @@ void SearchWidget::requestSnippets()
         return;
     }
 
+    // Delivered together, so that the list is updated once.
     const int generation = m_generation;
     m_snippetWork = m_runner->start(
         Lane::Normal, this,
@@ -426,36 +427,39 @@ void SearchWidget::requestSnippets()
             LCHMFile book;
             book.openBook(bookPath);
             const QueryMatcher matcher(book, query);
+            QHash<QString, SearchSnippet> made;
             for (const QString& url : wanted) {
                 if (task.isCancelled())
                     return;
                 // A page that cannot be read gets an empty snippet: its title stays alone.
                 QByteArray html;
-                SearchSnippet snippet;
+                SearchSnippet& snippet = made[url];
                 if (book.readFileBytes(&html, url))
                     snippet = matcher.snippet(TextIndex::pageText(book, html).body);
-                task.deliver([this, generation, url, snippet] { applySnippet(generation, url, snippet); });
             }
-            task.deliver([this] { emit snippetsMade(); });
+            task.deliver([this, generation, made] {
+                applySnippets(generation, made);
+                emit snippetsMade();
+            });
         },
         QStringLiteral("snippets"));
 }
 
-void SearchWidget::applySnippet(int generation, const QString& url, const SearchSnippet& snippet)
+void SearchWidget::applySnippets(int generation, const QHash<QString, SearchSnippet>& batch)
 {
     if (generation != m_generation)
         return;   // made for results since replaced
-    m_snippets.insert(url, snippet);
+    m_snippets.insert(batch);
     for (int row = 0; row < m_resultList->count(); ++row) {
         QListWidgetItem* item = m_resultList->item(row);
-        if (item->data(Qt::UserRole).toString() != url)
+        const auto snippet = batch.constFind(item->data(Qt::UserRole).toString());
+        if (snippet == batch.constEnd())
             continue;
-        item->setData(SearchResultDelegate::SnippetRole, QVariant::fromValue(snippet));
-        if (!snippet.isEmpty())
-            item->setData(Qt::AccessibleTextRole, item->text() + QLatin1Char('\n') + snippet.text);
+        item->setData(SearchResultDelegate::SnippetRole, QVariant::fromValue(*snippet));
+        if (!snippet->isEmpty())
+            item->setData(Qt::AccessibleTextRole, item->text() + QLatin1Char('\n') + snippet->text);
         else
             emit m_delegate->sizeHintChanged(m_resultList->indexFromItem(item));
-        break;
     }
 }
 

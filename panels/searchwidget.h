@@ -142,7 +142,7 @@ private:
     void fillList();
     // Asks the runner for the snippets of the rows on screen and about to be that lack one.
     void requestSnippets();
-    void applySnippet(int generation, const QString& url, const SearchSnippet& snippet);
+    void applySnippets(int generation, const QHash<QString, SearchSnippet>& batch);
 
     QLabel* m_promptLabel = nullptr;
     QLineEdit* m_queryEdit = nullptr;
