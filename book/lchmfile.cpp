@@ -2,6 +2,9 @@
 
 #include "lchmfileimpl.h"
 
+#include <algorithm>
+#include <limits>
+
 #include <QTextCodec>
 
 LCHMFile::LCHMFile() : m_impl(std::make_unique<LCHMFileImpl>()) {}
@@ -29,13 +32,23 @@ bool LCHMFile::readFileChunks(const QString& path, const std::function<bool(cons
     return m_impl->readFileChunks(path, sink);
 }
 bool LCHMFile::listFiles(QStringList* out) { return m_impl->listFiles(out); }
-QString LCHMFile::topicTitleForUrl(const QString& url) const { return m_impl->topicTitleForUrl(url); }
-bool LCHMFile::fullTextSearch(const QString& query, QStringList* results, int limit)
+qint64 LCHMFile::objectSize(const QString& path) const
 {
-    return m_impl->fullTextSearch(query, results, limit);
+    ItsfUnit unit;
+    if (path.isEmpty() || !m_impl->resolvePath(path, &unit))
+        return -1;
+    return qint64(std::min<quint64>(unit.length, quint64(std::numeric_limits<qint64>::max())));
+}
+QString LCHMFile::topicTitleForUrl(const QString& url) const { return m_impl->topicTitleForUrl(url); }
+bool LCHMFile::fullTextSearch(const QString& query, QStringList* results, int limit, QVector<int>* counts)
+{
+    return m_impl->fullTextSearch(query, results, limit, counts);
 }
 bool LCHMFile::hasSearchWords() { return m_impl->searchIndexHasWords(); }
 QByteArray LCHMFile::codecName() const { return m_impl->codec ? m_impl->codec->name() : QByteArray(); }
 QString LCHMFile::errorString() const { return m_impl->errorString; }
-QVector<QByteArray> LCHMFile::searchKeys(const QString& word) const { return m_impl->searchKeys(word); }
+QVector<QByteArray> LCHMFile::searchKeys(const QString& word, QVector<qsizetype>* starts) const
+{
+    return m_impl->searchKeys(word, starts);
+}
 QString LCHMFile::decodeText(const QByteArray& bytes) const { return m_impl->decodeText(bytes); }

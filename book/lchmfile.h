@@ -51,8 +51,14 @@ public:
     // returns false.
     bool readFileChunks(const QString& path, const std::function<bool(const QByteArray&)>& sink);
     bool listFiles(QStringList* out);
+    // The size in bytes of the object at the in-book path, from the directory (nothing is
+    // read); -1 when the book holds no such object.
+    qint64 objectSize(const QString& path) const;
     QString topicTitleForUrl(const QString& url) const;
-    bool fullTextSearch(const QString& query, QStringList* results, int limit);
+    // Appends to `results` the paths of at most `limit` topics that answer `query`, in the
+    // index's order; with `counts`, how often the query's phrases and required words occur in
+    // each (at least 1). False when the book has no index or nothing can match.
+    bool fullTextSearch(const QString& query, QStringList* results, int limit, QVector<int>* counts = nullptr);
     // Whether the book has a full-text index that lists words, in any script.
     bool hasSearchWords();
     // The name of the codec the book's text is decoded with; empty when none was found.
@@ -61,7 +67,8 @@ public:
     QString errorString() const;
     // The keys the book's search stores `word` under, folded as its own index folds words;
     // empty when the word cannot be stored. The reader's text index uses the same keys.
-    QVector<QByteArray> searchKeys(const QString& word) const;
+    // With `starts`, where each key's text begins in `word` (keys follow the word's order).
+    QVector<QByteArray> searchKeys(const QString& word, QVector<qsizetype>* starts = nullptr) const;
     // Bytes in the book's code page as text (Latin-1 when the book names no language).
     QString decodeText(const QByteArray& bytes) const;
 

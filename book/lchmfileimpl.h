@@ -64,7 +64,8 @@ public:
     QByteArray searchWordBytes(const QString& word) const;
     // The keys the full-text index stores `word` under: its folded bytes, or one key per
     // character for the ideographic scripts. Empty when the word cannot be stored.
-    QVector<QByteArray> searchKeys(const QString& word) const;
+    // With `starts`, where each key's text begins in `word`.
+    QVector<QByteArray> searchKeys(const QString& word, QVector<qsizetype>* starts = nullptr) const;
 
     // Sitemap parser and HTML entities
     bool ParseAndFillTopicsTree(const QString& file, QVector<LCHMParsedEntry>* out);
@@ -75,7 +76,7 @@ public:
     QString decodeEntity(const QString& entity);
 
     // Full-text search
-    bool fullTextSearch(const QString& query, QStringList* results, int limit);
+    bool fullTextSearch(const QString& query, QStringList* results, int limit, QVector<int>* counts = nullptr);
     bool lookupWord(const QString& word, bool phraseMode, SearchHitList* hits);
     // Whether the full-text index lists at least one word in at least one topic, whatever
     // the script of its words. Reads the header, one descent and at most a few leaves.
@@ -83,7 +84,9 @@ public:
     quint32 findLeafNode(const QByteArray& key, quint32 rootOffset, quint32 nodeSize, quint16 depth);
     bool lookupPhrase(const QStringList& words, SearchHitList* hits);
     static void cleanSearchWord(QString& word);
-    void collectResultPaths(const SearchHitList& hits, QStringList* results, int limit);
+    // Appends the paths of the hits' topics, each once; with `counts`, each one's occurrences.
+    void collectResultPaths(const SearchHitList& hits, QStringList* results, int limit,
+                            const QHash<quint32, int>& occurrences = {}, QVector<int>* counts = nullptr);
 
     // The bit coding of the full-text index's location lists; its byte-wise numbers are
     // ByteReader::readVarint32. A cursor over a list reads bits most significant first.

@@ -377,25 +377,37 @@ bool isIdeographicLanguage(quint16 lcid)
 // The keys to look up for one word of the query: one key, or for ideographic books one per
 // character of those scripts (runs of ASCII stay whole), which must follow each other.
 // Empty when the word cannot occur in the index.
-QVector<QByteArray> searchKeys(const LCHMFileImpl& book, const QString& word)
+QVector<QByteArray> searchKeys(const LCHMFileImpl& book, const QString& word, QVector<qsizetype>* starts = nullptr)
 {
+    if (starts)
+        starts->clear();
     if (word.isEmpty())
         return {};
     if (!book.codec || !isIdeographicLanguage(book.lcid)) {
         const QByteArray key = book.searchWordBytes(word);
-        return key.isEmpty() ? QVector<QByteArray>() : QVector<QByteArray>{key};
+        if (key.isEmpty())
+            return {};
+        if (starts)
+            starts->append(0);
+        return {key};
     }
 
     QVector<QByteArray> keys;
     QString run;
-    const auto flush = [&keys, &run]() {
-        if (!run.isEmpty())
+    qsizetype runStart = 0;
+    const auto flush = [&]() {
+        if (!run.isEmpty()) {
             keys.append(run.toLower().toLatin1());
+            if (starts)
+                starts->append(runStart);
+        }
         run.clear();
     };
     for (qsizetype i = 0; i < word.size(); ++i) {
         const QChar c = word.at(i);
         if (c.unicode() < 0x80) {
+            if (run.isEmpty())
+                runStart = i;
             run += c;
             continue;
         }
@@ -404,10 +416,15 @@ QVector<QByteArray> searchKeys(const LCHMFileImpl& book, const QString& word)
         if (c.isHighSurrogate() && i + 1 < word.size() && word.at(i + 1).isLowSurrogate())
             length = 2;
         const QString character = word.mid(i, length);
-        i += length - 1;
-        if (!book.codec->canEncode(character))
+        if (!book.codec->canEncode(character)) {
+            if (starts)
+                starts->clear();
             return {};
+        }
         keys.append(book.codec->fromUnicode(character));
+        if (starts)
+            starts->append(i);
+        i += length - 1;
     }
     flush();
     return keys;
@@ -438,9 +455,9 @@ bool LCHMFileImpl::lookupWord(const QString& word, bool phraseMode, SearchHitLis
     return SearchQuery::lookupWord(source, word, phraseMode, hits);
 }
 
-QVector<QByteArray> LCHMFileImpl::searchKeys(const QString& word) const
+QVector<QByteArray> LCHMFileImpl::searchKeys(const QString& word, QVector<qsizetype>* starts) const
 {
-    return ::searchKeys(*this, word);
+    return ::searchKeys(*this, word, starts);
 }
 
 bool LCHMFileImpl::searchIndexHasWords()
@@ -541,7 +558,8 @@ void LCHMFileImpl::cleanSearchWord(QString& word)
     SearchQuery::cleanWord(word);
 }
 
-void LCHMFileImpl::collectResultPaths(const SearchHitList& hits, QStringList* results, int limit)
+void LCHMFileImpl::collectResultPaths(const SearchHitList& hits, QStringList* results, int limit,
+                                      const QHash<quint32, int>& occurrences, QVector<int>* counts)
 {
     if (!results)
         return;
@@ -560,18 +578,21 @@ void LCHMFileImpl::collectResultPaths(const SearchHitList& hits, QStringList* re
         const qsizetype nul = entry.indexOf('\0');
         const QByteArray path = nul >= 0 ? entry.left(nul) : entry;
         results->append(makeAbsolutePath(QString::fromLatin1(path)));
+        if (counts)
+            counts->append(occurrences.value(hit.urlOffset, 1));
         ++appended;
     }
 }
 
-bool LCHMFileImpl::fullTextSearch(const QString& query, QStringList* results, int limit)
+bool LCHMFileImpl::fullTextSearch(const QString& query, QStringList* results, int limit, QVector<int>* counts)
 {
     if (!results)
         return false;
     SearchHitList result;
     BookIndexSource source(*this);
-    if (!SearchQuery::evaluate(source, query, &result))
+    QHash<quint32, int> occurrences;
+    if (!SearchQuery::evaluate(source, query, &result, counts ? &occurrences : nullptr))
         return false;
-    collectResultPaths(result, results, limit);
+    collectResultPaths(result, results, limit, occurrences, counts);
     return true;
 }

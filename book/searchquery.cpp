@@ -137,7 +137,11 @@ bool SearchQuery::lookupWord(SearchWordSource& source, const QString& word, bool
     return true;
 }
 
-bool SearchQuery::lookupPhrase(SearchWordSource& source, const QStringList& words, SearchHitList* hits)
+namespace {
+
+// The topics where `words` follow each other; with `positions`, each hit keeps the positions
+// of the phrase's last key, one per occurrence.
+bool phraseHits(SearchWordSource& source, const QStringList& words, bool positions, SearchHitList* hits)
 {
     if (words.isEmpty() || !hits)
         return false;
@@ -153,10 +157,18 @@ bool SearchQuery::lookupPhrase(SearchWordSource& source, const QStringList& word
     if (!lookupSequence(source, keys, &found))
         return false;
     for (SearchHit& hit : found) {
-        hit.locations.clear();
+        if (!positions)
+            hit.locations.clear();
         hits->append(std::move(hit));
     }
     return !hits->isEmpty();
+}
+
+} // namespace
+
+bool SearchQuery::lookupPhrase(SearchWordSource& source, const QStringList& words, SearchHitList* hits)
+{
+    return phraseHits(source, words, false, hits);
 }
 
 void SearchQuery::cleanWord(QString& word)
@@ -201,11 +213,20 @@ SearchQuery::Terms SearchQuery::parse(const QString& query)
     return terms;
 }
 
-bool SearchQuery::evaluate(SearchWordSource& source, const QString& query, SearchHitList* out)
+bool SearchQuery::evaluate(SearchWordSource& source, const QString& query, SearchHitList* out,
+                           QHash<quint32, int>* occurrences)
 {
     if (!out)
         return false;
     const Terms terms = parse(query);
+    // Counting needs every occurrence's position, which a plain lookup may skip.
+    const bool counting = occurrences != nullptr;
+    const auto count = [occurrences](const SearchHitList& found) {
+        if (!occurrences)
+            return;
+        for (const SearchHit& hit : found)
+            (*occurrences)[hit.urlOffset] += int(std::max<qsizetype>(1, hit.locations.size()));
+    };
 
     // Phrases, then include words, narrow the result; exclude words remove from it.
     SearchHitList result;
@@ -222,14 +243,16 @@ bool SearchQuery::evaluate(SearchWordSource& source, const QString& query, Searc
 
     for (const QStringList& phrase : terms.phrases) {
         SearchHitList found;
-        if (!lookupPhrase(source, phrase, &found))
+        if (!phraseHits(source, phrase, counting, &found))
             return false;
+        count(found);
         narrow(found);
     }
     for (const QString& word : terms.includeWords) {
         SearchHitList found;
-        if (!lookupWord(source, word, false, &found))
+        if (!lookupWord(source, word, counting, &found))
             return false;
+        count(found);
         narrow(found);
     }
     for (const QString& word : terms.excludeWords) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -62,7 +63,10 @@ struct Terms
 };
 Terms parse(const QString& query);
 // The topics that answer `query`, in the order of its first phrase or word. False when a
-// phrase or a required word is not stored at all (nothing can match then).
-bool evaluate(SearchWordSource& source, const QString& query, SearchHitList* result);
+// phrase or a required word is not stored at all (nothing can match then). With
+// `occurrences`, adds per topic how often the query's phrases and required words occur in it
+// (a hit without positions counts once); topics outside the result may be counted too.
+bool evaluate(SearchWordSource& source, const QString& query, SearchHitList* result,
+              QHash<quint32, int>* occurrences = nullptr);
 
 } // namespace SearchQuery

@@ -24,19 +24,9 @@ constexpr quint32 kNoWord = ~quint32(0);
 class TextIndexSource : public SearchWordSource
 {
 public:
-    TextIndexSource(const TextIndex& index, LCHMFile& book) : m_index(index), m_book(book) {}
+    TextIndexSource(const TextIndex& index, const LCHMFile& book) : m_index(index), m_book(book) {}
 
-    QVector<QByteArray> searchKeys(const QString& word) const override
-    {
-        QVector<QByteArray> keys;
-        for (const QString& piece : word.split(QLatin1Char('.'), Qt::SkipEmptyParts)) {
-            const QVector<QByteArray> pieceKeys = m_book.searchKeys(piece.toLower());
-            if (pieceKeys.isEmpty())
-                return {};
-            keys += pieceKeys;
-        }
-        return keys;
-    }
+    QVector<QByteArray> searchKeys(const QString& word) const override { return TextIndex::queryKeys(m_book, word); }
 
     bool lookupKey(const QByteArray& key, bool positions, SearchHitList* hits) override
     {
@@ -118,9 +108,21 @@ public:
 
 private:
     const TextIndex& m_index;
-    LCHMFile& m_book;
+    const LCHMFile& m_book;
     std::vector<quint32> m_positions;
 };
+
+QVector<QByteArray> TextIndex::queryKeys(const LCHMFile& book, const QString& word)
+{
+    QVector<QByteArray> keys;
+    for (const QString& piece : word.split(QLatin1Char('.'), Qt::SkipEmptyParts)) {
+        const QVector<QByteArray> pieceKeys = book.searchKeys(piece.toLower());
+        if (pieceKeys.isEmpty())
+            return {};
+        keys += pieceKeys;
+    }
+    return keys;
+}
 
 void TextIndex::clear()
 {
@@ -264,13 +266,15 @@ QString TextIndex::pageTitle(const QString& path) const
     return page >= 0 ? m_titles.at(page) : QString();
 }
 
-bool TextIndex::search(LCHMFile& book, const QString& query, QStringList* results, int limit) const
+bool TextIndex::search(LCHMFile& book, const QString& query, QStringList* results, int limit,
+                       QVector<int>* counts) const
 {
     if (!results)
         return false;
     TextIndexSource source(*this, book);
     SearchHitList hits;
-    if (!SearchQuery::evaluate(source, query, &hits))
+    QHash<quint32, int> occurrences;
+    if (!SearchQuery::evaluate(source, query, &hits, counts ? &occurrences : nullptr))
         return false;
     QSet<quint32> seen;
     for (const SearchHit& hit : std::as_const(hits)) {
@@ -279,6 +283,8 @@ bool TextIndex::search(LCHMFile& book, const QString& query, QStringList* result
         if (hit.urlOffset < quint32(m_paths.size()) && !seen.contains(hit.urlOffset)) {
             seen.insert(hit.urlOffset);
             results->append(m_paths.at(hit.urlOffset));
+            if (counts)
+                counts->append(occurrences.value(hit.urlOffset, 1));
         }
     }
     return true;

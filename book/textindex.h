@@ -88,10 +88,16 @@ public:
     // The page's <title>, for pages the book's topic table does not name.
     QString pageTitle(const QString& path) const;
 
+    // The keys a query word is looked up under in page text: split at "." as page text is,
+    // each piece lower-cased and folded by `book`. Empty when a piece cannot be stored.
+    static QVector<QByteArray> queryKeys(const LCHMFile& book, const QString& word);
+
     // Answers `query` (words, "phrases", +word, -word) with at most `limit` page paths, in
-    // page order. `book` is the open book the index was built from: it folds the query's
-    // words. False when a phrase or a required word occurs nowhere.
-    bool search(LCHMFile& book, const QString& query, QStringList* results, int limit) const;
+    // page order; with `counts`, how often the query's phrases and required words occur on
+    // each. `book` is the open book the index was built from: it folds the query's words.
+    // False when a phrase or a required word occurs nowhere.
+    bool search(LCHMFile& book, const QString& query, QStringList* results, int limit,
+                QVector<int>* counts = nullptr) const;
 
     // Writes the index to `file` atomically, stamped with `identity`.
     bool save(const QString& file, const CacheStamp& identity) const;
@@ -165,7 +171,8 @@ public:
     bool isFinished() const { return m_finished; }
     bool loadedFromCache() const { return m_fromCache; }
 
-    bool search(LCHMFile& book, const QString& query, QStringList* results, int limit) const;
+    bool search(LCHMFile& book, const QString& query, QStringList* results, int limit,
+                QVector<int>* counts = nullptr) const;
     QString pageTitle(const QString& path) const;
 
 private:

@@ -54,10 +54,11 @@ void TextIndexJob::run(const CancelToken& token, const std::function<void(int do
     m_finished = true;
 }
 
-bool TextIndexJob::search(LCHMFile& book, const QString& query, QStringList* results, int limit) const
+bool TextIndexJob::search(LCHMFile& book, const QString& query, QStringList* results, int limit,
+                          QVector<int>* counts) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_index.search(book, query, results, limit);
+    return m_index.search(book, query, results, limit, counts);
 }
 
 QString TextIndexJob::pageTitle(const QString& path) const

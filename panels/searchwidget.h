@@ -1,25 +1,43 @@
 #pragma once
 
 #include "backgroundrunner.h"
+#include "querymatcher.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <QWidget>
 
 #include <memory>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
+class SearchResultDelegate;
 class TextIndexJob;
 class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 class QPushButton;
+class QTimer;
 
-// Full-text search in the open book: the query, a "Search" button and the titles of the
-// topics found, sorted. A title that several results share is followed by each one's
-// in-book path on a second line. Every item keeps its in-book path under Qt::UserRole; a
-// double click on a title asks for that topic with the query.
+// Full-text search in the open book: the query, a "Search" button, the number of pages found
+// ("83 pages", or "700 pages (more not shown)" at the limit) and the list of them. A title that
+// several results share is followed by each one's in-book path on a second line. Every item
+// keeps its in-book path under Qt::UserRole; a double click on a title asks for that topic with
+// the query. Its tool tip says how often the query's words occur on the page.
+//
+// Under each title a line of the page's text around the first match, the matched words in bold
+// (QueryMatcher, over the text the reader's text index reads). Snippets are made on the runner
+// for the rows on screen and a screen above and below, as the list scrolls; work for rows that
+// scrolled away is cancelled. An item's accessible text is its title and its snippet; a page
+// that cannot be read keeps its title alone.
+//
+// Order ("Sort by", under the list, remembered in the settings): by relevance, pages whose title
+// holds the query's words first, then those where the words occur most often for the size of
+// the page, then by title; or by title alone. The pages listed are the first MaxResults the
+// index gives, in either order.
 //
 // Books without a full-text index that holds their pages' words (none at all, titles only,
 // or words the reader cannot type) are searched in a text index the panel builds from the
@@ -38,6 +56,9 @@ class SearchWidget : public QWidget
 public:
     // Most results listed for one search.
     static constexpr int MaxResults = 700;
+    // The settings key of the result order, and its values.
+    static constexpr const char* OrderSettingsKey = "Reader/searchResultOrder";
+    enum class Order { Relevance, Title };
 
     // `runner` runs the panel's work and outlives the panel's tasks (not the panel).
     explicit SearchWidget(BackgroundRunner* runner, QWidget* parent = nullptr);
@@ -58,6 +79,9 @@ public:
     QCheckBox* pageTextCheck() const { return m_pageTextCheck; }
     QCheckBox* waitCheck() const { return m_waitCheck; }
     QLabel* indexLabel() const { return m_indexLabel; }
+    QLabel* resultsLabel() const { return m_resultsLabel; }
+    QComboBox* orderBox() const { return m_orderBox; }
+    Order order() const;
     // Whether searches use the text index built from the pages, and whether it is complete.
     bool searchesPageText() const { return m_job != nullptr; }
     bool pageTextIndexed() const;
@@ -71,11 +95,16 @@ signals:
     // The newest search is done and its results (or none) are shown.
     void searched();
     void noTopicSearched();
+    // Every snippet asked for so far is on the list (the rows on screen and about to be).
+    void snippetsMade();
     void currentUrlChanged(const QString& currentUrl, const QString& keyword);
 
 public slots:
     void search();
     void setCurrentUrl(QListWidgetItem* currentItem);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setPageText(bool on);
@@ -93,24 +122,41 @@ private:
     void stopIndexing();
     void showIndexProgress();
     void indexFinished();
-    // The topics one search found, with their titles, in the order the index gave them.
+    // The topics one search found, in the order the index gave them, with their titles and
+    // what ranks them: how often the query's words occur, that per byte of the page, and
+    // whether the title holds every word.
     struct Found
     {
         QString query;
         QStringList urls;
         QStringList titles;
+        QVector<int> counts;
+        QVector<double> density;
+        QVector<bool> titleHolds;
+        bool more = false;   // the index found more than MaxResults
     };
     static Found runSearch(const QString& bookPath, const QString& query, std::shared_ptr<TextIndexJob> job,
                            const CancelToken& token);
     void showResults(const Found& found);
+    // Fills the list from m_found in the chosen order.
+    void fillList();
+    // Asks the runner for the snippets of the rows on screen and about to be that lack one.
+    void requestSnippets();
+    void applySnippets(int generation, const QHash<QString, SearchSnippet>& batch);
 
     QLabel* m_promptLabel = nullptr;
     QLineEdit* m_queryEdit = nullptr;
     QPushButton* m_searchButton = nullptr;
     QLabel* m_resultsLabel = nullptr;
     QListWidget* m_resultList = nullptr;
-    QStringList m_resultUrls;
-    QStringList m_resultTitles;
+    SearchResultDelegate* m_delegate = nullptr;
+    QLabel* m_orderLabel = nullptr;
+    QComboBox* m_orderBox = nullptr;
+    Found m_found;
+    QHash<QString, SearchSnippet> m_snippets;   // of m_found's pages, as made
+    int m_generation = 0;                        // of m_found: snippets of older results are dropped
+    CancelToken m_snippetWork;
+    QTimer* m_snippetTimer = nullptr;
     QString m_bookPath;
     QString m_lastQuery;
 

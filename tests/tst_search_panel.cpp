@@ -2,16 +2,23 @@
 // the sorted result list, searches that find nothing, and what a double click sends.
 //
 // Words of the english test book: "nebula" is on index.htm (Welcome), intro.htm (Introduction)
-// and sub/other.htm (Another Page in the Folder); "zephyr" only on chapter2.htm.
+// and sub/other.htm (Another Page in the Folder); "zephyr" only on chapter2.htm. The ranking
+// book's pages hold "lantern" in an order of relevance that follows from their text.
+//
+// The tests of the list's contents sort it by title (the order the settings keep), except
+// those of the order itself.
 
 #include "backgroundrunner.h"
 #include "chmwriter.h"
 #include "lchmfile.h"
+#include "querymatcher.h"
+#include "searchresultdelegate.h"
 #include "searchwidget.h"
 #include "testbooks.h"
 #include "textindex.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
@@ -64,24 +71,28 @@ void setLe32At(QByteArray& data, qsizetype at, quint32 v)
         data[at + i] = char((v >> (8 * i)) & 0xFF);
 }
 
-// A copy of the english book, written back as an uncompressed container, in which the topic
-// /intro.htm has an empty title and /sub/other.htm the title of /index.htm ("Welcome").
-// The full-text index is the compiler's own.
-bool writeRetitledBook(const QString& fileName)
+// The objects of the english book, its metadata and index among them.
+QVector<ChmWriterObject> englishObjects()
 {
     LCHMFile book;
-    if (!book.openBook(testBookPath(QStringLiteral("english.chm"))))
-        return false;
     QStringList paths;
-    if (!book.listFiles(&paths))
-        return false;
+    if (!book.openBook(testBookPath(QStringLiteral("english.chm"))) || !book.listFiles(&paths))
+        return {};
     QVector<ChmWriterObject> objects;
     for (const QString& path : std::as_const(paths)) {
         QByteArray data;
         if (path.startsWith(QLatin1Char('/')) && !path.endsWith(QLatin1Char('/')) && book.readFileBytes(&data, path))
             objects.append({path.toLatin1(), data});
     }
-    book.closeBook();
+    return objects;
+}
+
+// A copy of the english book, written back as an uncompressed container, in which the topic
+// /intro.htm has an empty title and /sub/other.htm the title of /index.htm ("Welcome").
+// The full-text index is the compiler's own.
+bool writeRetitledBook(const QString& fileName)
+{
+    QVector<ChmWriterObject> objects = englishObjects();
 
     auto object = [&](const char* path) -> QByteArray* {
         for (ChmWriterObject& o : objects) {
@@ -128,11 +139,30 @@ QStringList resultsOf(const SearchWidget& panel)
     QStringList lines;
     for (int row = 0; row < panel.resultList()->count(); ++row) {
         const QListWidgetItem* item = panel.resultList()->item(row);
-        if (item->toolTip() != item->text())
+        if (!item->toolTip().startsWith(item->text() + QLatin1Char('\n')))
             lines << QStringLiteral("tool tip differs: ") + item->toolTip();
         lines << item->text() + QLatin1Char('|') + item->data(Qt::UserRole).toString();
     }
     return lines;
+}
+
+// Searches `query` in `panel` and waits for the results and the snippets of the rows shown.
+void searchAndWaitForSnippets(SearchWidget& panel, const QString& query)
+{
+    QSignalSpy made(&panel, &SearchWidget::snippetsMade);
+    panel.queryEdit()->setText(query);
+    panel.search();
+    QTRY_VERIFY(!panel.isSearching());
+    QTRY_VERIFY(made.count() > 0);
+}
+
+QListWidgetItem* itemOf(const SearchWidget& panel, const QString& url)
+{
+    for (int row = 0; row < panel.resultList()->count(); ++row) {
+        if (panel.resultList()->item(row)->data(Qt::UserRole).toString() == url)
+            return panel.resultList()->item(row);
+    }
+    return nullptr;
 }
 
 const QStringList kNebulaResults = {"Another Page in the Folder|/sub/other.htm",
@@ -159,6 +189,11 @@ private slots:
     void runnerCancels_data();
     void runnerCancels();
     void lanesKeepTheirPriorities();
+    void snippets_data();
+    void snippets();
+    void unreadablePageKeepsItsTitle();
+    void order_data();
+    void order();
 
 private:
     QString m_english;
@@ -169,6 +204,8 @@ private:
 void TestSearchPanel::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);   // settings and the index cache
+    QSettings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"))
+        .setValue(QLatin1String(SearchWidget::OrderSettingsKey), QStringLiteral("title"));
     m_english = testBookPath(QStringLiteral("english.chm"));
     QVERIFY(QFileInfo::exists(m_english));
     QVERIFY(m_dir.isValid());
@@ -486,6 +523,128 @@ void TestSearchPanel::lanesKeepTheirPriorities()
     QVERIFY(!tids.isEmpty());
     for (const QString& tid : tids)
         QVERIFY2(schedulingOf(tid).policy != SCHED_IDLE, schedulingOf(tid).name.constData());
+}
+
+// Each result shows the line around the first match on its page, with every match of a phrase,
+// a word or a +word in bold, never a -word; the item's accessible text is its title and that
+// line. Japanese text is matched by its characters, as the book's index would.
+void TestSearchPanel::snippets_data()
+{
+    QTest::addColumn<QString>("book");
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("snippet");   // as rich text
+    QTest::addColumn<QString>("toolTip");   // its second line
+
+    QTest::newRow("phrase") << "english.chm" << "\"quick brown\"" << "/intro.htm"
+        << "Introduction The <b>quick brown</b> fox jumps over the lazy dog. A nebula drifts past a quasar far "
+           "out in the dark of space.\u2026"
+        << "The query's words occur once on this page";
+    QTest::newRow("+ and - words") << "english.chm" << "+nebula faint -quasar" << "/sub/other.htm"
+        << "\u2026way round. A <b>faint</b> <b>nebula</b> is all that can be seen from the window of this page. "
+           "Back to the page beside this one."
+        << "The query's words occur 2 times on this page";
+    QTest::newRow("Japanese word") << "japanese.chm" << QStringLiteral("表示") << "/index.htm"
+        << QStringLiteral("<b>表示</b>の予定 ソフトの<b>表示</b>と構造を十分に説明します。 次は ポイント申請 です。")
+        << "The query's words occur 3 times on this page";
+    QTest::newRow("phrase across table cells") << "ranking.chm" << "\"storm lantern\"" << "/table.htm"
+        << "\u2026oil coal mines <b>Storm lantern</b> with a glass hood ships Carbide lamp acetylene caves Gas "
+           "mantle coal gas streets Most of\u2026"
+        << "The query's words occur once on this page";
+}
+
+void TestSearchPanel::snippets()
+{
+    QFETCH(QString, book);
+    QFETCH(QString, query);
+    QFETCH(QString, url);
+    QFETCH(QString, snippet);
+    QFETCH(QString, toolTip);
+
+    SearchWidget panel(&m_runner);
+    panel.setBookPath(testBookPath(book));
+    if (panel.searchesPageText())
+        QTRY_VERIFY(panel.pageTextIndexed());
+    searchAndWaitForSnippets(panel, query);
+    const QListWidgetItem* item = itemOf(panel, url);
+    QVERIFY(item);
+    const SearchSnippet made = item->data(SearchResultDelegate::SnippetRole).value<SearchSnippet>();
+    QCOMPARE(made.toHtml(), snippet);
+    QCOMPARE(item->data(Qt::AccessibleTextRole).toString(), item->text() + QLatin1Char('\n') + made.text);
+    QCOMPARE(item->toolTip().section(QLatin1Char('\n'), 1), toolTip);
+}
+
+// A page the index lists but the book cannot give keeps its title alone, in the list and for
+// screen readers; the other pages get their lines.
+void TestSearchPanel::unreadablePageKeepsItsTitle()
+{
+    QVector<ChmWriterObject> objects = englishObjects();
+    QVERIFY(objects.removeIf([](const ChmWriterObject& o) { return o.path == "/intro.htm"; }) == 1);
+    const QString damaged = m_dir.filePath(QStringLiteral("nointro.chm"));
+    QVERIFY(writeChmContainer(damaged, objects));
+
+    SearchWidget panel(&m_runner);
+    panel.setBookPath(damaged);
+    searchAndWaitForSnippets(panel, QStringLiteral("nebula"));
+    QCOMPARE(panel.resultList()->count(), 3);
+    for (int row = 0; row < panel.resultList()->count(); ++row) {
+        const QListWidgetItem* item = panel.resultList()->item(row);
+        const SearchSnippet made = item->data(SearchResultDelegate::SnippetRole).value<SearchSnippet>();
+        const bool unreadable = item->data(Qt::UserRole).toString() == QLatin1String("/intro.htm");
+        QCOMPARE(made.isEmpty(), unreadable);
+        QCOMPARE(item->data(Qt::AccessibleTextRole).toString() == item->text(), unreadable);
+    }
+}
+
+// Relevance puts the page whose title holds the word first, then the pages by how often it
+// occurs for their size; Title sorts by title. Both indexes rank alike, and the choice is kept.
+void TestSearchPanel::order_data()
+{
+    QTest::addColumn<bool>("pageText");
+    QTest::addColumn<QString>("order");
+    QTest::addColumn<QStringList>("titles");
+    const QStringList relevance{"Lantern Care", "Evening Walk", "Harbour Notes", "A Table of Lamps"};
+    const QStringList byTitle{"A Table of Lamps", "Evening Walk", "Harbour Notes", "Lantern Care"};
+    QTest::newRow("book's index, relevance") << false << "Relevance" << relevance;
+    QTest::newRow("book's index, title") << false << "Title" << byTitle;
+    QTest::newRow("page text, relevance") << true << "Relevance" << relevance;
+    QTest::newRow("page text, title") << true << "Title" << byTitle;
+}
+
+void TestSearchPanel::order()
+{
+    QFETCH(bool, pageText);
+    QFETCH(QString, order);
+    QFETCH(QStringList, titles);
+
+    const QString ranking = m_dir.filePath(QStringLiteral("ranking.chm"));
+    QFile::remove(ranking);
+    QVERIFY(QFile::copy(testBookPath(QStringLiteral("ranking.chm")), ranking));
+    QSettings settings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"));
+    settings.remove(SearchWidget::pageTextSettingsKey(ranking));
+    {
+        SearchWidget panel(&m_runner);
+        panel.setBookPath(ranking);
+        QVERIFY(!panel.searchesPageText());
+        if (pageText) {
+            panel.pageTextCheck()->click();
+            QTRY_VERIFY(panel.pageTextIndexed());
+        }
+        panel.orderBox()->setCurrentIndex(panel.orderBox()->findText(order));
+        panel.queryEdit()->setText(QStringLiteral("lantern"));
+        panel.search();
+        QTRY_VERIFY(!panel.isSearching());
+        QCOMPARE(panel.resultsLabel()->text(), QStringLiteral("4 pages"));
+        QStringList shown;
+        for (int row = 0; row < panel.resultList()->count(); ++row)
+            shown << panel.resultList()->item(row)->text();
+        QCOMPARE(shown, titles);
+    }
+    // A new panel, as in the next run, starts with the order chosen.
+    SearchWidget next(&m_runner);
+    QCOMPARE(next.orderBox()->currentText(), order);
+    QCOMPARE(next.order() == SearchWidget::Order::Title, order == QLatin1String("Title"));
+    settings.setValue(QLatin1String(SearchWidget::OrderSettingsKey), QStringLiteral("title"));
 }
 
 QTEST_MAIN(TestSearchPanel)
