@@ -5,7 +5,6 @@
 
 #include <QBuffer>
 #include <QFileInfo>
-#include <QHash>
 #include <QMimeDatabase>
 #include <QMetaObject>
 #include <QPointer>
@@ -125,8 +124,6 @@ Answer answer(const QString& bookFile, const QUrl& url, int resourceType)
 } // namespace
 
 BookSchemeHandler::BookSchemeHandler(QObject* parent) : QWebEngineUrlSchemeHandler(parent) {}
-
-BookSchemeHandler::~BookSchemeHandler() = default;
 
 bool BookSchemeHandler::readPage(const QUrl& url, QByteArray* data)
 {

@@ -18,7 +18,6 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <QWebEngineHistory>
-#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
@@ -250,16 +249,13 @@ void BrowserControl::onLoadFinished(bool ok)
     constexpr qsizetype kMaxFailedRemembered = 256;
     if (ok) {
         m_failedUrls.remove(m_page->url());
-    } else {
-        if (m_failedUrls.size() >= kMaxFailedRemembered)
-            m_failedUrls.clear();
-        m_failedUrls.insert(m_page->url());
-    }
-    if (!ok) {
-        completeWithoutDocument();
+        captureText([this](bool captured) { emit documentComplete(captured); });
         return;
     }
-    captureText([this](bool captured) { emit documentComplete(captured); });
+    if (m_failedUrls.size() >= kMaxFailedRemembered)
+        m_failedUrls.clear();
+    m_failedUrls.insert(m_page->url());
+    completeWithoutDocument();
 }
 
 void BrowserControl::captureText(std::function<void(bool)> done)

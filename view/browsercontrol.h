@@ -153,8 +153,6 @@ private:
     bool acceptNavigation(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame, bool newWindow);
     // Runs follow when the reader's last click, just now, was on a link to url; else refuses it.
     void ifReaderClicked(const QUrl& url, std::function<void()> follow);
-    // Whether a book URL or page address names the book of the page shown.
-    bool isOwnBookUrl(const QUrl& url) const;
     void refuse(const QUrl& url);
     // The index of the history entry that `step` (-1 back, 1 forward) leads to, or -1.
     int historyTarget(int step) const;

@@ -130,11 +130,6 @@ void BrowserControl::ifReaderClicked(const QUrl& url, std::function<void()> foll
     }, Qt::QueuedConnection);
 }
 
-bool BrowserControl::isOwnBookUrl(const QUrl& url) const
-{
-    return origins().isOwnBook(m_page->url(), url);
-}
-
 bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame,
                                       bool newWindow)
 {
@@ -147,7 +142,7 @@ bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::Navigatio
     if (scheme == QLatin1String("file")) {
         allowed = false;
     } else if (!isMainFrame && !onWebPage && type == QWebEnginePage::NavigationTypeLinkClicked
-               && (isWebScheme(scheme) || (isBookScheme(scheme) && !isOwnBookUrl(url)))) {
+               && (isWebScheme(scheme) || (isBookScheme(scheme) && !origins().isOwnBook(shown, url)))) {
         // The reader's click in a frame on a link to the web or another book leads there as
         // from the top page, and the frame stays.
         return acceptNavigation(url, type, true, true);
@@ -171,7 +166,7 @@ bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::Navigatio
         const QString relativeTo = shownBook.isEmpty() ? m_bookPath : shownBook;
         const BookLocation place = BookLocation::fromUrl(url);
         const QString target = BookOrigins::bookNamedBy(place, relativeTo);
-        if (!target.isEmpty() && !viewsOwn && isOwnBookUrl(url)) {
+        if (!target.isEmpty() && !viewsOwn && origins().isOwnBook(shown, url)) {
             // A page of the book asks for a page of its own book by a book URL: it is served
             // under that address, as asked. (Under its page address, a page that checks its
             // own address would ask again at every load, for ever.)
