@@ -197,10 +197,7 @@ bool ItsfArchive::loadHeader(ItsfDirectory* dir)
     const quint32 version = le32(head, 4);
     const quint64 directoryOffset = le64(head, 0x48);
     const quint64 directoryLength = le64(head, 0x50);
-    if (version >= 3 && headerRead >= 0x60)
-        dir->contentOffset = le64(head, 0x58);
-    else
-        dir->contentOffset = directoryOffset + directoryLength;
+    dir->contentOffset = version >= 3 && headerRead >= 0x60 ? le64(head, 0x58) : directoryOffset + directoryLength;
     if (directoryLength < 0x54 || directoryLength > MaxDirectorySize)
         return fail(tr("The book is damaged: its directory is unreadable."));
     if (directoryOffset >= fileSize || directoryLength > fileSize - directoryOffset)
@@ -355,11 +352,9 @@ bool ItsfArchive::setUpCompressedSection(ItsfDirectory* dir)
     const quint64 blockSize = le64(head, 32);
     if (entrySize != 8 || blockSize != FrameSize || entries == 0 || entries > MaxResetEntries)
         return false;
-    if (dir->compressedLength > dir->content.length)
-        dir->compressedLength = dir->content.length;
-    const quint64 framesNeeded = (dir->uncompressedLength + FrameSize - 1) / FrameSize;
-    if (framesNeeded > entries)
-        dir->uncompressedLength = quint64(entries) * FrameSize;  // content the table cannot reach is not readable
+    dir->compressedLength = std::min(dir->compressedLength, dir->content.length);
+    // Content the table cannot reach is not readable.
+    dir->uncompressedLength = std::min(dir->uncompressedLength, quint64(entries) * FrameSize);
 
     // The table's entries must be in the file before anything is sized by their count.
     QByteArray raw;
