@@ -200,11 +200,8 @@ QList<QByteArray> BookExtractor::targetParts(const QByteArray& inBookPath, bool*
     path.replace('\\', QByteArray());
     if (path.contains('#') || path.contains('$') || path.contains('\0'))
         return {};
-    QList<QByteArray> parts;
-    for (const QByteArray& part : path.split('/')) {
-        if (!part.isEmpty() && part != "." && part != "..")
-            parts.append(part);
-    }
+    QList<QByteArray> parts = path.split('/');
+    parts.removeIf([](const QByteArray& part) { return part.isEmpty() || part == "." || part == ".."; });
     if (isFolder)
         *isFolder = path.endsWith('/');
     return parts;

@@ -100,8 +100,6 @@ int KeywordIndex::rowForPrefix(const QString& text) const
 
 // ---------------------------------------------------------------------------------------------
 
-KeywordIndexModel::KeywordIndexModel(QObject* parent) : QAbstractListModel(parent) {}
-
 void KeywordIndexModel::setIndex(KeywordIndex index)
 {
     beginResetModel();
