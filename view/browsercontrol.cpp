@@ -36,11 +36,10 @@ BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
     m_profile->setSpellCheckEnabled(false);
     m_profile->setHttpCacheType(QWebEngineProfile::NoCache);
     QWebEngineSettings* settings = m_profile->settings();
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
-    settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
-    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-    settings->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+    for (const auto off : {QWebEngineSettings::LocalContentCanAccessFileUrls, QWebEngineSettings::LocalContentCanAccessRemoteUrls,
+                           QWebEngineSettings::DnsPrefetchEnabled, QWebEngineSettings::PluginsEnabled,
+                           QWebEngineSettings::AutoLoadIconsForPage})
+        settings->setAttribute(off, false);
     settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
 
     m_schemeHandler = new BookSchemeHandler(this);

@@ -30,40 +30,12 @@ bool isViewsOwn(QWebEnginePage::NavigationType type)
 
 } // namespace
 
-// The page under the control: hands every navigation to the control's rules.
-class BookPage : public QWebEnginePage
-{
-public:
-    BookPage(QWebEngineProfile* profile, BrowserControl* control)
-        : QWebEnginePage(profile, control), m_control(control)
-    {
-    }
-
-protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
-    {
-        return m_control && m_control->acceptNavigation(url, type, isMainFrame, false);
-    }
-
-    // Links and scripts that ask for a new window open their page in this one.
-    QWebEnginePage* createWindow(WebWindowType) override;
-
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int line,
-                                  const QString& source) override
-    {
-        qCDebug(lcPageConsole) << source << line << message;
-    }
-
-private:
-    QPointer<BrowserControl> m_control;
-};
-
 // Stands in for a new window: hands the address it is sent to over to the book page, under
 // the rules for what a page may start, and goes away.
 class NewWindowPage : public QWebEnginePage
 {
 public:
-    NewWindowPage(QWebEngineProfile* profile, BookPage* owner, BrowserControl* control)
+    NewWindowPage(QWebEngineProfile* profile, QWebEnginePage* owner, BrowserControl* control)
         : QWebEnginePage(profile, owner), m_owner(owner), m_control(control)
     {
     }
@@ -85,15 +57,38 @@ protected:
     }
 
 private:
-    QPointer<BookPage> m_owner;
+    QPointer<QWebEnginePage> m_owner;
     QPointer<BrowserControl> m_control;
     bool m_handedOver = false;
 };
 
-QWebEnginePage* BookPage::createWindow(WebWindowType)
+// The page under the control: hands every navigation to the control's rules.
+class BookPage : public QWebEnginePage
 {
-    return new NewWindowPage(profile(), this, m_control);
-}
+public:
+    BookPage(QWebEngineProfile* profile, BrowserControl* control)
+        : QWebEnginePage(profile, control), m_control(control)
+    {
+    }
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
+    {
+        return m_control && m_control->acceptNavigation(url, type, isMainFrame, false);
+    }
+
+    // Links and scripts that ask for a new window open their page in this one.
+    QWebEnginePage* createWindow(WebWindowType) override { return new NewWindowPage(profile(), this, m_control); }
+
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int line,
+                                  const QString& source) override
+    {
+        qCDebug(lcPageConsole) << source << line << message;
+    }
+
+private:
+    QPointer<BrowserControl> m_control;
+};
 
 QWebEnginePage* newBookPage(QWebEngineProfile* profile, BrowserControl* control)
 {
