@@ -39,25 +39,20 @@ bool LCHMFileImpl::openBook(const QString& path)
 
     errorString.clear();
     container = std::make_unique<ItsfArchive>();
-    if (!container->openFile(bookPath)) {
+    const bool opened = container->openFile(bookPath);
+    // The same book, unchanged since an earlier open in this process, is not read again.
+    const auto parsed = opened ? LCHMBookCache::instance().find(container->stamp()) : nullptr;
+    if (!opened || (!parsed && !container->readDirectory())) {
         errorString = container->errorString();
         container.reset();
         return false;
     }
     fileName = bookPath;
-    codec = nullptr;
-
-    // The same book, unchanged since an earlier open in this process, is not read again.
-    if (const auto parsed = LCHMBookCache::instance().find(container->stamp())) {
+    if (parsed) {
         container->useDirectory(parsed->directory);
         static_cast<LCHMBookMetadata&>(*this) = parsed->metadata;
         reusedParse = true;
         return true;
-    }
-    if (!container->readDirectory()) {
-        errorString = container->errorString();
-        container.reset();
-        return false;
     }
 
     readWindowsAndStrings();
@@ -162,21 +157,18 @@ void LCHMFileImpl::readWindowsAndStrings()
     if (!resolvePath(QStringLiteral("/#STRINGS"), &strings))
         return;
 
-    QByteArray page(qsizetype(StringsPageSize), '\0');
-    quint64 pageStart = 0;
-    quint64 pageBytes = 0;
-    bool pageHeld = false;
+    // The page of /#STRINGS read last; no page starts at all ones.
+    QByteArray page;
+    quint64 pageStart = ~quint64(0);
     auto stringAt = [&](quint64 offset, QByteArray* out) {
         const quint64 start = offset - offset % StringsPageSize;
-        if (!pageHeld || start != pageStart) {
-            pageBytes = readObjectRange(strings, reinterpret_cast<unsigned char*>(page.data()), start, StringsPageSize);
+        if (start != pageStart) {
+            page.clear();
+            container->read(strings, start, StringsPageSize, &page);
             pageStart = start;
-            pageHeld = true;
         }
-        if (pageBytes == 0)
-            return false;
-        *out = cStringAt(QByteArrayView(page).first(qsizetype(pageBytes)), offset % StringsPageSize).toByteArray();
-        return true;
+        *out = cStringAt(page, offset % StringsPageSize).toByteArray();
+        return !page.isEmpty();
     };
 
     // The fields of an entry: the title, the default topic, the contents and the index file.
@@ -199,11 +191,10 @@ void LCHMFileImpl::readSystem()
     ItsfUnit system;
     if (!resolvePath(QStringLiteral("/#SYSTEM"), &system))
         return;
-    QByteArray data(qsizetype(SystemReadSize), '\0');
-    const qint64 n = qint64(readObjectRange(system, reinterpret_cast<unsigned char*>(data.data()), 4, SystemReadSize));
+    QByteArray data;
+    const qint64 n = qint64(container->read(system, 4, SystemReadSize, &data));
     if (n == 0)
         return;
-    data.truncate(qsizetype(n));
     data[qsizetype(n - 1)] = '\0';  // a record cut by the read still ends in a terminated string
 
     for (qint64 pos = 0; pos < n - 3;) {
