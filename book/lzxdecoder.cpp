@@ -231,23 +231,19 @@ bool LzxDecoder::readLengths(BitReader& br, Tree& tree, size_t first, size_t las
         unsigned z;
         if (!decodeSymbol(br, m_pretree, &z))
             return false;
+        // 17 and 18: a run of zeros; 19: a run of one length, sent as the symbol behind it;
+        // 0 to 16: one length.
+        size_t run = 1;
         if (z == 17 || z == 18) {
-            size_t run = z == 17 ? br.read(4) + 4 : br.read(5) + 20;
-            run = std::min(run, last - x);
-            std::fill_n(lens.begin() + x, run, uint8_t(0));
-            x += run;
+            run = z == 17 ? br.read(4) + 4 : br.read(5) + 20;
         } else if (z == 19) {
-            size_t run = br.read(1) + 4;
+            run = br.read(1) + 4;
             if (!decodeSymbol(br, m_pretree, &z) || z > 16)
                 return false;
-            const uint8_t v = uint8_t((lens[x] + 17 - z) % 17);
-            run = std::min(run, last - x);
-            std::fill_n(lens.begin() + x, run, v);
-            x += run;
-        } else {
-            lens[x] = uint8_t((lens[x] + 17 - z) % 17);
-            ++x;
         }
+        run = std::min(run, last - x);
+        std::fill_n(lens.begin() + x, run, z >= 17 ? uint8_t(0) : uint8_t((lens[x] + 17 - z) % 17));
+        x += run;
     }
     return true;
 }
