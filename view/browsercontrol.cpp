@@ -384,19 +384,18 @@ void BrowserControl::setZoom(double zoom)
                           });
 }
 
-void BrowserControl::savePage(const QString& filePath, bool singleFileArchive)
+bool BrowserControl::savePage(const QString& filePath, bool singleFileArchive)
 {
     // A book page saved as HTML is saved as the book holds it; the browser cannot fetch it
     // again from outside.
     QByteArray source;
     if (!singleFileArchive && m_schemeHandler->readPage(m_page->url(), &source)) {
         QSaveFile file(filePath);
-        if (file.open(QIODevice::WriteOnly) && file.write(source) == source.size())
-            file.commit();
-        return;
+        return file.open(QIODevice::WriteOnly) && file.write(source) == source.size() && file.commit();
     }
     m_page->save(filePath, singleFileArchive ? QWebEngineDownloadRequest::MimeHtmlSaveFormat
                                              : QWebEngineDownloadRequest::SingleHtmlSaveFormat);
+    return true;
 }
 
 void BrowserControl::copy()

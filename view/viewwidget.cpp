@@ -283,7 +283,8 @@ void ViewWidget::saveAs()
                                                       htmlOnly + QStringLiteral(";;") + archive, &chosenFilter);
     if (path.isEmpty())
         return;
-    browser->savePage(path, chosenFilter == archive);
+    if (!browser->savePage(path, chosenFilter == archive))
+        warn(tr("Pagewick"), tr("The page could not be saved as %1.").arg(QDir::toNativeSeparators(path)));
 }
 
 void ViewWidget::copy()
