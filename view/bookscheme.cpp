@@ -138,11 +138,10 @@ void BookSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job)
     const QUrl initiator = job->initiator();
     if (isPageScheme(url.scheme())) {
         // The view's own loads have no initiator; a page may ask only for its own book.
-        if (!initiator.isEmpty() && !(isPageScheme(initiator.scheme()) && initiator.host() == url.host())) {
+        if (!initiator.isEmpty() && !(isPageScheme(initiator.scheme()) && initiator.host() == url.host()))
             job->fail(QWebEngineUrlRequestJob::RequestDenied);
-            return;
-        }
-        servePage(job, url);
+        else
+            servePage(job, url);
         return;
     }
     // A book URL asked for by a page of the same book is served from that book; nothing else is
@@ -161,14 +160,12 @@ void BookSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job)
     }
     const QUrl page = m_origins.pageUrl(place, ownBook);
     const int resourceType = m_interceptor ? m_interceptor->takeResourceType(url) : -1;
-    if (resourceType == QWebEngineUrlRequestInfo::ResourceTypeSubFrame || resourceType < 0) {
-        // A frame goes to its page address, so that it is of its book's origin.
+    // A frame goes to its page address, so that it is of its book's origin. The page shown and
+    // what a page embeds (an image, a style sheet, a script) are served as asked, with no redirect.
+    if (resourceType == QWebEngineUrlRequestInfo::ResourceTypeSubFrame || resourceType < 0)
         job->redirect(page);
-        return;
-    }
-    // The page shown and what a page embeds (an image, a style sheet, a script) are served as
-    // asked, with no redirect.
-    servePage(job, page, resourceType);
+    else
+        servePage(job, page, resourceType);
 }
 
 void BookSchemeHandler::servePage(QWebEngineUrlRequestJob* job, const QUrl& url, int resourceType)
