@@ -4,6 +4,8 @@
 #include "lchmfile.h"
 #include "textindex.h"
 
+#include <algorithm>
+
 namespace {
 
 bool namesNoPage(const QString& homePage)
@@ -31,13 +33,11 @@ BookOutline readOutline(const QString& path, HeadRead&& headRead)
     // somewhere, not on a page saying that "/" is not in the book.
     book.parseContents(&outline.contents);
     if (outline.homePage.isEmpty()) {
-        outline.homePage = defaultTopic;
-        for (const LCHMParsedEntry& entry : std::as_const(outline.contents)) {
-            if (!entry.urls.isEmpty() && !entry.urls.constFirst().isEmpty()) {
-                outline.homePage = entry.urls.constFirst();
-                break;
-            }
-        }
+        const auto& entries = outline.contents;
+        const auto leads = std::find_if(entries.cbegin(), entries.cend(), [](const LCHMParsedEntry& entry) {
+            return !entry.urls.isEmpty() && !entry.urls.constFirst().isEmpty();
+        });
+        outline.homePage = leads == entries.cend() ? defaultTopic : leads->urls.constFirst();
     }
     outline.searchable = book.hasSearchWords() || !TextIndex::htmlPages(book).isEmpty();
     return outline;

@@ -5,8 +5,8 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSet>
-#include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -60,10 +60,8 @@ public:
         while (common < int(m_chain.size()) && common < count && m_chain[common].name == names[common])
             ++common;
         truncateChain(common);
-        for (int i = 0; i < common; ++i) {
-            if (m_chain[i].fd == Failed)
-                return -1;   // already warned about
-        }
+        if (std::any_of(m_chain.cbegin(), m_chain.cbegin() + common, [](const Level& l) { return l.fd == Failed; }))
+            return -1;   // already warned about
         // Folders whose handles were closed to save descriptors are reopened from the
         // nearest open one above them; new folders are made below.
         int from = common;
@@ -145,14 +143,10 @@ private:
         int fd;   // a handle, Closed, or Failed
     };
 
+    // "a/b/" for the first `count` (at least one) names.
     static QByteArray key(const QList<QByteArray>& names, int count)
     {
-        QByteArray key;
-        for (int i = 0; i < count; ++i) {
-            key += names[i];
-            key += '/';
-        }
-        return key;
+        return names.mid(0, count).join('/') + '/';
     }
 
     void truncateChain(int size)
@@ -206,11 +200,8 @@ QList<QByteArray> BookExtractor::targetParts(const QByteArray& inBookPath, bool*
     path.replace('\\', QByteArray());
     if (path.contains('#') || path.contains('$') || path.contains('\0'))
         return {};
-    QList<QByteArray> parts;
-    for (const QByteArray& part : path.split('/')) {
-        if (!part.isEmpty() && part != "." && part != "..")
-            parts.append(part);
-    }
+    QList<QByteArray> parts = path.split('/');
+    parts.removeIf([](const QByteArray& part) { return part.isEmpty() || part == "." || part == ".."; });
     if (isFolder)
         *isFolder = path.endsWith('/');
     return parts;
@@ -231,7 +222,6 @@ ExtractionResult BookExtractor::extract(const QString& bookPath, const QString& 
     if (rootFd < 0) {
         result.errorString = QCoreApplication::translate("BookExtractor", "The folder %1 cannot be opened: %2.")
                                  .arg(targetDir, QString::fromLocal8Bit(std::strerror(errno)));
-        book.closeBook();
         result.status = ExtractionResult::NoTarget;
         return result;
     }
@@ -267,13 +257,11 @@ ExtractionResult BookExtractor::extract(const QString& bookPath, const QString& 
             return book.readFileChunks(paths.at(i),
                                        [fd](const QByteArray& chunk) { return FolderTree::writeAll(fd, chunk); });
         });
-        if (!written) {
+        if (written)
+            ++result.written;
+        else
             noteFailure(&result, stored);
-            continue;
-        }
-        ++result.written;
     }
     result.folders = tree.foldersCreated();
-    book.closeBook();
     return result;
 }

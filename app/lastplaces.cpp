@@ -92,14 +92,13 @@ std::optional<Place> find(QSettings& settings, const QString& bookPath)
     const Entry book = identityOf(bookPath);
     if (book.path.isEmpty())
         return std::nullopt;
-    for (const Entry& entry : readEntries(settings)) {
-        if (entry.path != book.path)
-            continue;
-        if (entry.size != book.size || entry.modified != book.modified || entry.place.page.isEmpty())
-            return std::nullopt;   // another file at the same path
-        return entry.place;
-    }
-    return std::nullopt;
+    const QVector<Entry> entries = readEntries(settings);
+    const auto kept = std::find_if(entries.cbegin(), entries.cend(),
+                                   [&book](const Entry& entry) { return entry.path == book.path; });
+    // A different size or modification time: another file at the same path.
+    if (kept == entries.cend() || kept->size != book.size || kept->modified != book.modified || kept->place.page.isEmpty())
+        return std::nullopt;
+    return kept->place;
 }
 
 void remember(QSettings& settings, const QString& bookPath, const Place& place)

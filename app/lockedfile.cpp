@@ -15,15 +15,6 @@
 #include <unistd.h>
 
 namespace LockedFile {
-namespace {
-
-bool sameFile(int a, int b)
-{
-    ItsfFileStamp sa, sb;
-    return ItsfFileStamp::ofDescriptor(a, &sa) && ItsfFileStamp::ofDescriptor(b, &sb) && sa.isSameFile(sb);
-}
-
-} // namespace
 
 QString reason(const char* what, int error)
 {
@@ -94,7 +85,9 @@ bool WritableDescriptor::open(bool simulateReadOnly)
     }
     if (m_fd < 0)
         return failed(errno);
-    if (!sameFile(m_fd, m_held)) {
+    ItsfFileStamp written, held;
+    if (!ItsfFileStamp::ofDescriptor(m_fd, &written) || !ItsfFileStamp::ofDescriptor(m_held, &held)
+        || !written.isSameFile(held)) {
         m_error = QCoreApplication::translate("BookUserData",
                                               "the book file was replaced by another file while it was being saved");
         return false;

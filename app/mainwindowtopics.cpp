@@ -7,14 +7,12 @@
 #include "lchmfile.h"
 #include "viewwidget.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
-#include <QMenu>
 #include <QSettings>
 #include <QUrl>
 

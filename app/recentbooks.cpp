@@ -14,16 +14,12 @@ namespace RecentBooks {
 
 QStringList load()
 {
-    QStringList books;
     // A new store object reads what another window may have stored since. A list of one is
     // stored as plain text, which toStringList reads as well.
-    for (const QString& path : readerSettings().value(kKey).toStringList()) {
-        if (!path.isEmpty() && !books.contains(path))
-            books.append(path);
-        if (books.size() == kMaxBooks)
-            break;
-    }
-    return books;
+    QStringList books = readerSettings().value(kKey).toStringList();
+    books.removeAll(QString());
+    books.removeDuplicates();
+    return books.mid(0, kMaxBooks);
 }
 
 void remember(const QString& path)
@@ -32,9 +28,7 @@ void remember(const QString& path)
     QStringList books = load();
     books.removeAll(absolute);
     books.prepend(absolute);
-    while (books.size() > kMaxBooks)
-        books.removeLast();
-    readerSettings().setValue(kKey, books);
+    readerSettings().setValue(kKey, books.mid(0, kMaxBooks));
 }
 
 } // namespace RecentBooks

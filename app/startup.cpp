@@ -15,13 +15,7 @@
 
 bool isBookName(const QString& text)
 {
-    const qsizetype n = text.size();
-    if (n < 4 || text.at(n - 4) != QLatin1Char('.'))
-        return false;
-    const auto is = [&text](qsizetype i, char lower, char upper) {
-        return text.at(i) == QLatin1Char(lower) || text.at(i) == QLatin1Char(upper);
-    };
-    return is(n - 3, 'c', 'C') && is(n - 2, 'h', 'H') && is(n - 1, 'm', 'M');
+    return text.endsWith(QLatin1String(".chm"), Qt::CaseInsensitive);
 }
 
 QString installedHelpBook(const QString& programFolder)

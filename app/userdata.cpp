@@ -97,15 +97,13 @@ bool BookUserData::readUserData(NoteStore* notes, QStringList* bookmarks)
     m_errorString.clear();
 
     const Descriptor file(::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) {
-        m_found = Detection();
-        m_detected = true;
-        return fail(reason("could not open the book", errno));
-    }
     // A writer busy with the record is waited for; when it takes too long the record is read as
     // it is (a torn one reads from the copy the writer leaves behind it).
-    lock(file.get(), LOCK_SH, m_lockTimeoutMs);
-    m_found = detect(file.get());
+    if (file.get() < 0)
+        fail(reason("could not open the book", errno));
+    else
+        lock(file.get(), LOCK_SH, m_lockTimeoutMs);
+    m_found = file.get() < 0 ? Detection() : detect(file.get());
     m_detected = true;
     if (!isContainer() || userDataLength() <= 0)
         return false;

@@ -39,9 +39,8 @@ bool TextIndex::bookIndexCoversPages(LCHMFile& book)
                 const auto fresh = std::find_if(word.cbegin(), word.cend(), [&titles](QChar c) {
                     return c.unicode() >= 0x2E80 && !c.isSurrogate() && !titles.contains(c);
                 });
-                if (fresh == word.cend())
-                    return;
-                chosen.insert(QString(*fresh));
+                if (fresh != word.cend())
+                    chosen.insert(QString(*fresh));
                 return;
             }
             if (word.size() < 3 || word.size() > 24 || word.at(0).isDigit() || titleWords.contains(word))

@@ -4,6 +4,7 @@
 #include <QStringDecoder>
 #include <QVarLengthArray>
 
+#include <algorithm>
 #include <initializer_list>
 
 namespace {
@@ -42,12 +43,8 @@ bool leavesTheBook(const QString& url)
         return true;
     if (url.startsWith(kOtherBookHead, Qt::CaseInsensitive) && url.indexOf(kSeparator, kOtherBookHead.size()) >= 0)
         return true;   // ms-its:<book>::<page>
-    qsizetype end = 0;
-    while (end < url.size() && (url.at(end).isLetterOrNumber() || url.at(end) == QLatin1Char('_')))
-        ++end;
-    if (end == 0 || !QStringView(url).mid(end).startsWith(QLatin1String("://")))
-        return false;
-    const QString scheme = url.left(end);
+    // Each of these schemes is a run of word characters, so the first "://" ends it.
+    const QString scheme = url.left(std::max<qsizetype>(url.indexOf(QLatin1String("://")), 0));
     return isWebScheme(scheme) || scheme.compare(QLatin1String("news"), Qt::CaseInsensitive) == 0
         || scheme.compare(QLatin1String("mailto"), Qt::CaseInsensitive) == 0;
 }
@@ -177,13 +174,9 @@ QString resolveSitemapTarget(const QString& target, const QString& sitemapPath)
     }
     // A relative target starts in the sitemap's own folder.
     QStringView folder;
-    if (path.isEmpty() || !isSeparator(path.at(0))) {
-        folder = QStringView(sitemapPath);
-        qsizetype slash = folder.size() - 1;
-        while (slash >= 0 && !isSeparator(folder.at(slash)))
-            --slash;
-        folder.truncate(slash + 1);
-    }
+    if (path.isEmpty() || !isSeparator(path.at(0)))
+        folder = QStringView(sitemapPath).first(1 + std::max(sitemapPath.lastIndexOf(QLatin1Char('/')),
+                                                             sitemapPath.lastIndexOf(QLatin1Char('\\'))));
     return cleanInBookPath({ folder, path }, AboveRoot::Clamp);
 }
 

@@ -195,21 +195,13 @@ bool ItsfArchive::loadHeader(ItsfDirectory* dir)
         return fail(tr("The book is damaged: the file ends inside its header."));
     const QByteArrayView head(header, qsizetype(headerRead));
     const quint32 version = le32(head, 4);
-    const quint64 section0Offset = le64(head, 0x38);
     const quint64 directoryOffset = le64(head, 0x48);
     const quint64 directoryLength = le64(head, 0x50);
-    if (version >= 3 && headerRead >= 0x60)
-        dir->contentOffset = le64(head, 0x58);
-    else
-        dir->contentOffset = directoryOffset + directoryLength;
+    dir->contentOffset = version >= 3 && headerRead >= 0x60 ? le64(head, 0x58) : directoryOffset + directoryLength;
     if (directoryLength < 0x54 || directoryLength > MaxDirectorySize)
         return fail(tr("The book is damaged: its directory is unreadable."));
     if (directoryOffset >= fileSize || directoryLength > fileSize - directoryOffset)
         return fail(tr("The book is damaged: the file is cut short before the end of its directory."));
-
-    char section0[0x10] = {};
-    if (readRaw(section0Offset, section0, sizeof section0) == sizeof section0)
-        dir->declaredLength = le64(QByteArrayView(section0, sizeof section0), 8);
 
     // The directory lies within the file (checked above), so this buffer follows real bytes.
     QByteArray bytes(qsizetype(directoryLength), Qt::Uninitialized);
@@ -247,17 +239,14 @@ bool ItsfArchive::parseListingChunk(const char* chunk, quint32 chunkSize, ItsfDi
     const char* p = chunk + 20;
     const char* end = chunk + chunkSize - std::min(freeSpace, chunkSize - 20);
     while (p < end) {
-        quint64 nameLength = 0, space = 0, start = 0, length = 0;
+        quint64 nameLength = 0;
         if (!readEncInt(p, end, &nameLength) || nameLength == 0 || nameLength > quint64(end - p))
             return false;
         ItsfUnit unit;
         unit.path = QByteArray(p, qsizetype(nameLength));
         p += nameLength;
-        if (!readEncInt(p, end, &space) || !readEncInt(p, end, &start) || !readEncInt(p, end, &length))
+        if (!readEncInt(p, end, &unit.space) || !readEncInt(p, end, &unit.start) || !readEncInt(p, end, &unit.length))
             return false;
-        unit.space = space;
-        unit.start = start;
-        unit.length = length;
         dir->units.push_back(std::move(unit));
     }
     return true;
@@ -268,21 +257,15 @@ bool ItsfArchive::resolve(const QByteArray& path, ItsfUnit* unit) const
     if (!m_dir)
         return false;
     const QVector<ItsfUnit>& units = m_dir->units;
-    int index = m_dir->exact.value(path, -1);
-    if (index < 0) {
+    auto found = units.cbegin() + m_dir->exact.value(path, int(units.size()));
+    if (found == units.cend()) {
         // A name that differs only in ASCII case; rare enough for a plain walk.
-        for (int i = 0; i < units.size(); ++i) {
-            if (units[i].path.compare(path, Qt::CaseInsensitive) == 0) {
-                index = i;
-                break;
-            }
-        }
-        if (index < 0)
-            return false;
+        found = std::find_if(units.cbegin(), units.cend(),
+                             [&path](const ItsfUnit& u) { return u.path.compare(path, Qt::CaseInsensitive) == 0; });
     }
-    if (unit)
-        *unit = units[index];
-    return true;
+    if (found != units.cend() && unit)
+        *unit = *found;
+    return found != units.cend();
 }
 
 quint64 ItsfArchive::retrieve(const ItsfUnit& unit, char* buffer, quint64 offset, quint64 length)
@@ -290,24 +273,12 @@ quint64 ItsfArchive::retrieve(const ItsfUnit& unit, char* buffer, quint64 offset
     if (!buffer || offset >= unit.length || length == 0)
         return 0;
     length = std::min(length, unit.length - offset);
-    if (!m_dir)
+    // The place in the file (stored objects) or in the decoded section (compressed ones).
+    quint64 at = 0;
+    if (!m_dir || unit.space > 1 || qAddOverflow(unit.space == 0 ? m_dir->contentOffset : 0, unit.start, &at)
+        || qAddOverflow(at, offset, &at))
         return 0;
-    if (unit.space == 0) {
-        const quint64 base = m_dir->contentOffset + unit.start;
-        if (base < m_dir->contentOffset)
-            return 0;  // overflow
-        const quint64 at = base + offset;
-        if (at < base)
-            return 0;
-        return readRaw(at, buffer, length);
-    }
-    if (unit.space == 1) {
-        const quint64 at = unit.start + offset;
-        if (at < unit.start)
-            return 0;
-        return readCompressed(at, buffer, length);
-    }
-    return 0;
+    return unit.space == 0 ? readRaw(at, buffer, length) : readCompressed(at, buffer, length);
 }
 
 quint64 ItsfArchive::read(const ItsfUnit& unit, quint64 offset, quint64 length, QByteArray* out)
@@ -321,15 +292,10 @@ quint64 ItsfArchive::read(const ItsfUnit& unit, quint64 offset, quint64 length, 
     const qsizetype base = out->size();
     quint64 done = 0;
     quint64 step = FirstReadStep;
-    if (unit.space == 0 && m_dir) {
-        const quint64 size = m_dir->fileSize;
-        const quint64 contentOffset = m_dir->contentOffset;
-        const bool inFile = contentOffset <= size && unit.start <= size - contentOffset
-            && offset <= size - contentOffset - unit.start
-            && length <= size - contentOffset - unit.start - offset;
-        if (inFile)
-            step = std::max(step, length);
-    }
+    quint64 end = 0;
+    if (unit.space == 0 && m_dir && !qAddOverflow(m_dir->contentOffset, unit.start, &end)
+        && !qAddOverflow(end, offset, &end) && !qAddOverflow(end, length, &end) && end <= m_dir->fileSize)
+        step = std::max(step, length);   // the bytes are in the file
     while (done < length) {
         const quint64 want = std::min(step, length - done);
         if (want > quint64(MaxBufferSize - out->size()))
@@ -386,11 +352,9 @@ bool ItsfArchive::setUpCompressedSection(ItsfDirectory* dir)
     const quint64 blockSize = le64(head, 32);
     if (entrySize != 8 || blockSize != FrameSize || entries == 0 || entries > MaxResetEntries)
         return false;
-    if (dir->compressedLength > dir->content.length)
-        dir->compressedLength = dir->content.length;
-    const quint64 framesNeeded = (dir->uncompressedLength + FrameSize - 1) / FrameSize;
-    if (framesNeeded > entries)
-        dir->uncompressedLength = quint64(entries) * FrameSize;  // content the table cannot reach is not readable
+    dir->compressedLength = std::min(dir->compressedLength, dir->content.length);
+    // Content the table cannot reach is not readable.
+    dir->uncompressedLength = std::min(dir->uncompressedLength, quint64(entries) * FrameSize);
 
     // The table's entries must be in the file before anything is sized by their count.
     QByteArray raw;
@@ -426,21 +390,15 @@ bool ItsfArchive::frame(quint64 index, QByteArray* out)
         const quint64 begin = dir.resetTable[qsizetype(f)];
         const quint64 end = f + 1 < quint64(dir.resetTable.size()) ? dir.resetTable[qsizetype(f + 1)] : dir.compressedLength;
         const quint64 outSize = std::min(FrameSize, dir.uncompressedLength - f * FrameSize);
-        if (end < begin || end > dir.compressedLength || end - begin > 4 * FrameSize) {
-            m_nextFrame = -1;
+        m_nextFrame = -1;   // until this frame has decoded
+        if (end < begin || end > dir.compressedLength || end - begin > 4 * FrameSize)
             return false;
-        }
         input.resize(qsizetype(end - begin));
-        if (retrieve(dir.content, input.data(), begin, end - begin) != end - begin) {
-            m_nextFrame = -1;
-            return false;
-        }
         QByteArray decoded(qsizetype(outSize), Qt::Uninitialized);
-        if (!m_lzx->decodeFrame(reinterpret_cast<const uint8_t*>(input.constData()), size_t(input.size()),
-                                reinterpret_cast<uint8_t*>(decoded.data()), size_t(outSize))) {
-            m_nextFrame = -1;
+        if (retrieve(dir.content, input.data(), begin, end - begin) != end - begin
+            || !m_lzx->decodeFrame(reinterpret_cast<const uint8_t*>(input.constData()), size_t(input.size()),
+                                   reinterpret_cast<uint8_t*>(decoded.data()), size_t(outSize)))
             return false;
-        }
         m_nextFrame = qint64(f + 1);
         dir.frames->insert(f, decoded);
         if (f == index)

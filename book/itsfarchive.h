@@ -69,7 +69,6 @@ private:
 struct ItsfDirectory
 {
     quint64 fileSize = 0;         // the size of the file when it was read
-    quint64 declaredLength = 0;   // the ITSF header section's file size
     quint64 contentOffset = 0;    // file offset of section 0's data
     QVector<ItsfUnit> units;      // in directory order
     QHash<QByteArray, int> exact; // path to the first unit of that name
@@ -145,9 +144,6 @@ public:
 
     // The size of the file, as it was when its directory was read.
     quint64 fileSize() const { return m_dir ? m_dir->fileSize : 0; }
-
-    // The length the container's header declares (the ITSF header section's file size).
-    quint64 declaredLength() const { return m_dir ? m_dir->declaredLength : 0; }
 
 private:
     bool fail(const QString& reason);

@@ -75,16 +75,11 @@ LCHMTopicMap::LCHMTopicMap(const QByteArray& topics, const QByteArray& urltbl, c
     }
 
     // Sorted by path; of a run of equal paths the last record wins, as a later entry replaces
-    // an earlier one.
+    // an earlier one: std::unique keeps the first of a run, so it walks from the back.
     std::stable_sort(m_topics.begin(), m_topics.end(),
                      [this](const Topic& a, const Topic& b) { return pathOf(a) < pathOf(b); });
-    size_t kept = 0;
-    for (size_t i = 0; i < m_topics.size(); ++i) {
-        if (i + 1 < m_topics.size() && pathOf(m_topics[i]) == pathOf(m_topics[i + 1]))
-            continue;
-        m_topics[kept++] = m_topics[i];
-    }
-    m_topics.resize(kept);
+    const auto samePath = [this](const Topic& a, const Topic& b) { return pathOf(a) == pathOf(b); };
+    m_topics.erase(m_topics.begin(), std::unique(m_topics.rbegin(), m_topics.rend(), samePath).base());
     m_topics.shrink_to_fit();
 }
 

@@ -8,8 +8,7 @@
 
 bool LCHMFile::hasObject(const QString& path) const
 {
-    ItsfUnit unit;
-    return !path.isEmpty() && m_impl->resolvePath(path, &unit);
+    return !path.isEmpty() && m_impl->resolvePath(path, nullptr);
 }
 
 QString LCHMFile::objectNamedBy(const QString& name) const

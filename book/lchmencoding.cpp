@@ -1,6 +1,7 @@
 // Book text encodings: the codec chosen from the book's language identifier, decoding of
 // 8-bit book text, and the byte form of a search word that the full-text index compares.
 
+#include "bytereader.h"
 #include "lchmfileimpl.h"
 
 #include <QTextCodec>
@@ -157,18 +158,12 @@ bool LCHMFileImpl::chooseCodecByLcid()
 
 bool LCHMFileImpl::setUpCodec(const QByteArray& name)
 {
-    const qsizetype slash = name.indexOf('/');
-    const QByteArray first = slash >= 0 ? name.left(slash) : name;
-    codec = QTextCodec::codecForName(first);
-    if (!codec) {
-        qWarning("Could not set up Text Codec for encoding '%s'", first.constData());
-        return false;
-    }
-    if (slash >= 0) {
-        // The name after "/" must be known too, though only the first one is used.
-        const QByteArray second = name.mid(slash + 1);
-        if (!QTextCodec::codecForName(second)) {
-            qWarning("Could not set up Text Codec for encoding '%s'", second.constData());
+    // A name after "/" must be known too, though only the first one is used.
+    const QList<QByteArray> names = name.split('/');
+    codec = QTextCodec::codecForName(names.constFirst());
+    for (const QByteArray& each : names) {
+        if (!QTextCodec::codecForName(each)) {
+            qWarning("Could not set up Text Codec for encoding '%s'", each.constData());
             return false;
         }
     }
@@ -193,13 +188,8 @@ QString LCHMFileImpl::decodeText(const char* bytes) const
 
 QByteArray LCHMFileImpl::searchWordBytes(const QString& word) const
 {
-    if (!codec) {
-        QByteArray bytes = word.toLower().toLocal8Bit();
-        const qsizetype nul = bytes.indexOf('\0');
-        if (nul >= 0)
-            bytes.truncate(nul);
-        return bytes;
-    }
+    if (!codec)
+        return ByteReader::cStringAt(word.toLower().toLocal8Bit(), 0).toByteArray();
 
     // Folding and lower-casing work on the bytes of single-byte characters only. A character
     // that the codec writes in two or more bytes (Shift-JIS, Big5, GBK, UHC) is kept as it

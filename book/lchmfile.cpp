@@ -9,10 +9,7 @@
 
 LCHMFile::LCHMFile() : m_impl(std::make_unique<LCHMFileImpl>()) {}
 
-LCHMFile::~LCHMFile()
-{
-    m_impl->closeBook();
-}
+LCHMFile::~LCHMFile() = default;
 
 bool LCHMFile::openBook(const QString& path) { return m_impl->openBook(path); }
 void LCHMFile::closeBook() { m_impl->closeBook(); }
@@ -25,7 +22,18 @@ bool LCHMFile::reusedParse() const { return m_impl->reusedParse; }
 QString LCHMFile::bookTitle() const { return m_impl->bookTitle(); }
 QString LCHMFile::homePage() const { return m_impl->homePage(); }
 bool LCHMFile::parseContents(QVector<LCHMParsedEntry>* out) { return m_impl->parseContents(out); }
-bool LCHMFile::parseIndex(QVector<LCHMParsedEntry>* out) { return m_impl->parseIndex(out); }
+bool LCHMFile::parseIndex(QVector<LCHMParsedEntry>* out)
+{
+    if (!out || m_impl->indexFile.isEmpty() || !m_impl->ParseAndFillTopicsTree(QString::fromLatin1(m_impl->indexFile), out))
+        return false;
+    // A keyword is the first Name of its entry; later Names only title its targets.
+    for (LCHMParsedEntry& entry : *out) {
+        if (!entry.firstName.isEmpty())
+            entry.name = entry.firstName.trimmed();
+        entry.firstName.clear();
+    }
+    return true;
+}
 bool LCHMFile::readFileBytes(QByteArray* out, const QString& path) { return m_impl->readFileBytes(out, path); }
 bool LCHMFile::readFileChunks(const QString& path, const std::function<bool(const QByteArray&)>& sink)
 {

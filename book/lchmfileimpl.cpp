@@ -30,42 +30,29 @@ using ByteReader::le16;
 using ByteReader::le32;
 using ByteReader::cStringAt;
 
-LCHMFileImpl::LCHMFileImpl() = default;
-
-LCHMFileImpl::~LCHMFileImpl()
-{
-    closeBook();
-}
-
 bool LCHMFileImpl::openBook(const QString& path)
 {
     QString bookPath = path;
     if (bookPath.startsWith(QLatin1String("file://")))
         bookPath.remove(0, 7);
-    if (container)
-        closeBook();
+    closeBook();
 
     errorString.clear();
     container = std::make_unique<ItsfArchive>();
-    if (!container->openFile(bookPath)) {
+    const bool opened = container->openFile(bookPath);
+    // The same book, unchanged since an earlier open in this process, is not read again.
+    const auto parsed = opened ? LCHMBookCache::instance().find(container->stamp()) : nullptr;
+    if (!opened || (!parsed && !container->readDirectory())) {
         errorString = container->errorString();
         container.reset();
         return false;
     }
     fileName = bookPath;
-    codec = nullptr;
-
-    // The same book, unchanged since an earlier open in this process, is not read again.
-    if (const auto parsed = LCHMBookCache::instance().find(container->stamp())) {
+    if (parsed) {
         container->useDirectory(parsed->directory);
         static_cast<LCHMBookMetadata&>(*this) = parsed->metadata;
         reusedParse = true;
         return true;
-    }
-    if (!container->readDirectory()) {
-        errorString = container->errorString();
-        container.reset();
-        return false;
     }
 
     readWindowsAndStrings();
@@ -170,41 +157,30 @@ void LCHMFileImpl::readWindowsAndStrings()
     if (!resolvePath(QStringLiteral("/#STRINGS"), &strings))
         return;
 
-    QByteArray page(qsizetype(StringsPageSize), '\0');
-    quint64 pageStart = 0;
-    quint64 pageBytes = 0;
-    bool pageHeld = false;
+    // The page of /#STRINGS read last; no page starts at all ones.
+    QByteArray page;
+    quint64 pageStart = ~quint64(0);
     auto stringAt = [&](quint64 offset, QByteArray* out) {
         const quint64 start = offset - offset % StringsPageSize;
-        if (!pageHeld || start != pageStart) {
-            pageBytes = readObjectRange(strings, reinterpret_cast<unsigned char*>(page.data()), start, StringsPageSize);
+        if (start != pageStart) {
+            page.clear();
+            container->read(strings, start, StringsPageSize, &page);
             pageStart = start;
-            pageHeld = true;
         }
-        if (pageBytes == 0)
-            return false;
-        *out = cStringAt(QByteArrayView(page).first(qsizetype(pageBytes)), offset % StringsPageSize).toByteArray();
-        return true;
+        *out = cStringAt(page, offset % StringsPageSize).toByteArray();
+        return !page.isEmpty();
     };
 
-    enum { TitleAt = 0x14, ContentsAt = 0x60, IndexAt = 0x64, HomeAt = 0x68 };
+    // The fields of an entry: the title, the default topic, the contents and the index file.
+    const std::pair<quint64, QByteArray*> fields[] = {
+        {0x14, &titleBytes}, {0x68, &homePath}, {0x60, &contentsFile}, {0x64, &indexFile}};
     for (quint64 i = 0; i < count && i * entrySize < got; ++i) {
-        const quint64 entry = i * entrySize;
-        for (quint64 field : {quint64(TitleAt), quint64(HomeAt), quint64(ContentsAt), quint64(IndexAt)}) {
-            if (field + 4 > entrySize || entry + field + 4 > got)
-                continue;  // an entry too short for this field
-            const quint32 offset = le32(entries, entry + field);
+        for (const auto& [field, value] : fields) {
+            // 0 for a field beyond the entry's size or the bytes read: nothing there.
+            const quint32 offset = field + 4 <= entrySize ? le32(entries, i * entrySize + field) : 0;
             QByteArray text;
-            if (offset == 0 || !stringAt(offset, &text))
-                continue;
-            if (field == TitleAt)
-                titleBytes = text;
-            else if (field == HomeAt)
-                homePath = "/" + text;
-            else if (field == IndexAt)
-                indexFile = "/" + text;
-            else
-                contentsFile = "/" + text;
+            if (offset != 0 && stringAt(offset, &text))
+                *value = value == &titleBytes ? text : "/" + text;
         }
     }
 }
@@ -215,11 +191,10 @@ void LCHMFileImpl::readSystem()
     ItsfUnit system;
     if (!resolvePath(QStringLiteral("/#SYSTEM"), &system))
         return;
-    QByteArray data(qsizetype(SystemReadSize), '\0');
-    const qint64 n = qint64(readObjectRange(system, reinterpret_cast<unsigned char*>(data.data()), 4, SystemReadSize));
+    QByteArray data;
+    const qint64 n = qint64(container->read(system, 4, SystemReadSize, &data));
     if (n == 0)
         return;
-    data.truncate(qsizetype(n));
     data[qsizetype(n - 1)] = '\0';  // a record cut by the read still ends in a terminated string
 
     for (qint64 pos = 0; pos < n - 3;) {
@@ -230,13 +205,10 @@ void LCHMFileImpl::readSystem()
         if (at >= n)
             continue;  // the record's data lies beyond what was read
         switch (code) {
-        case 0:
-            if (contentsFile.isEmpty())
-                contentsFile = "/" + cStringAt(data, quint64(at)).toByteArray();
-            break;
-        case 1:
-            if (indexFile.isEmpty())
-                indexFile = "/" + cStringAt(data, quint64(at)).toByteArray();
+        case 0:   // the contents file
+        case 1:   // the index file
+            if (QByteArray& file = code == 0 ? contentsFile : indexFile; file.isEmpty())
+                file = "/" + cStringAt(data, quint64(at)).toByteArray();
             break;
         case 2:
             if (homePath.isEmpty() || homePath == "/")
@@ -292,19 +264,6 @@ QString LCHMFileImpl::homePage() const
 bool LCHMFileImpl::parseContents(QVector<LCHMParsedEntry>* out)
 {
     return ParseAndFillTopicsTree(QString::fromLatin1(contentsFile), out);
-}
-
-bool LCHMFileImpl::parseIndex(QVector<LCHMParsedEntry>* out)
-{
-    if (!out || indexFile.isEmpty() || !ParseAndFillTopicsTree(QString::fromLatin1(indexFile), out))
-        return false;
-    // A keyword is the first Name of its entry; later Names only title its targets.
-    for (LCHMParsedEntry& entry : *out) {
-        if (!entry.firstName.isEmpty())
-            entry.name = entry.firstName.trimmed();
-        entry.firstName.clear();
-    }
-    return true;
 }
 
 bool LCHMFileImpl::readFileBytes(QByteArray* out, const QString& path)

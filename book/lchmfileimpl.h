@@ -6,7 +6,6 @@
 #include "searchquery.h"
 
 #include <QByteArray>
-#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -28,18 +27,12 @@ struct LCHMTextEncoding
 class LCHMFileImpl : public LCHMBookMetadata
 {
 public:
-    LCHMFileImpl();
-    ~LCHMFileImpl();
-    LCHMFileImpl(const LCHMFileImpl&) = delete;
-    LCHMFileImpl& operator=(const LCHMFileImpl&) = delete;
-
     // Book file
     bool openBook(const QString& path);
     void closeBook();
     QString bookTitle() const;
     QString homePage() const;
     bool parseContents(QVector<LCHMParsedEntry>* out);
-    bool parseIndex(QVector<LCHMParsedEntry>* out);
     // The whole object into *out; false (and *out empty) when it is missing, empty, does not
     // read whole or is too large to hold in memory.
     bool readFileBytes(QByteArray* out, const QString& path);

@@ -218,6 +218,45 @@ bool parseLeafEntry(const unsigned char* data, size_t size, size_t pos, QByteArr
     return true;
 }
 
+struct LeafWord
+{
+    QByteArray word;
+    LeafEntry entry;
+};
+
+// Walks the chain of leaves from `leafOffset` on, at most kMaxFollowingLeaves behind the first
+// and never one twice. Each leaf's entries go to `visit` in order, with `whole` false when an
+// entry could not be read (the entries before it are given); the walk goes on to the next leaf
+// while `visit` returns true. Leaves start their front coding afresh.
+template <typename Visit>
+void walkLeaves(LCHMFileImpl& book, const IndexHeader& h, quint32 leafOffset, Visit visit)
+{
+    QSet<quint32> visited;
+    for (int leaves = 0; leaves <= kMaxFollowingLeaves && leafOffset != 0; ++leaves) {
+        if (visited.contains(leafOffset))
+            return;
+        visited.insert(leafOffset);
+        const QByteArray leaf = readRange(book, book.searchUnit, leafOffset, h.nodeSize);
+        if (size_t(leaf.size()) < kLeafEntriesStart)
+            return;
+        const unsigned char* data = bytesOf(leaf);
+        const size_t size = size_t(leaf.size());
+        const size_t end = entriesEnd(h.nodeSize, le16(leaf, kLeafFreeSpaceField), size);
+        QVector<LeafWord> entries;
+        bool whole = true;
+        QByteArray word;
+        for (size_t pos = kLeafEntriesStart; pos < end && whole;) {
+            LeafEntry entry;
+            whole = parseLeafEntry(data, size, pos, &word, &entry, &pos);
+            if (whole)
+                entries.append({word, entry});
+        }
+        if (!visit(entries, whole))
+            return;
+        leafOffset = le32(leaf, 0);
+    }
+}
+
 // One decoded record of a location list, with the topic's place in /#TOPICS.
 struct DocHit
 {
@@ -296,51 +335,19 @@ bool lookupKey(LCHMFileImpl& book, const QByteArray& key, bool phraseMode, Searc
     IndexHeader h;
     if (!readHeader(book, &h))
         return false;
-    quint32 leafOffset = book.findLeafNode(key, h.rootOffset, h.nodeSize, h.depth);
-    if (leafOffset == 0 || h.nodeSize < kLeafEntriesStart || h.nodeSize > book.searchUnit.length)
-        return false;
-
+    // Only the leaf the tree leads to is searched; the next leaf only while the key's entries
+    // run up to the end of this one.
     QVector<LeafEntry> matches;
-    QSet<quint32> visited;
-    for (int leaves = 0; leaves <= kMaxFollowingLeaves && leafOffset != 0; ++leaves) {
-        if (visited.contains(leafOffset))
-            break;
-        visited.insert(leafOffset);
-        const QByteArray leaf = readRange(book, book.searchUnit, leafOffset, h.nodeSize);
-        if (size_t(leaf.size()) < kLeafEntriesStart)
-            break;
-        const unsigned char* data = bytesOf(leaf);
-        const size_t size = size_t(leaf.size());
-        const size_t end = entriesEnd(h.nodeSize, le16(leaf, kLeafFreeSpaceField), size);
-
-        QByteArray word;   // every leaf starts its front coding afresh
-        bool lastMatched = false;
-        bool passed = false;   // met an entry after the key's entries
-        size_t pos = kLeafEntriesStart;
-        while (pos < end) {
-            LeafEntry entry;
-            size_t next = 0;
-            if (!parseLeafEntry(data, size, pos, &word, &entry, &next)) {
-                if (matches.isEmpty())
-                    return false;
-                passed = true;
-                break;
-            }
-            lastMatched = word == key;
-            if (lastMatched) {
-                matches.append(entry);
-            } else if (!matches.isEmpty()) {
-                passed = true;
-                break;
-            }
-            pos = next;
-        }
-        // Only the leaf the tree leads to is searched; the next leaf only while the key's
-        // entries run up to the end of this one.
-        if (passed || !lastMatched)
-            break;
-        leafOffset = le32(leaf, 0);
-    }
+    walkLeaves(book, h, book.findLeafNode(key, h.rootOffset, h.nodeSize, h.depth),
+               [&key, &matches](const QVector<LeafWord>& entries, bool whole) {
+                   for (const LeafWord& e : entries) {
+                       if (e.word == key)
+                           matches.append(e.entry);
+                       else if (!matches.isEmpty())
+                           return false;   // met an entry after the key's entries
+                   }
+                   return whole && !entries.isEmpty() && entries.constLast().word == key;
+               });
     if (matches.isEmpty())
         return false;
 
@@ -470,33 +477,15 @@ bool LCHMFileImpl::searchIndexHasWords()
     // An empty key sorts before every word, so the descent ends in the first leaf. Its
     // entries, and those of a few leaves behind it, are enough to tell an index that lists
     // words in topics from an empty or unusable one.
-    quint32 leafOffset = findLeafNode(QByteArray(), h.rootOffset, h.nodeSize, h.depth);
-    if (h.nodeSize < kLeafEntriesStart)
-        return false;
-    QSet<quint32> visited;
-    for (int leaves = 0; leaves <= kMaxFollowingLeaves && leafOffset != 0; ++leaves) {
-        if (visited.contains(leafOffset))
-            break;
-        visited.insert(leafOffset);
-        const QByteArray leaf = readRange(*this, searchUnit, leafOffset, h.nodeSize);
-        if (size_t(leaf.size()) < kLeafEntriesStart)
-            break;
-        const unsigned char* data = bytesOf(leaf);
-        const size_t size = size_t(leaf.size());
-        const size_t end = entriesEnd(h.nodeSize, le16(leaf, kLeafFreeSpaceField), size);
-        QByteArray word;
-        for (size_t pos = kLeafEntriesStart; pos < end;) {
-            LeafEntry entry;
-            size_t next = 0;
-            if (!parseLeafEntry(data, size, pos, &word, &entry, &next))
-                return false;
-            if (entry.count > 0 && entry.listSize > 0)
-                return true;
-            pos = next;
-        }
-        leafOffset = le32(leaf, 0);
-    }
-    return false;
+    bool found = false;
+    walkLeaves(*this, h, findLeafNode(QByteArray(), h.rootOffset, h.nodeSize, h.depth),
+               [&found](const QVector<LeafWord>& entries, bool whole) {
+                   found = std::any_of(entries.cbegin(), entries.cend(), [](const LeafWord& e) {
+                       return e.entry.count > 0 && e.entry.listSize > 0;
+                   });
+                   return !found && whole;
+               });
+    return found;
 }
 
 quint32 LCHMFileImpl::findLeafNode(const QByteArray& key, quint32 rootOffset, quint32 nodeSize, quint16 depth)

@@ -41,18 +41,11 @@ struct PositionSlots
 };
 constexpr PositionSlots kSlots;
 
+// The position slots of each window size from 2^15 to 2^21; 0 for any other.
 size_t positionSlotsFor(int windowBits)
 {
-    switch (windowBits) {
-    case 15: return 30;
-    case 16: return 32;
-    case 17: return 34;
-    case 18: return 36;
-    case 19: return 38;
-    case 20: return 42;
-    case 21: return 50;
-    default: return 0;
-    }
+    constexpr size_t counts[] = {30, 32, 34, 36, 38, 42, 50};
+    return windowBits >= 15 && windowBits <= 21 ? counts[windowBits - 15] : 0;
 }
 
 } // namespace
@@ -238,23 +231,19 @@ bool LzxDecoder::readLengths(BitReader& br, Tree& tree, size_t first, size_t las
         unsigned z;
         if (!decodeSymbol(br, m_pretree, &z))
             return false;
+        // 17 and 18: a run of zeros; 19: a run of one length, sent as the symbol behind it;
+        // 0 to 16: one length.
+        size_t run = 1;
         if (z == 17 || z == 18) {
-            size_t run = z == 17 ? br.read(4) + 4 : br.read(5) + 20;
-            run = std::min(run, last - x);
-            std::fill_n(lens.begin() + x, run, uint8_t(0));
-            x += run;
+            run = z == 17 ? br.read(4) + 4 : br.read(5) + 20;
         } else if (z == 19) {
-            size_t run = br.read(1) + 4;
+            run = br.read(1) + 4;
             if (!decodeSymbol(br, m_pretree, &z) || z > 16)
                 return false;
-            const uint8_t v = uint8_t((lens[x] + 17 - z) % 17);
-            run = std::min(run, last - x);
-            std::fill_n(lens.begin() + x, run, v);
-            x += run;
-        } else {
-            lens[x] = uint8_t((lens[x] + 17 - z) % 17);
-            ++x;
         }
+        run = std::min(run, last - x);
+        std::fill_n(lens.begin() + x, run, z >= 17 ? uint8_t(0) : uint8_t((lens[x] + 17 - z) % 17));
+        x += run;
     }
     return true;
 }
@@ -417,14 +406,10 @@ bool LzxDecoder::decodeFrame(const uint8_t* in, size_t inSize, uint8_t* out, siz
             m_r0 = offset;
         } else if (slot == 0) {
             offset = m_r0;
-        } else if (slot == 1) {
-            offset = m_r1;
-            m_r1 = m_r0;
-            m_r0 = offset;
         } else {
-            offset = m_r2;
-            m_r2 = m_r0;
-            m_r0 = offset;
+            // A repeated offset moves to the front.
+            std::swap(m_r0, slot == 1 ? m_r1 : m_r2);
+            offset = m_r0;
         }
 
         // A match never reaches before the reset point, beyond the window or past its block.

@@ -101,8 +101,6 @@ int KeywordIndex::rowForPrefix(const QString& text) const
 
 // ---------------------------------------------------------------------------------------------
 
-KeywordIndexModel::KeywordIndexModel(QObject* parent) : QAbstractListModel(parent) {}
-
 void KeywordIndexModel::setIndex(KeywordIndex index)
 {
     beginResetModel();

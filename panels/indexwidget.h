@@ -39,7 +39,7 @@ class KeywordIndexModel : public QAbstractListModel
 public:
     enum Role { TargetsRole = Qt::UserRole + 1, IndentRole };
 
-    explicit KeywordIndexModel(QObject* parent = nullptr);
+    using QAbstractListModel::QAbstractListModel;
 
     void setIndex(KeywordIndex index);
     const KeywordIndex& keywordIndex() const { return m_index; }

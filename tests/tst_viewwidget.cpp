@@ -1010,8 +1010,12 @@ void TestViewWidget::pageCommandsWithoutDialogs()
     QVERIFY(printed.read(5) == "%PDF-");
 
     const QString html = m_dir.filePath(QStringLiteral("saved.htm"));
-    browser()->savePage(html, false);
+    QVERIFY(browser()->savePage(html, false));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(html).size() > 0, kLoadTimeoutMs);
+    // A book page that cannot be written where asked says so, and leaves nothing there.
+    const QString nowhere = m_dir.filePath(QStringLiteral("missing/saved.htm"));
+    QVERIFY(!browser()->savePage(nowhere, false));
+    QVERIFY(!QFileInfo::exists(nowhere));
     QTRY_VERIFY(contents(html).contains("This is the start page"));
     const QString archive = m_dir.filePath(QStringLiteral("saved.mht"));
     browser()->savePage(archive, true);

@@ -77,8 +77,6 @@ QString BookOrigins::bookNamedBy(const BookLocation& place, const QString& relat
 
 QUrl BookOrigins::pageUrl(const BookLocation& location, const QString& relativeTo)
 {
-    if (!location.isValid())
-        return {};
     const QString bookFile = bookNamedBy(location, relativeTo);
     if (bookFile.isEmpty())
         return {};

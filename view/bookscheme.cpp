@@ -5,7 +5,6 @@
 
 #include <QBuffer>
 #include <QFileInfo>
-#include <QHash>
 #include <QMimeDatabase>
 #include <QMetaObject>
 #include <QPointer>
@@ -126,8 +125,6 @@ Answer answer(const QString& bookFile, const QUrl& url, int resourceType)
 
 BookSchemeHandler::BookSchemeHandler(QObject* parent) : QWebEngineUrlSchemeHandler(parent) {}
 
-BookSchemeHandler::~BookSchemeHandler() = default;
-
 bool BookSchemeHandler::readPage(const QUrl& url, QByteArray* data)
 {
     const QString bookFile = m_origins.bookOf(url);
@@ -141,11 +138,10 @@ void BookSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job)
     const QUrl initiator = job->initiator();
     if (isPageScheme(url.scheme())) {
         // The view's own loads have no initiator; a page may ask only for its own book.
-        if (!initiator.isEmpty() && !(isPageScheme(initiator.scheme()) && initiator.host() == url.host())) {
+        if (!initiator.isEmpty() && !(isPageScheme(initiator.scheme()) && initiator.host() == url.host()))
             job->fail(QWebEngineUrlRequestJob::RequestDenied);
-            return;
-        }
-        servePage(job, url);
+        else
+            servePage(job, url);
         return;
     }
     // A book URL asked for by a page of the same book is served from that book; nothing else is
@@ -164,14 +160,12 @@ void BookSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job)
     }
     const QUrl page = m_origins.pageUrl(place, ownBook);
     const int resourceType = m_interceptor ? m_interceptor->takeResourceType(url) : -1;
-    if (resourceType == QWebEngineUrlRequestInfo::ResourceTypeSubFrame || resourceType < 0) {
-        // A frame goes to its page address, so that it is of its book's origin.
+    // A frame goes to its page address, so that it is of its book's origin. The page shown and
+    // what a page embeds (an image, a style sheet, a script) are served as asked, with no redirect.
+    if (resourceType == QWebEngineUrlRequestInfo::ResourceTypeSubFrame || resourceType < 0)
         job->redirect(page);
-        return;
-    }
-    // The page shown and what a page embeds (an image, a style sheet, a script) are served as
-    // asked, with no redirect.
-    servePage(job, page, resourceType);
+    else
+        servePage(job, page, resourceType);
 }
 
 void BookSchemeHandler::servePage(QWebEngineUrlRequestJob* job, const QUrl& url, int resourceType)

@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QList>
 #include <QUrl>
 #include <QString>
 #include <QWebEngineUrlRequestInterceptor>
@@ -31,7 +30,6 @@ class BookSchemeHandler : public QWebEngineUrlSchemeHandler
     Q_OBJECT
 public:
     explicit BookSchemeHandler(QObject* parent = nullptr);
-    ~BookSchemeHandler() override;
 
     // Where to learn what a page asks a file for (a style sheet, a script), for files whose
     // names do not tell their type.

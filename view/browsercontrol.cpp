@@ -18,7 +18,6 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <QWebEngineHistory>
-#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
@@ -37,11 +36,10 @@ BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
     m_profile->setSpellCheckEnabled(false);
     m_profile->setHttpCacheType(QWebEngineProfile::NoCache);
     QWebEngineSettings* settings = m_profile->settings();
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
-    settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
-    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-    settings->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+    for (const auto off : {QWebEngineSettings::LocalContentCanAccessFileUrls, QWebEngineSettings::LocalContentCanAccessRemoteUrls,
+                           QWebEngineSettings::DnsPrefetchEnabled, QWebEngineSettings::PluginsEnabled,
+                           QWebEngineSettings::AutoLoadIconsForPage})
+        settings->setAttribute(off, false);
     settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
 
     m_schemeHandler = new BookSchemeHandler(this);
@@ -267,16 +265,13 @@ void BrowserControl::onLoadFinished(bool ok)
     constexpr qsizetype kMaxFailedRemembered = 256;
     if (ok) {
         m_failedUrls.remove(m_page->url());
-    } else {
-        if (m_failedUrls.size() >= kMaxFailedRemembered)
-            m_failedUrls.clear();
-        m_failedUrls.insert(m_page->url());
-    }
-    if (!ok) {
-        completeWithoutDocument();
+        captureText([this](bool captured) { emit documentComplete(captured); });
         return;
     }
-    captureText([this](bool captured) { emit documentComplete(captured); });
+    if (m_failedUrls.size() >= kMaxFailedRemembered)
+        m_failedUrls.clear();
+    m_failedUrls.insert(m_page->url());
+    completeWithoutDocument();
 }
 
 void BrowserControl::captureText(std::function<void(bool)> done)
@@ -406,19 +401,18 @@ void BrowserControl::setZoom(double zoom)
                           });
 }
 
-void BrowserControl::savePage(const QString& filePath, bool singleFileArchive)
+bool BrowserControl::savePage(const QString& filePath, bool singleFileArchive)
 {
     // A book page saved as HTML is saved as the book holds it; the browser cannot fetch it
     // again from outside.
     QByteArray source;
     if (!singleFileArchive && m_schemeHandler->readPage(m_page->url(), &source)) {
         QSaveFile file(filePath);
-        if (file.open(QIODevice::WriteOnly) && file.write(source) == source.size())
-            file.commit();
-        return;
+        return file.open(QIODevice::WriteOnly) && file.write(source) == source.size() && file.commit();
     }
     m_page->save(filePath, singleFileArchive ? QWebEngineDownloadRequest::MimeHtmlSaveFormat
                                              : QWebEngineDownloadRequest::SingleHtmlSaveFormat);
+    return true;
 }
 
 void BrowserControl::copy()

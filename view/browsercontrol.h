@@ -101,7 +101,9 @@ public:
     void setZoom(double zoom);
 
     // Page commands, without dialogs: the page view asks the user first. A book page saved as
-    // HTML is written at once as the book holds it; other saves finish in the background.
+    // HTML is written at once as the book holds it, and savePage is false when that write
+    // fails (the file is then left as it was); other saves finish in the background, and
+    // savePage only starts them.
     //
     // Printing. The engine lays the page out for a page layout and prints it as a PDF that
     // keeps the page's text and drawing as they are (no page is turned into an image). Only
@@ -116,7 +118,7 @@ public:
     bool printPage(QPrinter* printer, int maxDpi = kPrinterDpi,
                    const std::function<bool(int done, int total)>& progress = {},
                    qint64 budgetBytes = 0);   // waits until printed
-    void savePage(const QString& filePath, bool singleFileArchive);
+    bool savePage(const QString& filePath, bool singleFileArchive);
     void copy();
 
     QWebEngineView* webView() const { return m_view; }
@@ -153,8 +155,6 @@ private:
     bool acceptNavigation(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame, bool newWindow);
     // Runs follow when the reader's last click, just now, was on a link to url; else refuses it.
     void ifReaderClicked(const QUrl& url, std::function<void()> follow);
-    // Whether a book URL or page address names the book of the page shown.
-    bool isOwnBookUrl(const QUrl& url) const;
     void refuse(const QUrl& url);
     // The index of the history entry that `step` (-1 back, 1 forward) leads to, or -1.
     int historyTarget(int step) const;

@@ -6,7 +6,7 @@
 
 #include <unistd.h>
 
-void registerBookScheme()
+static void registerBookScheme()
 {
     static bool registered = false;
     if (registered)
@@ -38,15 +38,10 @@ QList<QByteArray> handledSchemes()
     return schemes;
 }
 
-void disableSandboxWhenRoot()
+void prepareBrowserControl()
 {
     if (geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-}
-
-void prepareBrowserControl()
-{
-    disableSandboxWhenRoot();
     registerBookScheme();
     // What a reader of books needs from the engine, and no more. One renderer per book rather
     // than per page (a process per page made every page cost a process start), and one renderer

@@ -30,40 +30,12 @@ bool isViewsOwn(QWebEnginePage::NavigationType type)
 
 } // namespace
 
-// The page under the control: hands every navigation to the control's rules.
-class BookPage : public QWebEnginePage
-{
-public:
-    BookPage(QWebEngineProfile* profile, BrowserControl* control)
-        : QWebEnginePage(profile, control), m_control(control)
-    {
-    }
-
-protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
-    {
-        return m_control && m_control->acceptNavigation(url, type, isMainFrame, false);
-    }
-
-    // Links and scripts that ask for a new window open their page in this one.
-    QWebEnginePage* createWindow(WebWindowType) override;
-
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int line,
-                                  const QString& source) override
-    {
-        qCDebug(lcPageConsole) << source << line << message;
-    }
-
-private:
-    QPointer<BrowserControl> m_control;
-};
-
 // Stands in for a new window: hands the address it is sent to over to the book page, under
 // the rules for what a page may start, and goes away.
 class NewWindowPage : public QWebEnginePage
 {
 public:
-    NewWindowPage(QWebEngineProfile* profile, BookPage* owner, BrowserControl* control)
+    NewWindowPage(QWebEngineProfile* profile, QWebEnginePage* owner, BrowserControl* control)
         : QWebEnginePage(profile, owner), m_owner(owner), m_control(control)
     {
     }
@@ -85,15 +57,38 @@ protected:
     }
 
 private:
-    QPointer<BookPage> m_owner;
+    QPointer<QWebEnginePage> m_owner;
     QPointer<BrowserControl> m_control;
     bool m_handedOver = false;
 };
 
-QWebEnginePage* BookPage::createWindow(WebWindowType)
+// The page under the control: hands every navigation to the control's rules.
+class BookPage : public QWebEnginePage
 {
-    return new NewWindowPage(profile(), this, m_control);
-}
+public:
+    BookPage(QWebEngineProfile* profile, BrowserControl* control)
+        : QWebEnginePage(profile, control), m_control(control)
+    {
+    }
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
+    {
+        return m_control && m_control->acceptNavigation(url, type, isMainFrame, false);
+    }
+
+    // Links and scripts that ask for a new window open their page in this one.
+    QWebEnginePage* createWindow(WebWindowType) override { return new NewWindowPage(profile(), this, m_control); }
+
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int line,
+                                  const QString& source) override
+    {
+        qCDebug(lcPageConsole) << source << line << message;
+    }
+
+private:
+    QPointer<BrowserControl> m_control;
+};
 
 QWebEnginePage* newBookPage(QWebEngineProfile* profile, BrowserControl* control)
 {
@@ -130,11 +125,6 @@ void BrowserControl::ifReaderClicked(const QUrl& url, std::function<void()> foll
     }, Qt::QueuedConnection);
 }
 
-bool BrowserControl::isOwnBookUrl(const QUrl& url) const
-{
-    return origins().isOwnBook(m_page->url(), url);
-}
-
 bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame,
                                       bool newWindow)
 {
@@ -147,7 +137,7 @@ bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::Navigatio
     if (scheme == QLatin1String("file")) {
         allowed = false;
     } else if (!isMainFrame && !onWebPage && type == QWebEnginePage::NavigationTypeLinkClicked
-               && (isWebScheme(scheme) || (isBookScheme(scheme) && !isOwnBookUrl(url)))) {
+               && (isWebScheme(scheme) || (isBookScheme(scheme) && !origins().isOwnBook(shown, url)))) {
         // The reader's click in a frame on a link to the web or another book leads there as
         // from the top page, and the frame stays.
         return acceptNavigation(url, type, true, true);
@@ -171,7 +161,7 @@ bool BrowserControl::acceptNavigation(const QUrl& url, QWebEnginePage::Navigatio
         const QString relativeTo = shownBook.isEmpty() ? m_bookPath : shownBook;
         const BookLocation place = BookLocation::fromUrl(url);
         const QString target = BookOrigins::bookNamedBy(place, relativeTo);
-        if (!target.isEmpty() && !viewsOwn && isOwnBookUrl(url)) {
+        if (!target.isEmpty() && !viewsOwn && origins().isOwnBook(shown, url)) {
             // A page of the book asks for a page of its own book by a book URL: it is served
             // under that address, as asked. (Under its page address, a page that checks its
             // own address would ask again at every load, for ever.)

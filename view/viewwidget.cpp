@@ -27,7 +27,7 @@ ViewWidget::ViewWidget(QWidget* parent)
 {
     browser = new BrowserControl(this);
     browser->setFocusPolicy(Qt::StrongFocus);
-    navigateToAsked();
+    browser->navigate(asked);
 
     connect(browser, &BrowserControl::documentComplete, this, &ViewWidget::selectAllText);
     connect(this, &ViewWidget::currentAllTextSaved, this, &ViewWidget::showNote);
@@ -41,30 +41,18 @@ ViewWidget::ViewWidget(QWidget* parent)
     setUpKeys();
 }
 
-ViewWidget::~ViewWidget() = default;
-
 QString ViewWidget::currentPath() const
 {
     return shown.toText(bookPath);
 }
 
-BookLocation ViewWidget::locationOf(const QString& text) const
-{
-    return BookLocation::fromText(text, bookPath);
-}
-
-void ViewWidget::navigateToAsked()
-{
-    browser->navigate(asked);
-}
-
 void ViewWidget::setCurrentPage(QString url)
 {
-    shown = locationOf(url);
+    shown = BookLocation::fromText(url, bookPath);
     if (shown.isNull())
         return;
     asked = shown;
-    navigateToAsked();
+    browser->navigate(asked);
 }
 
 void ViewWidget::setCurrentPageAt(QString url, QPoint scroll)
@@ -88,7 +76,7 @@ void ViewWidget::setCurrentPageBySearch(QString url, QString keyW)
 
 void ViewWidget::setHomeUrl(QString url)
 {
-    homePlace = url.isEmpty() ? BookLocation::outside(QStringLiteral("about:blank")) : locationOf(url);
+    homePlace = url.isEmpty() ? BookLocation::outside(QStringLiteral("about:blank")) : BookLocation::fromText(url, bookPath);
     reportHistory();
 }
 
@@ -103,7 +91,7 @@ void ViewWidget::setCurrentUrlAgain(QString url)
     // The control reports spaces in the book's path as "%20" or as they stand, and letters
     // beyond ASCII either way; whichever it is, a page of this book comes out as its bare
     // in-book path and any other address stays whole.
-    showPlace(locationOf(url));
+    showPlace(BookLocation::fromText(url, bookPath));
 }
 
 void ViewWidget::showPlace(const BookLocation& place)
@@ -181,7 +169,7 @@ void ViewWidget::refresh()
         savedScrollTop = scroll->y();
     }
     asked = shown;
-    navigateToAsked();
+    browser->navigate(asked);
 }
 
 void ViewWidget::showBlank()
@@ -295,7 +283,8 @@ void ViewWidget::saveAs()
                                                       htmlOnly + QStringLiteral(";;") + archive, &chosenFilter);
     if (path.isEmpty())
         return;
-    browser->savePage(path, chosenFilter == archive);
+    if (!browser->savePage(path, chosenFilter == archive))
+        warn(tr("Pagewick"), tr("The page could not be saved as %1.").arg(QDir::toNativeSeparators(path)));
 }
 
 void ViewWidget::copy()

@@ -25,7 +25,6 @@ class ViewWidget : public QWidget
     Q_OBJECT
 public:
     explicit ViewWidget(QWidget* parent = nullptr);
-    ~ViewWidget() override;
 
     // Shows the reader a warning ("Support Message" when a note cannot be made, "no topics
     // find" after an empty search): by default a modal box with one OK button, parented to
@@ -112,10 +111,6 @@ private:
     QString currentUrl() const { return asked.toAddress(); }
     // Where home goes: a book URL or "about:blank".
     QString homeUrl() const { return homePlace.toAddress(); }
-    // The place a text from the window or a panel names in the open book.
-    BookLocation locationOf(const QString& text) const;
-    // Sends the browser to asked.
-    void navigateToAsked();
     // The browser arrived at place: it is the page shown now.
     void showPlace(const BookLocation& place);
     // Finds the reader's selection in pageText: noteStart and noteLength, -1 and -1 when it
