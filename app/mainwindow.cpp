@@ -113,6 +113,7 @@ MainWindow::MainWindow()
     readSettings();
     createActions();
     createToolBar();
+    createPageColorsMenu();
 
     auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(helpKey, &QShortcut::activated, this, &MainWindow::help);
@@ -256,6 +257,7 @@ void MainWindow::fillContextMenu(QMenu* menu) const
     menu->addAction(eraseAction);
     menu->addAction(zoomInAction);
     menu->addAction(zoomOutAction);
+    menu->addMenu(pageColors);
     menu->addSeparator();
     menu->addAction(bookmarkAction);
     menu->addAction(saveAsAction);

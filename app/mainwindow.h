@@ -76,6 +76,9 @@ public:
     bool bookUnreadable() const { return unreadable; }
 
     ViewWidget* pageView() const { return view; }
+    // The reader's choice of page colours, as a submenu of three checkable actions: "As the
+    // Book", "Dark" and "Follow the Window" (mainwindowpagecolors.cpp).
+    QMenu* pageColorsMenu() const { return pageColors; }
     ContentsWidget* contentsPanel() const { return contentsWidget; }
 
 signals:
@@ -153,6 +156,10 @@ private:
     QAction* makeAction(const char* iconName, const QString& text, const QString& iconText,
                         const QString& toolTip, void (MainWindow::*slot)() = nullptr);
     void fillContextMenu(QMenu* menu) const;
+    // The page colours menu, set to the stored choice, and the view told; the choice is
+    // followed as the window's palette changes (mainwindowpagecolors.cpp).
+    void createPageColorsMenu();
+    void applyPageColors();
     void bookOpened();
     // Tells the reader when the book did not open; otherwise remembers it and reads its
     // keyword index. Returns whether it opened.
@@ -221,6 +228,7 @@ private:
     QAction* aboutAction = nullptr;
     QAction* openAction = nullptr;
     QMenu* openMenu = nullptr;  // the recent books, under openAction
+    QMenu* pageColors = nullptr;
     QAction* helpAction = nullptr;
     QShortcut* leaveFullScreenKey = nullptr;  // Escape, enabled in full screen
 };

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -60,6 +61,7 @@ BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
     // In frames too, where it notes the reader's clicks for the top page to take.
     script.setRunsOnSubFrames(true);
     m_profile->scripts()->insert(script);
+    installColorsScript();
 
     m_page = newBookPage(m_profile, this);
     m_view = new QWebEngineView(this);
@@ -400,8 +402,70 @@ void BrowserControl::savePage(const QString& filePath, bool singleFileArchive)
             file.commit();
         return;
     }
-    m_page->save(filePath, singleFileArchive ? QWebEngineDownloadRequest::MimeHtmlSaveFormat
-                                             : QWebEngineDownloadRequest::SingleHtmlSaveFormat);
+    // Saved as the page is in its book colours; the page is dark again once the engine has
+    // written it.
+    inBookColors(true, [this, filePath, singleFileArchive] {
+        if (m_dark) {
+            auto connection = std::make_shared<QMetaObject::Connection>();
+            *connection = connect(m_profile, &QWebEngineProfile::downloadRequested, this,
+                                  [this, connection](QWebEngineDownloadRequest* download) {
+                                      disconnect(*connection);
+                                      connect(download, &QWebEngineDownloadRequest::isFinishedChanged, this,
+                                              [this] { darkAgain(true); });
+                                  });
+        }
+        m_page->save(filePath, singleFileArchive ? QWebEngineDownloadRequest::MimeHtmlSaveFormat
+                                                 : QWebEngineDownloadRequest::SingleHtmlSaveFormat);
+    });
+}
+
+void BrowserControl::installColorsScript()
+{
+    const QString name = QStringLiteral("pagewick-colors");
+    QWebEngineScriptCollection* scripts = m_profile->scripts();
+    for (const QWebEngineScript& old : scripts->find(name))
+        scripts->remove(old);
+    QWebEngineScript script;
+    script.setName(name);
+    script.setSourceCode(PageScript::colorsCall(m_dark ? QStringLiteral("set(true)") : QStringLiteral("set(false)")));
+    script.setWorldId(kWorld);
+    // At creation, so that a dark page never shows light first; in frames, so that their
+    // pictures are turned back as those of the page.
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setRunsOnSubFrames(true);
+    scripts->insert(script);
+}
+
+void BrowserControl::setDarkPages(bool dark)
+{
+    if (dark == m_dark)
+        return;
+    m_dark = dark;
+    installColorsScript();
+    m_page->runJavaScript(PageScript::colorsCall(dark ? QStringLiteral("set(true)") : QStringLiteral("set(false)")),
+                          kWorld);
+}
+
+void BrowserControl::inBookColors(bool onScreen, std::function<void()> then)
+{
+    if (!m_dark)
+        return then();
+    // The engine lays the page out for print (or saves it) only after the script has run.
+    QPointer<BrowserControl> self(this);
+    m_page->runJavaScript(PageScript::colorsCall(onScreen ? QStringLiteral("set(false)") : QStringLiteral("forPrint(true)")),
+                          kWorld,
+                          [self, then = std::move(then)](const QVariant&) {
+                              if (self)
+                                  then();
+                          });
+}
+
+void BrowserControl::darkAgain(bool onScreen)
+{
+    if (m_dark) {
+        m_page->runJavaScript(PageScript::colorsCall(onScreen ? QStringLiteral("set(true)") : QStringLiteral("forPrint(false)")),
+                              kWorld);
+    }
 }
 
 void BrowserControl::copy()

@@ -50,6 +50,11 @@ void ViewWidget::resetZoom()
     browser->setZoom(1.0);
 }
 
+void ViewWidget::setDarkPages(bool dark)
+{
+    browser->setDarkPages(dark);
+}
+
 void ViewWidget::findInPage()
 {
     findBar->open();
