@@ -442,6 +442,9 @@ void BrowserControl::setDarkPages(bool dark)
         return;
     m_dark = dark;
     installColorsScript();
+    // The ground of a page that paints none is the view's own, which the page's filter does not
+    // reach: dark, it is what white turns into.
+    m_page->setBackgroundColor(dark ? Qt::black : Qt::white);
     m_page->runJavaScript(PageScript::colorsCall(dark ? QStringLiteral("set(true)") : QStringLiteral("set(false)")),
                           kWorld);
 }
@@ -450,7 +453,9 @@ void BrowserControl::inBookColors(bool onScreen, std::function<void()> then)
 {
     if (!m_dark)
         return then();
-    // The engine lays the page out for print (or saves it) only after the script has run.
+    // The view's ground is printed too where the page paints none. The engine lays the page
+    // out for print (or saves it) only after the script has run.
+    m_page->setBackgroundColor(Qt::white);
     QPointer<BrowserControl> self(this);
     m_page->runJavaScript(PageScript::colorsCall(onScreen ? QStringLiteral("set(false)") : QStringLiteral("forPrint(true)")),
                           kWorld,
@@ -463,6 +468,7 @@ void BrowserControl::inBookColors(bool onScreen, std::function<void()> then)
 void BrowserControl::darkAgain(bool onScreen)
 {
     if (m_dark) {
+        m_page->setBackgroundColor(Qt::black);
         m_page->runJavaScript(PageScript::colorsCall(onScreen ? QStringLiteral("set(true)") : QStringLiteral("forPrint(false)")),
                               kWorld);
     }

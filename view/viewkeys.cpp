@@ -55,6 +55,11 @@ void ViewWidget::setDarkPages(bool dark)
     browser->setDarkPages(dark);
 }
 
+bool ViewWidget::darkPages() const
+{
+    return browser->darkPages();
+}
+
 void ViewWidget::findInPage()
 {
     findBar->open();

@@ -69,6 +69,9 @@ public slots:
     // Pages dark whatever the book says, or in the book's own colours (the default); see
     // BrowserControl::setDarkPages. The page shown changes at once, where it is.
     void setDarkPages(bool dark);
+public:
+    bool darkPages() const;
+public slots:
     void print();
     void printPreview();
     void saveAs();
