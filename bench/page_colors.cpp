@@ -44,6 +44,7 @@ double luminance(QRgb pixel)
 struct Figures
 {
     double mean = 0;       // mean luminance of the page area, 0..1 (perceived, as the grey of ImageMagick)
+    double ground = 0;     // the same outside the picture
     double contrast = 0;   // text against background
 };
 
@@ -56,6 +57,7 @@ Figures figuresOf(const QImage& image, const QRect& picture)
     QVector<double> luminanceOfGrey(256, 0);
     qint64 count = 0;
     double sum = 0;
+    double outside = 0;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width() - 16; ++x) {   // not the scroll bar
             const QRgb pixel = image.pixel(x, y);
@@ -64,11 +66,13 @@ Figures figuresOf(const QImage& image, const QRect& picture)
                 continue;
             const int grey = qGray(pixel);
             ++histogram[grey];
+            outside += grey / 255.0;
             luminanceOfGrey[grey] = luminance(qRgb(grey, grey, grey));
             ++count;
         }
     }
     figures.mean = sum / (double(image.height()) * (image.width() - 16));
+    figures.ground = count ? outside / count : 0;
     const int background = int(std::max_element(histogram.cbegin(), histogram.cend()) - histogram.cbegin());
     const bool lightGround = background >= 128;
     const qint64 tail = std::max<qint64>(1, count / 1000);
@@ -135,7 +139,8 @@ int main(int argc, char** argv)
     BrowserControl browser;
     browser.resize(1024, 760);
     browser.show();
-    QTest::qWaitForWindowExposed(&browser);
+    if (!QTest::qWaitForWindowExposed(&browser))
+        return 1;
     QWebEngineView* view = browser.webView();
     const auto grab = [view] { return view->grab().toImage().convertToFormat(QImage::Format_RGB32); };
 
@@ -175,10 +180,10 @@ int main(int argc, char** argv)
             QElapsedTimer clock;
             clock.start();
             browser.setDarkPages(true);
-            // Drawn dark: the mean has moved half way to its far side.
+            // Drawn dark: the ground around the picture has moved most of the way to its far side.
             while (clock.elapsed() < 5000) {
                 const QImage now = grab();
-                if (std::abs(figuresOf(now, picture).mean - before.mean) > 0.3) {
+                if (std::abs(figuresOf(now, picture).ground - before.ground) > 0.3) {
                     switchMs = clock.elapsed();
                     break;
                 }

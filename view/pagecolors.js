@@ -88,9 +88,11 @@ if (!window.__pagewickColors) {
     // Marks the pictures that show through: more than a twentieth of a small copy is clear.
     const probe = document.createElement('canvas');
     probe.width = probe.height = 24;
+    const classified = new WeakSet();
     function classify(image) {
-      if (image.hasAttribute('data-pagewick-clear') || !image.naturalWidth)
+      if (classified.has(image) || !image.naturalWidth)
         return;
+      classified.add(image);
       try {
         const context = probe.getContext('2d', { willReadFrequently: true });
         context.clearRect(0, 0, 24, 24);
@@ -106,6 +108,19 @@ if (!window.__pagewickColors) {
       } catch (e) {
         // Not readable (not of this book): taken as a photograph.
       }
+    }
+    // After the page is drawn dark: reading pictures back decodes them, which must not hold up
+    // the change.
+    let classifying = false;
+    function classifyLater() {
+      if (classifying)
+        return;
+      classifying = true;
+      setTimeout(() => {
+        classifying = false;
+        if (dark)
+          classifyAll();
+      }, 50);
     }
     function classifyAll() {
       for (const image of Array.from(document.images)) {
@@ -135,7 +150,7 @@ if (!window.__pagewickColors) {
       if (dark && !ownDark) {
         adopt(isTop ? sheetText.page : sheetText.frame);
         if (document.readyState !== 'loading')
-          classifyAll();
+          classifyLater();
       } else if (sheet) {
         sheet.replaceSync('');
       }
