@@ -1357,23 +1357,27 @@ void TestViewWidget::darkPages_data()
     QTest::addColumn<QString>("state");       // what the page reports in dark
     QTest::addColumn<QColor>("lightGround");  // the ground shown in the book's colours
     QTest::addColumn<QColor>("darkGround");   // and in dark
+    QTest::addColumn<bool>("framesTurned");   // frames darkened by themselves, not with the page
 
     QTest::newRow("no colours of its own")
-        << QByteArray("<html><body>") + kLongText + "</body></html>" << "dark" << QColor(Qt::white) << QColor(Qt::black);
+        << QByteArray("<html><body>") + kLongText + "</body></html>" << "dark" << QColor(Qt::white) << QColor(Qt::black) << false;
     QTest::newRow("colours of its own")
         << QByteArray("<html><body style='background: #ffffe0; color: #333'>") + kLongText + "</body></html>"
-        << "dark" << QColor(0xff, 0xff, 0xe0) << QColor(0x0e, 0x0e, 0x00);
+        << "dark" << QColor(0xff, 0xff, 0xe0) << QColor(0x0e, 0x0e, 0x00) << false;
     // A page that styles itself for dark gets its own dark style, not an inverted one.
+    const QByteArray ownDark("<html><head><style>body { background: white; color: black }"
+                             " @media screen and (prefers-color-scheme: dark) { body { background: rgb(10, 40, 70); color: #ddd } }"
+                             " @media (prefers-color-scheme: light) { p { color: #222 } }</style></head><body>");
     QTest::newRow("dark styles of its own")
-        << QByteArray("<html><head><style>body { background: white; color: black }"
-                      " @media screen and (prefers-color-scheme: dark) { body { background: rgb(10, 40, 70); color: #ddd } }"
-                      " @media (prefers-color-scheme: light) { p { color: #222 } }</style></head><body>")
-               + kLongText + "</body></html>"
-        << "own" << QColor(Qt::white) << QColor(10, 40, 70);
+        << ownDark + kLongText + "</body></html>" << "own" << QColor(Qt::white) << QColor(10, 40, 70) << false;
+    // Its frames, without such styles, are darkened by themselves.
+    QTest::newRow("frame in a page with dark styles of its own")
+        << ownDark + "<iframe src='a.htm' style='width: 50%; height: 300px'></iframe>" + kLongText + "</body></html>"
+        << "own" << QColor(Qt::white) << QColor(10, 40, 70) << true;
     // Frames are darkened as their page is.
     QTest::newRow("frames")
         << QByteArray("<html><frameset cols='50%,50%'><frame src='a.htm'><frame src='b.htm'></frameset></html>")
-        << "dark" << QColor(Qt::white) << QColor(Qt::black);
+        << "dark" << QColor(Qt::white) << QColor(Qt::black) << false;
 }
 
 void TestViewWidget::darkPages()
@@ -1382,6 +1386,7 @@ void TestViewWidget::darkPages()
     QFETCH(QString, state);
     QFETCH(QColor, lightGround);
     QFETCH(QColor, darkGround);
+    QFETCH(bool, framesTurned);
     const QByteArray frame = "<html><body>" + kLongText + "</body></html>";
     QVERIFY(showPage(html, {{"/a.htm", frame}, {"/b.htm", frame}}));
     browser()->scrollTo(0, 300);
@@ -1402,11 +1407,11 @@ void TestViewWidget::darkPages()
     QCOMPARE(browser()->scrollPosition(), scrolled);
     QCOMPARE(browser()->pageText(), text);
 
-    // Frames are not turned a second time: their own documents carry no filter.
+    // Frames are darkened once: by their page's filter, or by their own where the page has none.
     const QString frameFilters = pageValue(QStringLiteral(
-        "Array.from(document.querySelectorAll('frame')).map(f => getComputedStyle(f.contentDocument.documentElement).filter).join()"))
+        "Array.from(document.querySelectorAll('frame, iframe')).map(f => getComputedStyle(f.contentDocument.documentElement).filter).join()"))
         .toString();
-    QVERIFY2(!frameFilters.contains(QLatin1String("invert")), qPrintable(frameFilters));
+    QVERIFY2(frameFilters.contains(QLatin1String("invert")) == framesTurned, qPrintable(frameFilters));
 
     // The next page is dark from the start; back to the book's colours, pages are as before.
     QVERIFY(loads([&] { m_view->refresh(); }));

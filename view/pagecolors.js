@@ -142,18 +142,44 @@ if (!window.__pagewickColors) {
     }
 
     // Brings the page to the colours asked for: dark or the book's own.
+    // Whether the frame's parent is turned, itself or by its own parent: then the frame is
+    // turned with it and only turns its pictures back. A parent of another origin is taken as
+    // turned (it is when dark and without dark styles of its own, as nearly all pages are).
+    function parentTurned() {
+      if (isTop)
+        return false;
+      try {
+        const parent = window.parent.__pagewickColors;
+        return !parent || parent.turned();
+      } catch (e) {
+        return true;
+      }
+    }
+
+    // What the document shows now: 'book', 'dark' (turned) or 'own' (its own dark styles).
+    let shown = 'book';
+    // Brings the page to the colours asked for: dark or the book's own; then its frames.
     function update() {
       if (!dark && !sheet && written.size === 0)
         return false;   // never dark: nothing to look at
       const ownDark = scanMedia();
-      rewriteMedia(dark && !printing);
-      if (dark && !ownDark) {
-        adopt(isTop ? sheetText.page : sheetText.frame);
-        if (document.readyState !== 'loading')
-          classifyLater();
-      } else if (sheet) {
-        sheet.replaceSync('');
+      const underTurned = dark && parentTurned();
+      // Under a turned parent, a dark style of the frame's own would be turned back to light.
+      rewriteMedia(dark && ownDark && !underTurned && !printing);
+      if (underTurned) {
+        adopt(sheetText.frame);
+        shown = 'dark';
+      } else if (dark && !ownDark) {
+        adopt(sheetText.page);
+        shown = 'dark';
+      } else {
+        if (sheet)
+          sheet.replaceSync('');
+        shown = dark ? 'own' : 'book';
       }
+      if (dark && document.readyState !== 'loading')
+        classifyLater();
+      forFrames(inner => inner.update());
       return ownDark;
     }
 
@@ -177,20 +203,29 @@ if (!window.__pagewickColors) {
       // Dark (true) or the book's colours; answers whether the page has dark styles of its own.
       set(wanted) {
         dark = !!wanted;
-        forFrames(inner => inner.set(dark));
+        forFrames(inner => inner.setOnly(dark));
         return update();
+      },
+      setOnly(wanted) {
+        dark = !!wanted;
+        forFrames(inner => inner.setOnly(dark));
       },
       forPrint(on) {
         printing = !!on;
         forFrames(inner => inner.forPrint(printing));
-        update();
+        if (isTop)
+          update();
         return true;
       },
-      // What the page shows: 'book', 'dark' (inverted) or 'own' (its own dark styles).
+      update: update,
+      turned() {
+        return shown === 'dark';
+      },
+      // What the page shows: 'book', 'dark' (turned, by itself or with its parent) or 'own'
+      // (its own dark styles).
       state() {
-        if (!dark)
-          return 'book';
-        return scanMedia() ? 'own' : 'dark';
+        update();
+        return shown;
       }
     };
   })();
