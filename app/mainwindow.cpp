@@ -118,6 +118,7 @@ MainWindow::MainWindow()
     createActions();
     createToolBar();
     initExport();
+    createPageColorsMenu();
 
     appearance = new Appearance(this);
     createMenus();
@@ -274,6 +275,7 @@ void MainWindow::fillContextMenu(QMenu* menu) const
     menu->addAction(eraseAction);
     menu->addAction(zoomInAction);
     menu->addAction(zoomOutAction);
+    menu->addMenu(pageColors);
     menu->addSeparator();
     menu->addAction(bookmarkAction);
     menu->addAction(saveAsAction);

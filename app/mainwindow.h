@@ -81,6 +81,9 @@ public:
     bool bookUnreadable() const { return unreadable; }
 
     ViewWidget* pageView() const { return view; }
+    // The reader's choice of page colours, as a submenu of three checkable actions: "As the
+    // Book", "Dark" and "Follow the Window" (mainwindowpagecolors.cpp).
+    QMenu* pageColorsMenu() const { return pageColors; }
     ContentsWidget* contentsPanel() const { return contentsWidget; }
 
 signals:
@@ -180,6 +183,10 @@ private:
     void fitDockToWindow();
     // Every tab of the dock in view at its first width, without scroll arrows.
     void fitTabsToDock();
+    // The page colours menu, set to the stored choice, and the view told; the choice is
+    // followed as the window's palette changes (mainwindowpagecolors.cpp).
+    void createPageColorsMenu();
+    void applyPageColors();
     void bookOpened();
     // Tells the reader when the book did not open; otherwise remembers it and reads its
     // keyword index. Returns whether it opened.
@@ -255,6 +262,7 @@ private:
     QAction* aboutAction = nullptr;
     QAction* openAction = nullptr;
     QMenu* openMenu = nullptr;  // the recent books, under openAction
+    QMenu* pageColors = nullptr;
     QAction* helpAction = nullptr;
     // The book as one PDF (mainwindowexport.cpp): the window's command, for its menus.
     QAction* exportBookAction = nullptr;

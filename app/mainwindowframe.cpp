@@ -252,6 +252,7 @@ void MainWindow::createMenus()
         choice->setChecked(appearance->choice() == scheme);
         connect(choice, &QAction::triggered, appearance, [this, scheme = scheme] { appearance->setChoice(scheme); });
     }
+    viewMenu->addMenu(pageColors);
 
     addMenu(tr("&Go"), {
         // As the view binds them: Backspace, in the platform's list for Back, is for text fields.

@@ -240,6 +240,8 @@ private slots:
     void lastPlacesKeepTheNewest();
     void copyLinkRoundTrip();
     void noteColorKept();
+    void pageColors_data();
+    void pageColors();
     void geometryOnlyWhenNormal_data();
     void geometryOnlyWhenNormal();
 
@@ -456,8 +458,8 @@ void TestMainWindow::contextMenu()
 
     const QList<QAction*> expected = {
         w.panelDock->toggleViewAction(), w.backAction, w.forwardAction, w.homeAction, nullptr,
-        w.copyAction, w.copyLinkAction, w.noteAction, w.eraseAction, w.zoomInAction, w.zoomOutAction, nullptr,
-        w.bookmarkAction, w.saveAsAction, w.printPreviewAction, w.printAction, nullptr,
+        w.copyAction, w.copyLinkAction, w.noteAction, w.eraseAction, w.zoomInAction, w.zoomOutAction,
+        w.pageColors->menuAction(), nullptr, w.bookmarkAction, w.saveAsAction, w.printPreviewAction, w.printAction, nullptr,
         w.fullScreenAction, w.quitAction, nullptr, w.openAction, w.helpAction};
     QCOMPARE(w.menus.constFirst(), expected);
 
@@ -1167,6 +1169,75 @@ void TestMainWindow::noteColorKept()
     QCOMPARE(next.noteColor, QColor(QStringLiteral("#3366cc")));
 }
 
+void TestMainWindow::pageColors_data()
+{
+    QTest::addColumn<QVariant>("stored");      // Reader/pageColors before the window opens
+    QTest::addColumn<bool>("darkPalette");     // the application's palette
+    QTest::addColumn<QString>("checked");      // the choice the menu shows
+    QTest::addColumn<bool>("dark");            // pages shown dark
+
+    QTest::newRow("absent") << QVariant() << false << "book" << false;
+    QTest::newRow("book") << QVariant(QStringLiteral("book")) << true << "book" << false;
+    QTest::newRow("dark") << QVariant(QStringLiteral("dark")) << false << "dark" << true;
+    QTest::newRow("window, light") << QVariant(QStringLiteral("window")) << false << "window" << false;
+    QTest::newRow("window, dark") << QVariant(QStringLiteral("window")) << true << "window" << true;
+    QTest::newRow("unknown value") << QVariant(QStringLiteral("sepia")) << true << "book" << false;
+}
+
+void TestMainWindow::pageColors()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(bool, darkPalette);
+    QFETCH(QString, checked);
+    QFETCH(bool, dark);
+    const QString key = QStringLiteral("Reader/pageColors");
+    if (stored.isValid())
+        QSettings(QStringLiteral("Pagewick"), QStringLiteral("size pos color")).setValue(key, stored);
+    const QPalette original = QApplication::palette();
+    QPalette palette = original;
+    if (darkPalette) {
+        palette.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
+        palette.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    }
+    QApplication::setPalette(palette);
+    const auto restore = qScopeGuard([&original] { QApplication::setPalette(original); });
+
+    const auto choiceOf = [](QMenu* menu) {
+        for (QAction* action : menu->actions()) {
+            if (action->isChecked())
+                return action->data().toString();
+        }
+        return QString();
+    };
+    ProbeWindow w;
+    QCOMPARE(w.pageColorsMenu()->title(), QStringLiteral("Page Colors"));
+    QCOMPARE(w.pageColorsMenu()->actions().size(), 3);
+    QCOMPARE(choiceOf(w.pageColorsMenu()), checked);
+    QCOMPARE(w.pageView()->darkPages(), dark);
+    // Opening a window stores nothing.
+    QCOMPARE(QSettings(QStringLiteral("Pagewick"), QStringLiteral("size pos color")).value(key), stored);
+
+    // "Follow the Window" follows the palette as it changes.
+    if (checked == QLatin1String("window")) {
+        QApplication::setPalette(original);
+        QTRY_COMPARE(w.pageView()->darkPages(), false);
+        QApplication::setPalette(palette);
+        QTRY_COMPARE(w.pageView()->darkPages(), darkPalette);
+    }
+
+    // Each choice takes effect at once and is remembered for the next window.
+    for (QAction* action : w.pageColorsMenu()->actions()) {
+        action->trigger();
+        const QString value = action->data().toString();
+        QCOMPARE(QSettings(QStringLiteral("Pagewick"), QStringLiteral("size pos color")).value(key).toString(), value);
+        const bool nowDark = value == QLatin1String("dark") || (value == QLatin1String("window") && darkPalette);
+        QCOMPARE(w.pageView()->darkPages(), nowDark);
+        ProbeWindow next;
+        QCOMPARE(choiceOf(next.pageColorsMenu()), value);
+        QCOMPARE(next.pageView()->darkPages(), nowDark);
+    }
+}
+
 void TestMainWindow::geometryOnlyWhenNormal_data()
 {
     QTest::addColumn<bool>("fullScreen");
@@ -1333,7 +1404,7 @@ void TestMainWindow::menuBar_data()
                                          "Save As… Ctrl+S", "Extract… ", "Quit Ctrl+Q"};
     QTest::newRow("Edit") << QStringList{"Copy Ctrl+C", "Select All Ctrl+A", "Find in Page… Ctrl+F"};
     QTest::newRow("View") << QStringList{"Panels F9", "Zoom In Ctrl++", "Zoom Out Ctrl+-", "Actual Size Ctrl+0",
-                                         "Full Screen F11", "Tool Bar ", "Menu Bar Ctrl+M", "Appearance "};
+                                         "Full Screen F11", "Tool Bar ", "Menu Bar Ctrl+M", "Appearance ", "Page Colors "};
     QTest::newRow("Go") << QStringList{"Back Alt+Left", "Forward Alt+Right", "Home Alt+Home"};
     QTest::newRow("Notes") << QStringList{"Note ", "Erase ", "Note Color… ", "Add Bookmark Ctrl+D"};
     QTest::newRow("Help") << QStringList{"Pagewick Help F1", "About Pagewick "};

@@ -11,12 +11,14 @@
 #include "browsercontrol.h"
 #include "chmwriter.h"
 #include "findbar.h"
+#include "pagescript.h"
 #include "lchmfile.h"
 #include "testbooks.h"
 #include "textrange.h"
 #include "viewwidget.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QShortcut>
@@ -220,6 +222,10 @@ private slots:
     void exportsBooksAsOnePdf_data();
     void exportsBooksAsOnePdf();
     void cancelledExportLeavesNothing();
+    void darkPages_data();
+    void darkPages();
+    void marksOnDarkPages();
+    void darkPagesPrintInBookColors();
 
 private:
     BrowserControl* browser() const { return m_view->browser; }
@@ -239,6 +245,10 @@ private:
     // up ("Ctrl+Wheel+") or down ("Ctrl+Wheel-") over the page.
     void press(const QString& key);
     QString writeBook(const QString& name, const QVector<ChmWriterObject>& objects);
+    // The colour the view shows at a point of the page, as drawn.
+    QColor shownAt(const QPoint& point);
+    // Shows the book page with the given HTML (and frames); false when it does not load.
+    bool showPage(const QByteArray& html, const QVector<ChmWriterObject>& more = {});
     // A file of these bytes in the temporary folder: its path, empty when it cannot be written.
     QString writeFile(const QString& name, const QByteArray& bytes);
 
@@ -1492,6 +1502,184 @@ void TestViewWidget::cancelledExportLeavesNothing()
     QCOMPARE(old.readAll(), QByteArray("the old file"));
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"book.chm"});
     QVERIFY(QDir(QFileInfo(output).path()).entryList({QStringLiteral("cancel-old.pdf.*")}, QDir::Files | QDir::Hidden).isEmpty());
+}
+
+QColor TestViewWidget::shownAt(const QPoint& point)
+{
+    return browser()->webView()->grab().toImage().pixelColor(point);
+}
+
+bool TestViewWidget::showPage(const QByteArray& html, const QVector<ChmWriterObject>& more)
+{
+    static int serial = 0;
+    QVector<ChmWriterObject> objects = {{"/page.htm", html}};
+    objects += more;
+    const QString book = writeBook(QStringLiteral("colors%1.chm").arg(++serial), objects);
+    m_view->setBookPath(book);
+    return !book.isEmpty() && loads([&] { m_view->setCurrentPage(QStringLiteral("/page.htm")); });
+}
+
+namespace {
+
+// Near enough in each channel to count as the same colour on the screen.
+bool near(const QColor& one, const QColor& other, int tolerance = 24)
+{
+    return std::abs(one.red() - other.red()) <= tolerance && std::abs(one.green() - other.green()) <= tolerance
+        && std::abs(one.blue() - other.blue()) <= tolerance;
+}
+
+const QByteArray kLongText = QByteArray("<p>Plain words to read at night. </p>").repeated(200);
+
+} // namespace
+
+void TestViewWidget::darkPages_data()
+{
+    QTest::addColumn<QByteArray>("html");
+    QTest::addColumn<QString>("state");       // what the page reports in dark
+    QTest::addColumn<QColor>("lightGround");  // the ground shown in the book's colours
+    QTest::addColumn<QColor>("darkGround");   // and in dark
+    QTest::addColumn<bool>("framesTurned");   // frames darkened by themselves, not with the page
+
+    QTest::newRow("no colours of its own")
+        << QByteArray("<html><body>") + kLongText + "</body></html>" << "dark" << QColor(Qt::white) << QColor(Qt::black) << false;
+    QTest::newRow("colours of its own")
+        << QByteArray("<html><body style='background: #ffffe0; color: #333'>") + kLongText + "</body></html>"
+        << "dark" << QColor(0xff, 0xff, 0xe0) << QColor(0x0e, 0x0e, 0x00) << false;
+    // A page that styles itself for dark gets its own dark style, not an inverted one.
+    const QByteArray ownDark("<html><head><style>body { background: white; color: black }"
+                             " @media screen and (prefers-color-scheme: dark) { body { background: rgb(10, 40, 70); color: #ddd } }"
+                             " @media (prefers-color-scheme: light) { p { color: #222 } }</style></head><body>");
+    QTest::newRow("dark styles of its own")
+        << ownDark + kLongText + "</body></html>" << "own" << QColor(Qt::white) << QColor(10, 40, 70) << false;
+    // Its frames, without such styles, are darkened by themselves.
+    QTest::newRow("frame in a page with dark styles of its own")
+        << ownDark + "<iframe src='a.htm' style='width: 50%; height: 300px'></iframe>" + kLongText + "</body></html>"
+        << "own" << QColor(Qt::white) << QColor(10, 40, 70) << true;
+    // Frames are darkened as their page is.
+    QTest::newRow("frames")
+        << QByteArray("<html><frameset cols='50%,50%'><frame src='a.htm'><frame src='b.htm'></frameset></html>")
+        << "dark" << QColor(Qt::white) << QColor(Qt::black) << false;
+}
+
+void TestViewWidget::darkPages()
+{
+    QFETCH(QByteArray, html);
+    QFETCH(QString, state);
+    QFETCH(QColor, lightGround);
+    QFETCH(QColor, darkGround);
+    QFETCH(bool, framesTurned);
+    const QByteArray frame = "<html><body>" + kLongText + "</body></html>";
+    QVERIFY(showPage(html, {{"/a.htm", frame}, {"/b.htm", frame}}));
+    browser()->scrollTo(0, 300);
+    QTest::qWait(100);
+    const std::optional<QPoint> scrolled = browser()->scrollPosition();
+    const QString text = browser()->pageText();
+    const QPoint ground(m_view->width() - 40, m_view->height() - 10);
+    QTRY_VERIFY2(near(shownAt(ground), lightGround), qPrintable(shownAt(ground).name()));
+    const QString stateScript = PageScript::colorsCall(QStringLiteral("state()"));
+
+    // The shown page turns dark within 1.5 s, where it was, with every character as it was.
+    QElapsedTimer clock;
+    clock.start();
+    m_view->setDarkPages(true);
+    QTRY_VERIFY_WITH_TIMEOUT(near(shownAt(ground), darkGround), 1500);
+    qInfo("drawn dark after %lld ms", clock.elapsed());
+    QCOMPARE(browser()->evaluate(stateScript).toString(), state);
+    QCOMPARE(browser()->scrollPosition(), scrolled);
+    QCOMPARE(browser()->pageText(), text);
+
+    // Frames are darkened once: by their page's filter, or by their own where the page has none.
+    const QString frameFilters = pageValue(QStringLiteral(
+        "Array.from(document.querySelectorAll('frame, iframe')).map(f => getComputedStyle(f.contentDocument.documentElement).filter).join()"))
+        .toString();
+    QVERIFY2(frameFilters.contains(QLatin1String("invert")) == framesTurned, qPrintable(frameFilters));
+
+    // The next page is dark from the start; back to the book's colours, pages are as before.
+    QVERIFY(loads([&] { m_view->refresh(); }));
+    QCOMPARE(browser()->evaluate(stateScript).toString(), state);
+    QTRY_VERIFY2(near(shownAt(ground), darkGround), qPrintable(shownAt(ground).name()));
+    m_view->setDarkPages(false);
+    QTRY_VERIFY_WITH_TIMEOUT(near(shownAt(ground), lightGround), 1500);
+    QCOMPARE(browser()->evaluate(stateScript).toString(), QStringLiteral("book"));
+}
+
+void TestViewWidget::marksOnDarkPages()
+{
+    QVERIFY(showPage("<html><body><p style='font-size: 40px'>A note here, then a hit there, and plain text.</p>"
+                     "<img id='photo' width='120' height='80' src='photo.bmp'></body></html>",
+                     {{"/photo.bmp", [] {
+                           QImage photo(120, 80, QImage::Format_RGB32);
+                           photo.fill(QColor(200, 40, 30));
+                           QByteArray bytes;
+                           QBuffer buffer(&bytes);
+                           buffer.open(QIODevice::WriteOnly);
+                           photo.save(&buffer, "BMP");
+                           return bytes;
+                       }()}}));
+    TextRange note = browser()->documentRange();
+    QVERIFY(note.findText(QStringLiteral("note here")));
+    TextRange hit = browser()->documentRange();
+    QVERIFY(hit.findText(QStringLiteral("hit there")));
+    // The colours the view paints notes (the default) and search hits in.
+    const QColor noteColor(QStringLiteral("#a4e16f"));
+    const QColor hitColor(QStringLiteral("#00bfff"));
+    browser()->paintBackground(note, noteColor.name());
+    browser()->paintBackground(hit, hitColor.name());
+    m_view->setDarkPages(true);
+
+    // Read through the page: each mark's colour, turned back by a filter of its own under the
+    // page's, and where it is.
+    const auto markAt = [this](const QString& text) {
+        const QVariantList answer = pageValue(QStringLiteral(
+            "(function () { const s = Array.from(document.querySelectorAll('span')).find(s => s.textContent === %1);"
+            " const r = s.getBoundingClientRect(); const c = getComputedStyle(s);"
+            " return [c.backgroundColor, c.filter, getComputedStyle(document.documentElement).filter,"
+            " r.left + 2, r.top + 2]; })()").arg(jsText(text))).toList();
+        return answer;
+    };
+    const QVariantList noteMark = markAt(QStringLiteral("note here"));
+    const QVariantList hitMark = markAt(QStringLiteral("hit there"));
+    QCOMPARE(noteMark.value(0).toString(), QStringLiteral("rgb(164, 225, 111)"));
+    QCOMPARE(hitMark.value(0).toString(), QStringLiteral("rgb(0, 191, 255)"));
+    QVERIFY2(noteMark.value(2).toString().contains(QLatin1String("invert(1)")), qPrintable(noteMark.value(2).toString()));
+    QCOMPARE(noteMark.value(1), noteMark.value(2));
+    QCOMPARE(hitMark.value(1), hitMark.value(2));
+
+    // As drawn: each mark near its own colour, the page dark, the photograph as it was.
+    const QPoint notePoint(noteMark.value(3).toInt(), noteMark.value(4).toInt());
+    const QPoint hitPoint(hitMark.value(3).toInt(), hitMark.value(4).toInt());
+    const QVariantList photo = pageValue(QStringLiteral(
+        "(function () { const r = document.getElementById('photo').getBoundingClientRect();"
+        " return [r.left + r.width / 2, r.top + r.height / 2]; })()")).toList();
+    const QPoint photoPoint(photo.value(0).toInt(), photo.value(1).toInt());
+    QTRY_VERIFY2(shownAt(QPoint(m_view->width() - 40, m_view->height() - 10)).lightness() < 30,
+                 qPrintable(shownAt(QPoint(m_view->width() - 40, m_view->height() - 10)).name()));
+    QVERIFY2(near(shownAt(notePoint), noteColor, 40), qPrintable(shownAt(notePoint).name()));
+    QVERIFY2(near(shownAt(hitPoint), hitColor, 40), qPrintable(shownAt(hitPoint).name()));
+    QVERIFY2(near(shownAt(photoPoint), QColor(200, 40, 30), 48), qPrintable(shownAt(photoPoint).name()));
+}
+
+void TestViewWidget::darkPagesPrintInBookColors()
+{
+    QVERIFY(showPage("<html><body>" + kLongText + "</body></html>"));
+    m_view->setDarkPages(true);
+    QTRY_VERIFY(shownAt(QPoint(m_view->width() - 40, m_view->height() - 10)).lightness() < 30);
+    QPrinter printer(QPrinter::HighResolution);
+    auto pdf = std::make_shared<std::optional<QByteArray>>();
+    browser()->pdfOfPage(printer.pageLayout(), [pdf](const QByteArray& bytes) { *pdf = bytes; });
+    QTRY_VERIFY_WITH_TIMEOUT(pdf->has_value(), 60000);
+    QBuffer buffer(&**pdf);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    QPdfDocument document;
+    document.load(&buffer);
+    QTRY_COMPARE(document.status(), QPdfDocument::Status::Ready);
+    const QImage sheet = document.render(0, QSize(300, 400));
+    QCOMPARE(sheet.pixelColor(5, 5), QColor(Qt::white));
+    QCOMPARE(sheet.pixelColor(150, 390), QColor(Qt::white));
+    QVERIFY(document.getAllText(0).text().contains(QStringLiteral("Plain words")));
+    // And the page on the screen is dark again.
+    QTRY_VERIFY(shownAt(QPoint(m_view->width() - 40, m_view->height() - 10)).lightness() < 30);
+    QCOMPARE(browser()->evaluate(PageScript::colorsCall(QStringLiteral("state()"))).toString(), QStringLiteral("dark"));
 }
 
 int main(int argc, char** argv)

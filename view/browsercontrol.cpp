@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineHistory>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -58,6 +59,7 @@ BrowserControl::BrowserControl(QWidget* parent) : QWidget(parent)
     // In frames too, where it notes the reader's clicks for the top page to take.
     script.setRunsOnSubFrames(true);
     m_profile->scripts()->insert(script);
+    installColorsScript();
 
     m_page = newBookPage(m_profile, this);
     m_view = new QWebEngineView(this);
@@ -410,9 +412,77 @@ bool BrowserControl::savePage(const QString& filePath, bool singleFileArchive)
         QSaveFile file(filePath);
         return file.open(QIODevice::WriteOnly) && file.write(source) == source.size() && file.commit();
     }
-    m_page->save(filePath, singleFileArchive ? QWebEngineDownloadRequest::MimeHtmlSaveFormat
-                                             : QWebEngineDownloadRequest::SingleHtmlSaveFormat);
+    // Saved as the page is in its book colours; the page is dark again once the engine has
+    // written it.
+    inBookColors(true, [this, filePath, singleFileArchive] {
+        if (m_dark) {
+            auto connection = std::make_shared<QMetaObject::Connection>();
+            *connection = connect(m_profile, &QWebEngineProfile::downloadRequested, this,
+                                  [this, connection](QWebEngineDownloadRequest* download) {
+                                      disconnect(*connection);
+                                      connect(download, &QWebEngineDownloadRequest::isFinishedChanged, this,
+                                              [this] { darkAgain(true); });
+                                  });
+        }
+        m_page->save(filePath, singleFileArchive ? QWebEngineDownloadRequest::MimeHtmlSaveFormat
+                                                 : QWebEngineDownloadRequest::SingleHtmlSaveFormat);
+    });
     return true;
+}
+
+void BrowserControl::installColorsScript()
+{
+    const QString name = QStringLiteral("pagewick-colors");
+    QWebEngineScriptCollection* scripts = m_profile->scripts();
+    for (const QWebEngineScript& old : scripts->find(name))
+        scripts->remove(old);
+    QWebEngineScript script;
+    script.setName(name);
+    script.setSourceCode(PageScript::colorsCall(m_dark ? QStringLiteral("set(true)") : QStringLiteral("set(false)")));
+    script.setWorldId(kWorld);
+    // At creation, so that a dark page never shows light first; in frames, so that their
+    // pictures are turned back as those of the page.
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setRunsOnSubFrames(true);
+    scripts->insert(script);
+}
+
+void BrowserControl::setDarkPages(bool dark)
+{
+    if (dark == m_dark)
+        return;
+    m_dark = dark;
+    installColorsScript();
+    // The ground of a page that paints none is the view's own, which the page's filter does not
+    // reach: dark, it is what white turns into.
+    m_page->setBackgroundColor(dark ? Qt::black : Qt::white);
+    m_page->runJavaScript(PageScript::colorsCall(dark ? QStringLiteral("set(true)") : QStringLiteral("set(false)")),
+                          kWorld);
+}
+
+void BrowserControl::inBookColors(bool onScreen, std::function<void()> then)
+{
+    if (!m_dark)
+        return then();
+    // The view's ground is printed too where the page paints none. The engine lays the page
+    // out for print (or saves it) only after the script has run.
+    m_page->setBackgroundColor(Qt::white);
+    QPointer<BrowserControl> self(this);
+    m_page->runJavaScript(PageScript::colorsCall(onScreen ? QStringLiteral("set(false)") : QStringLiteral("forPrint(true)")),
+                          kWorld,
+                          [self, then = std::move(then)](const QVariant&) {
+                              if (self)
+                                  then();
+                          });
+}
+
+void BrowserControl::darkAgain(bool onScreen)
+{
+    if (m_dark) {
+        m_page->setBackgroundColor(Qt::black);
+        m_page->runJavaScript(PageScript::colorsCall(onScreen ? QStringLiteral("set(true)") : QStringLiteral("forPrint(false)")),
+                              kWorld);
+    }
 }
 
 void BrowserControl::copy()

@@ -121,6 +121,15 @@ public:
     bool savePage(const QString& filePath, bool singleFileArchive);
     void copy();
 
+    // Page colours. Dark pages are dark whatever the book says, laid out as the book lays them
+    // out: text and backgrounds turn from light to dark, while photographs, screenshots and the
+    // marks of notes and search hits keep their own colours (see pagecolors.js). A page with dark
+    // styles of its own is given those and is not darkened. Frames are darkened with their
+    // page. Takes effect on the page shown at once, at its place, and on every page after.
+    // Printing, previews and saved pages always have the book's own colours.
+    void setDarkPages(bool dark);
+    bool darkPages() const { return m_dark; }
+
     QWebEngineView* webView() const { return m_view; }
 
     // Runs a script of our own on the page and waits for its value; invalid when there is no
@@ -177,6 +186,13 @@ private:
     void watchForDrops(QObject* object);
     void onLoadFinished(bool ok);
     void runOnPage(const QString& call);
+    // The page colours script, for every document made from now on, at the colours asked for.
+    void installColorsScript();
+    // Runs then with the page in its book colours for print (at once when it is not dark), or
+    // on screen too (`onScreen`, for saving: the page is light meanwhile); then darkAgain()
+    // with the same `onScreen` gives the page its dark colours again.
+    void inBookColors(bool onScreen, std::function<void()> then);
+    void darkAgain(bool onScreen);
 
     QWebEngineProfile* m_profile = nullptr;
     BookSchemeHandler* m_schemeHandler = nullptr;
@@ -198,6 +214,7 @@ private:
     int m_wheelZoom = 0;         // Ctrl+wheel turned, in eighths of a degree, not yet a step
     bool m_waiting = false;      // a call is waiting for the page
     bool m_printing = false;
+    bool m_dark = false;
     QString m_bookPath;          // what book names without a folder resolve against
     QSet<QUrl> m_failedUrls;     // addresses whose last load failed
     bool m_historyReportPending = false;

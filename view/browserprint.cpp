@@ -1,5 +1,5 @@
 // Printing the page shown in the browser control: the engine's PDF of the page, as a file,
-// as bytes, or onto a printer (see BrowserControl).
+// as bytes, or onto a printer (see BrowserControl), always in the page's book colours.
 
 #include "browsercontrol.h"
 
@@ -28,9 +28,10 @@ void BrowserControl::printToPdf(const QString& filePath, const QPageLayout& layo
                                   return;
                               disconnect(*connection);
                               m_printing = false;
+                              darkAgain(false);
                               done(ok);
                           });
-    m_page->printToPdf(filePath, layout);
+    inBookColors(false, [this, filePath, layout] { m_page->printToPdf(filePath, layout); });
 }
 
 void BrowserControl::pdfOfPage(const QPageLayout& layout, std::function<void(const QByteArray&)> done)
@@ -41,13 +42,16 @@ void BrowserControl::pdfOfPage(const QPageLayout& layout, std::function<void(con
     }
     m_printing = true;
     QPointer<BrowserControl> self(this);
-    m_page->printToPdf([self, done](const QByteArray& pdf) {
-        if (!self)
-            return;
-        self->m_printing = false;
-        // Answered from the event loop, so that the receiver may print or ask the page.
-        QMetaObject::invokeMethod(self, [done, pdf] { done(pdf); }, Qt::QueuedConnection);
-    }, layout);
+    inBookColors(false, [self, done, layout] {
+        self->m_page->printToPdf([self, done](const QByteArray& pdf) {
+            if (!self)
+                return;
+            self->m_printing = false;
+            self->darkAgain(false);
+            // Answered from the event loop, so that the receiver may print or ask the page.
+            QMetaObject::invokeMethod(self, [done, pdf] { done(pdf); }, Qt::QueuedConnection);
+        }, layout);
+    });
 }
 
 bool BrowserControl::printPage(QPrinter* printer, int maxDpi, const std::function<bool(int, int)>& progress,

@@ -24,4 +24,12 @@ const QString& definition();
 // "about:blank" and error pages) followed by "window.__pagewick." + call.
 QString call(const QString& call);
 
+// The page colours script (pagecolors.js), in the same world: window.__pagewickColors with
+//   set(dark)              dark (true) or the book's own colours, in the page and its frames
+//                          of the same origin; answers whether the page has dark styles of its own
+//   forPrint(on)           the page's own media rules as written while printing
+//   state()                'book', 'dark' (darkened by the reader) or 'own' (its own dark styles)
+const QString& colorsDefinition();
+QString colorsCall(const QString& call);
+
 } // namespace PageScript

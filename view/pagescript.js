@@ -152,6 +152,8 @@ if (!window.__pagewick) {
             target = target.splitText(from);
           const span = document.createElement('span');
           span.style.setProperty('background-color', color, 'important');
+          // Dark pages show marks in their own colours (pagecolors.js).
+          span.setAttribute('data-pagewick-mark', '');
           target.parentNode.insertBefore(span, target);
           span.appendChild(target);
           ++painted;

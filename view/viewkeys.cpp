@@ -52,6 +52,16 @@ void ViewWidget::resetZoom()
     browser->setZoom(1.0);
 }
 
+void ViewWidget::setDarkPages(bool dark)
+{
+    browser->setDarkPages(dark);
+}
+
+bool ViewWidget::darkPages() const
+{
+    return browser->darkPages();
+}
+
 void ViewWidget::findInPage()
 {
     findBar->open();

@@ -67,6 +67,12 @@ public slots:
     void zoomOut();
     // Back to the page's own size: the zoom 1.0, which new pages are shown at untouched.
     void resetZoom();
+    // Pages dark whatever the book says, or in the book's own colours (the default); see
+    // BrowserControl::setDarkPages. The page shown changes at once, where it is.
+    void setDarkPages(bool dark);
+public:
+    bool darkPages() const;
+public slots:
     void print();
     void printPreview();
     void saveAs();
