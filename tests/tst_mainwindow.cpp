@@ -1193,14 +1193,11 @@ void TestMainWindow::pageColors()
     const QString key = QStringLiteral("Reader/pageColors");
     if (stored.isValid())
         QSettings(QStringLiteral("Pagewick"), QStringLiteral("size pos color")).setValue(key, stored);
+    // The window's palette comes from the reader's Appearance choice.
     const QPalette original = QApplication::palette();
-    QPalette palette = original;
-    if (darkPalette) {
-        palette.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
-        palette.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-    }
-    QApplication::setPalette(palette);
     const auto restore = qScopeGuard([&original] { QApplication::setPalette(original); });
+    QSettings(QStringLiteral("Pagewick"), QStringLiteral("size pos color"))
+        .setValue(QStringLiteral("Reader/appearance"), darkPalette ? QStringLiteral("dark") : QStringLiteral("light"));
 
     const auto choiceOf = [](QMenu* menu) {
         for (QAction* action : menu->actions()) {
@@ -1219,9 +1216,9 @@ void TestMainWindow::pageColors()
 
     // "Follow the Window" follows the palette as it changes.
     if (checked == QLatin1String("window")) {
-        QApplication::setPalette(original);
+        w.appearance->setChoice(Appearance::Choice::Light);
         QTRY_COMPARE(w.pageView()->darkPages(), false);
-        QApplication::setPalette(palette);
+        w.appearance->setChoice(darkPalette ? Appearance::Choice::Dark : Appearance::Choice::Light);
         QTRY_COMPARE(w.pageView()->darkPages(), darkPalette);
     }
 
