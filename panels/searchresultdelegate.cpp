@@ -22,8 +22,10 @@ QSize SearchResultDelegate::sizeHint(const QStyleOptionViewItem& option, const Q
     // making the list scroll sideways (the tool tip holds the whole title).
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     size.setWidth(1);
+    // A snippet's row has a line more, and a little room below it so that one result does not
+    // run into the next.
     if (hasSnippetLine(index))
-        size.rheight() += option.fontMetrics.lineSpacing();
+        size.rheight() += option.fontMetrics.lineSpacing() + option.fontMetrics.lineSpacing() / 3;
     return size;
 }
 
@@ -59,7 +61,14 @@ void SearchResultDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
         y += lineHeight;
     }
 
-    // The snippet, piece by piece in the plain or the bold font, cut with "…" at the row's end.
+    // The snippet, piece by piece in the plain or the bold font, cut with "…" at the row's end;
+    // softer than the title unless the row is selected.
+    if (!(opt.state & QStyle::State_Selected)) {
+        const QColor text = opt.palette.color(group, QPalette::Text);
+        const QColor base = opt.palette.color(group, QPalette::Base);
+        painter->setPen(QColor::fromRgbF((text.redF() * 2 + base.redF()) / 3, (text.greenF() * 2 + base.greenF()) / 3,
+                                         (text.blueF() * 2 + base.blueF()) / 3));
+    }
     QFont bold = opt.font;
     bold.setBold(true);
     int x = area.left();

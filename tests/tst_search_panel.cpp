@@ -584,6 +584,8 @@ void TestSearchPanel::unreadablePageKeepsItsTitle()
     QVERIFY(writeChmContainer(damaged, objects));
 
     SearchWidget panel(&m_runner);
+    panel.resize(250, 600);   // every result on screen, so every readable one gets its line
+    panel.show();
     panel.setBookPath(damaged);
     searchAndWaitForSnippets(panel, QStringLiteral("nebula"));
     QCOMPARE(panel.resultList()->count(), 3);
