@@ -1,7 +1,7 @@
 // The window's commands that turn the book, or a chapter of it, into one PDF: "Export Book as
 // PDF…" (exportBookAction, for the window's menus) and the contents tree's chapter and book
-// commands, printing and previewing through the same bound PDF. One export runs at a time; the window goes on
-// answering while it runs, with a progress dialog whose Cancel ends it.
+// commands, printing and previewing through the same bound PDF. One export runs at a time; the
+// window goes on answering while it runs, with a progress dialog whose Cancel ends it.
 
 #include "mainwindow.h"
 
@@ -123,9 +123,11 @@ void MainWindow::previewBook(int chapter)
             showPrintPreview(this, printer.get(), kPrinterDpi,
                              [this, &pdf](QPrinter* target, int maxDpi, const std::function<bool(int, int)>& progress,
                                           qint64 budgetBytes) {
-                                 if (target->outputFormat() != QPrinter::PdfFormat || target->outputFileName().isEmpty())
+                                 // Print to File from the preview writes the bound PDF itself, links and
+                                 // outline kept; the preview's own sheets come with a budget.
+                                 if (budgetBytes > 0 || target->outputFormat() != QPrinter::PdfFormat
+                                     || target->outputFileName().isEmpty())
                                      return paintPdfPages(pdf, target, maxDpi, progress, budgetBytes);
-                                 // Print to File from the preview: the bound PDF itself, links and outline kept.
                                  QSaveFile out(target->outputFileName());
                                  if (out.open(QIODevice::WriteOnly) && out.write(pdf) == pdf.size() && out.commit())
                                      return true;
