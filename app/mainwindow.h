@@ -162,10 +162,12 @@ private:
                         const QString& toolTip, void (MainWindow::*slot)() = nullptr);
     void fillContextMenu(QMenu* menu) const;
     // The book (chapter -1), or a chapter (that contents entry and all under it), as one PDF:
-    // exported to a file the reader chooses, or printed through it (mainwindowexport.cpp).
+    // exported to a file the reader chooses, printed through it, or its sheets previewed
+    // (mainwindowexport.cpp).
     void initExport();
     void exportPdf(int chapter);
     void printBook(int chapter);
+    void previewBook(int chapter);
     void runExport(int chapter, const QString& outputPath, const QPageLayout& layout,
                    std::function<void(bool ok, const QString& message)> done);
     // The window's frame (mainwindowframe.cpp). The menu bar, its entries standing for the

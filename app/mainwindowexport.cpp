@@ -1,7 +1,7 @@
 // The window's commands that turn the book, or a chapter of it, into one PDF: "Export Book as
 // PDF…" (exportBookAction, for the window's menus) and the contents tree's chapter and book
-// commands, printing through the same bound PDF. One export runs at a time; the window goes on
-// answering while it runs, with a progress dialog whose Cancel ends it.
+// commands, printing and previewing through the same bound PDF. One export runs at a time; the
+// window goes on answering while it runs, with a progress dialog whose Cancel ends it.
 
 #include "mainwindow.h"
 
@@ -9,6 +9,7 @@
 #include "bookpdfexport.h"
 #include "contentswidget.h"
 #include "pdfpages.h"
+#include "printpreview.h"
 
 #include <QAction>
 #include <QDir>
@@ -19,7 +20,9 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressDialog>
+#include <QSaveFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 namespace {
 // Sheets go to a printer as images of this resolution, as a printed page's do.
@@ -35,6 +38,7 @@ void MainWindow::initExport()
     connect(contentsWidget, &ContentsWidget::exportChapterRequested, this, &MainWindow::exportPdf);
     connect(contentsWidget, &ContentsWidget::printBookRequested, this, [this] { printBook(-1); });
     connect(contentsWidget, &ContentsWidget::printChapterRequested, this, &MainWindow::printBook);
+    connect(contentsWidget, &ContentsWidget::previewChapterRequested, this, &MainWindow::previewBook);
 }
 
 void MainWindow::exportPdf(int chapter)
@@ -91,6 +95,47 @@ void MainWindow::printBook(int chapter)
         });
         if (!printed && !progress.wasCanceled())
             showMessage(QMessageBox::Warning, tr("Pagewick"), tr("The book could not be printed."));
+    });
+}
+
+void MainWindow::previewBook(int chapter)
+{
+    if (bookPath.isEmpty())
+        return;
+    auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    auto folder = std::make_shared<QTemporaryDir>();
+    if (!folder->isValid()) {
+        showMessage(QMessageBox::Warning, tr("Pagewick"), tr("No temporary folder to preview from: %1").arg(folder->errorString()));
+        return;
+    }
+    const QString pdfPath = folder->filePath(QStringLiteral("book.pdf"));
+    runExport(chapter, pdfPath, printer->pageLayout(), [this, printer, folder, pdfPath](bool ok, const QString& message) {
+        QFile file(pdfPath);
+        if (!ok || !file.open(QIODevice::ReadOnly)) {
+            showMessage(QMessageBox::Warning, tr("Pagewick"), message);
+            return;
+        }
+        const QByteArray pdf = file.readAll();
+        file.close();
+        // The preview opens once the export has done answering; the temporary PDF goes when it
+        // closes, with the last copy of folder.
+        QTimer::singleShot(0, this, [this, printer, folder, pdf] {
+            showPrintPreview(this, printer.get(), kPrinterDpi,
+                             [this, &pdf](QPrinter* target, int maxDpi, const std::function<bool(int, int)>& progress,
+                                          qint64 budgetBytes) {
+                                 // Print to File from the preview writes the bound PDF itself, links and
+                                 // outline kept; the preview's own sheets come with a budget.
+                                 if (budgetBytes > 0 || target->outputFormat() != QPrinter::PdfFormat
+                                     || target->outputFileName().isEmpty())
+                                     return paintPdfPages(pdf, target, maxDpi, progress, budgetBytes);
+                                 QSaveFile out(target->outputFileName());
+                                 if (out.open(QIODevice::WriteOnly) && out.write(pdf) == pdf.size() && out.commit())
+                                     return true;
+                                 showMessage(QMessageBox::Warning, tr("Pagewick"),
+                                             tr("The PDF could not be written to %1: %2").arg(target->outputFileName(), out.errorString()));
+                                 return false;
+                             });
+        });
     });
 }
 

@@ -248,10 +248,10 @@ void ContentsWidget::showContextMenu(const QPoint& pos)
     const bool chapter = entry >= 0;
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    QAction* printChapter = menu->addAction(tr("Print This Chapter\u2026"), this, [this, entry] { emit printChapterRequested(entry); });
-    QAction* exportChapter = menu->addAction(tr("Export This Chapter as PDF\u2026"), this, [this, entry] { emit exportChapterRequested(entry); });
-    printChapter->setEnabled(chapter);
-    exportChapter->setEnabled(chapter);
+    for (QAction* command : {menu->addAction(tr("Print This Chapter\u2026"), this, [this, entry] { emit printChapterRequested(entry); }),
+                             menu->addAction(tr("Print Preview of This Chapter\u2026"), this, [this, entry] { emit previewChapterRequested(entry); }),
+                             menu->addAction(tr("Export This Chapter as PDF\u2026"), this, [this, entry] { emit exportChapterRequested(entry); })})
+        command->setEnabled(chapter);
     menu->addSeparator();
     menu->addAction(tr("Print Whole Book\u2026"), this, &ContentsWidget::printBookRequested);
     menu->addAction(tr("Export Book as PDF\u2026"), this, &ContentsWidget::exportBookRequested);

@@ -36,6 +36,7 @@ signals:
     // named by the entry's number in the contents the tree was given; the book is all of it.
     // The window prints or exports; the tree only asks.
     void printChapterRequested(int entry);
+    void previewChapterRequested(int entry);
     void exportChapterRequested(int entry);
     void printBookRequested();
     void exportBookRequested();

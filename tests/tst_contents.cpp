@@ -491,6 +491,7 @@ void TestContents::chapterCommands()
     panel.show();
     QVERIFY(QTest::qWaitForWindowExposed(&panel));
     QSignalSpy printChapter(&panel, &ContentsWidget::printChapterRequested);
+    QSignalSpy previewChapter(&panel, &ContentsWidget::previewChapterRequested);
     QSignalSpy exportChapter(&panel, &ContentsWidget::exportChapterRequested);
     QSignalSpy printBook(&panel, &ContentsWidget::printBookRequested);
     QSignalSpy exportBook(&panel, &ContentsWidget::exportBookRequested);
@@ -508,17 +509,16 @@ void TestContents::chapterCommands()
             commands << action;
         }
     }
-    QCOMPARE(texts, (QStringList{"Print This Chapter\u2026", "Export This Chapter as PDF\u2026",
-                                 "Print Whole Book\u2026", "Export Book as PDF\u2026"}));
-    QCOMPARE(commands.at(0)->isEnabled(), chapter >= 0);
-    QCOMPARE(commands.at(1)->isEnabled(), chapter >= 0);
+    QCOMPARE(texts, (QStringList{"Print This Chapter\u2026", "Print Preview of This Chapter\u2026",
+                                 "Export This Chapter as PDF\u2026", "Print Whole Book\u2026", "Export Book as PDF\u2026"}));
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(commands.at(i)->isEnabled(), chapter >= 0);
     for (QAction* command : std::as_const(commands))
         command->trigger();
-    QCOMPARE(printChapter.size(), chapter >= 0 ? 1 : 0);
-    QCOMPARE(exportChapter.size(), chapter >= 0 ? 1 : 0);
-    if (chapter >= 0) {
-        QCOMPARE(printChapter.at(0).at(0).toInt(), chapter);
-        QCOMPARE(exportChapter.at(0).at(0).toInt(), chapter);
+    for (QSignalSpy* spy : {&printChapter, &previewChapter, &exportChapter}) {
+        QCOMPARE(spy->size(), chapter >= 0 ? 1 : 0);
+        if (chapter >= 0)
+            QCOMPARE(spy->at(0).at(0).toInt(), chapter);
     }
     QCOMPARE(printBook.size(), 1);
     QCOMPARE(exportBook.size(), 1);

@@ -30,6 +30,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPdfDocument>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
 #include <QTabBar>
 #include <QDockWidget>
 #include <QFile>
@@ -53,6 +57,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <optional>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -255,6 +260,7 @@ private slots:
     void windowGeometry();
     void paletteFollowsTheDesktop_data();
     void paletteFollowsTheDesktop();
+    void chapterPreview();
 
 private:
     QString copyBook(const QString& source, const QString& name = QString());
@@ -1614,6 +1620,56 @@ int main(int argc, char** argv)
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDirPath());
     TestMainWindow test;
     return QTest::qExec(&test, argc, argv);
+}
+
+// A chapter's print preview shows one sheet for each page of the chapter's PDF as exported,
+// and takes its temporary PDF away when it closes.
+void TestMainWindow::chapterPreview()
+{
+    constexpr int kExportTimeoutMs = 180000;
+    const QString path = copyBook(QStringLiteral(PAGEWICK_HELP_BOOK), QStringLiteral("Help.chm"));
+    ProbeWindow w;
+    w.loadBook(path);
+    w.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.outlinePending, kLoadTimeoutMs);
+    const int chapter = 1;   // "Reading a Book" and the four entries under it
+    QVERIFY(w.contents.size() > chapter + 4);
+
+    const QString exported = m_books.filePath(QStringLiteral("chapter.pdf"));
+    std::optional<bool> exportedOk;
+    w.runExport(chapter, exported, QPrinter(QPrinter::HighResolution).pageLayout(),
+                [&exportedOk](bool ok, const QString&) { exportedOk = ok; });
+    QTRY_VERIFY_WITH_TIMEOUT(exportedOk.has_value(), kExportTimeoutMs);
+    QVERIFY(*exportedOk);
+    QPdfDocument pdf;
+    QCOMPARE(pdf.load(exported), QPdfDocument::Error::None);
+    QVERIFY(pdf.pageCount() > 1);
+
+    // Temporary files go to a folder of the test's own while the preview is made.
+    const QDir temporary(m_books.filePath(QStringLiteral("tmp")));
+    QVERIFY(temporary.mkpath(QStringLiteral(".")));
+    const QByteArray tmpdir = qgetenv("TMPDIR");
+    qputenv("TMPDIR", temporary.path().toLocal8Bit());
+    const auto restore = qScopeGuard([&tmpdir] { tmpdir.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", tmpdir); });
+    int sheets = -1;
+    QStringList temporaryWhileShown;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+        auto* sheetsShown = preview ? preview->findChild<QPrintPreviewWidget*>() : nullptr;
+        if (sheetsShown && sheetsShown->pageCount() > 0) {
+            sheets = sheetsShown->pageCount();
+            temporaryWhileShown = temporary.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+            preview->close();
+        }
+    });
+    poll.start(50);
+    w.previewBook(chapter);
+    QTRY_VERIFY_WITH_TIMEOUT(sheets >= 0, kExportTimeoutMs);
+    QCOMPARE(sheets, pdf.pageCount());
+    QVERIFY(w.messages.isEmpty());
+    QCOMPARE(temporaryWhileShown.size(), 1);
+    QTRY_VERIFY(temporary.entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 }
 
 #include "tst_mainwindow.moc"

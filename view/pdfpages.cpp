@@ -70,7 +70,13 @@ bool paintPdfPages(const QByteArray& pdf, QPrinter* printer, int maxDpi,
         }
         // Images without alpha take less room, on the way to the printer and in a preview.
         image = std::move(image).convertToFormat(QImage::Format_RGB888);
-        painter.drawImage(target, image);
+        // A sheet laid out for other paper (a bound PDF previewed after the paper was changed)
+        // is scaled to fit, keeping its shape.
+        const QSizeF fitted = QSizeF(points).scaled(target.size(), Qt::KeepAspectRatio);
+        painter.drawImage(QRectF(target.topLeft() + QPointF((target.width() - fitted.width()) / 2,
+                                                            (target.height() - fitted.height()) / 2),
+                                 fitted),
+                          image);
         if (progress && !progress(page - first + 1, total))
             return false;
     }

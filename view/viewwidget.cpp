@@ -3,15 +3,14 @@
 #include "browsercontrol.h"
 #include "notelocator.h"
 #include "pdfpages.h"
+#include "printpreview.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QPaintEngine>
 #include <QPointer>
 #include <QPrintDialog>
-#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QVBoxLayout>
@@ -250,25 +249,10 @@ void ViewWidget::print()
 void ViewWidget::printPreview()
 {
     QPrinter printer(QPrinter::HighResolution);
-    QPrintPreviewDialog preview(&printer, this);
-    connect(&preview, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* target) {
-        QProgressDialog progress(tr("Preparing the preview..."), tr("Cancel"), 0, 0, this);
-        progress.setWindowModality(Qt::WindowModal);
-        progress.setMinimumDuration(500);
-        // The preview keeps every sheet it is given: sheets at screen resolution, lower still
-        // for a long page, keep it to a few hundred MB. Printed from the preview, sheets are
-        // drawn at print resolution again.
-        const bool forScreen = target->paintEngine() && target->paintEngine()->type() == QPaintEngine::Picture;
-        browser->printPage(target, forScreen ? kPreviewDpi : BrowserControl::kPrinterDpi,
-                           [&progress](int done, int total) {
-                               progress.setLabelText(tr("Preparing page %1 of %2...").arg(done).arg(total));
-                               progress.setMaximum(total);
-                               progress.setValue(done);
-                               return !progress.wasCanceled();
-                           },
-                           forScreen ? kPreviewBudgetBytes : 0);
-    });
-    preview.exec();
+    showPrintPreview(this, &printer, BrowserControl::kPrinterDpi,
+                     [this](QPrinter* target, int maxDpi, const std::function<bool(int, int)>& progress, qint64 budgetBytes) {
+                         return browser->printPage(target, maxDpi, progress, budgetBytes);
+                     });
 }
 
 void ViewWidget::saveAs()

@@ -134,11 +134,6 @@ private:
     void setUpKeys();
     void reportHistory();
 
-    // Resolution of the sheets a print preview shows: a sheet fits the screen at about this.
-    static constexpr int kPreviewDpi = 72;
-    // What the images of all the sheets of one preview may take together.
-    static constexpr qint64 kPreviewBudgetBytes = qint64(192) << 20;
-
     double zoomFactor = 1.0;
     QString noteColor;
     NoteStore* noteStore = nullptr;
