@@ -41,8 +41,8 @@ qint64 nowNs()
 } // namespace
 
 LCHMTopicMap::LCHMTopicMap(const QByteArray& topics, const QByteArray& urltbl, const QByteArray& urlstr,
-                           const QByteArray& strings)
-    : m_strings(strings)
+                           const QByteArray& strings, bool utf8Titles)
+    : m_strings(strings), m_utf8Titles(utf8Titles)
 {
     const quint64 records = quint64(topics.size()) / 16;
     m_topics.reserve(size_t(records));

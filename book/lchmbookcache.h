@@ -23,10 +23,12 @@ public:
     // Builds the map from whole copies of /#TOPICS, /#URLTBL, /#URLSTR and /#STRINGS. Records
     // that point outside the tables are skipped; a title offset outside /#STRINGS gives the
     // title "Untitled"; of two records with the same path the later one counts.
+    // `utf8Titles`: the titles' table reads as UTF-8, whatever the book's language says.
     LCHMTopicMap(const QByteArray& topics, const QByteArray& urltbl, const QByteArray& urlstr,
-                 const QByteArray& strings);
+                 const QByteArray& strings, bool utf8Titles = false);
 
     int size() const { return int(m_topics.size()); }
+    bool utf8Titles() const { return m_utf8Titles; }
     // The 8-bit title stored for exactly this absolute path; *untitled says that the record's
     // title lies outside /#STRINGS. False when no topic has the path.
     bool titleBytes(QStringView path, QByteArray* title, bool* untitled) const;
@@ -43,6 +45,7 @@ private:
     QStringView pathOf(const Topic& topic) const { return QStringView(m_paths).mid(topic.pathAt, topic.pathLength); }
 
     QByteArray m_strings;
+    bool m_utf8Titles = false;
     QString m_paths;              // every topic's absolute path, one after the other
     std::vector<Topic> m_topics;  // sorted by path, one per path
 };
@@ -75,6 +78,7 @@ struct LCHMBookMetadata
     QByteArray titleBytes;
     quint16 lcid = 0;
     QTextCodec* codec = nullptr;   // the toolkit's, alive for the whole process; null: Latin-1
+    bool doubleByteCodec = false;  // the codec writes an ideograph in two bytes (GBK, Big5, ...)
     bool tablesValid = false;
     ItsfUnit topicsUnit, stringsUnit, urltblUnit, urlstrUnit;
     bool hasSearchIndex = false;

@@ -1,5 +1,6 @@
 // Book text encodings: the codec chosen from the book's language identifier, decoding of
-// 8-bit book text, and the byte form of a search word that the full-text index compares.
+// 8-bit book text (UTF-8 text in a book of a legacy code page included), and the byte form
+// of a search word that the full-text index compares.
 
 #include "bytereader.h"
 #include "lchmfileimpl.h"
@@ -137,6 +138,13 @@ void latin1ToLower(QByteArray& bytes)
     }
 }
 
+// Text in UTF-16 or UTF-32 is never read byte by byte as UTF-8.
+bool isWideCodec(const QTextCodec* codec)
+{
+    const int mib = codec ? codec->mibEnum() : 0;
+    return (mib >= 1013 && mib <= 1015) || (mib >= 1017 && mib <= 1019);
+}
+
 } // namespace
 
 const LCHMTextEncoding* LCHMFileImpl::findEncodingByLcid(quint16 lcid)
@@ -161,6 +169,8 @@ bool LCHMFileImpl::setUpCodec(const QByteArray& name)
     // A name after "/" must be known too, though only the first one is used.
     const QList<QByteArray> names = name.split('/');
     codec = QTextCodec::codecForName(names.constFirst());
+    // A codec that writes the ideograph 一 in two bytes is one of the lead and trail byte sets.
+    doubleByteCodec = codec && codec->canEncode(QChar(0x4E00)) && codec->fromUnicode(QStringView(u"\u4E00")).size() == 2;
     for (const QByteArray& each : names) {
         if (!QTextCodec::codecForName(each)) {
             qWarning("Could not set up Text Codec for encoding '%s'", each.constData());
@@ -170,13 +180,80 @@ bool LCHMFileImpl::setUpCodec(const QByteArray& name)
     return true;
 }
 
-QString LCHMFileImpl::decodeText(const QByteArray& bytes) const
+qsizetype LCHMFileImpl::utf8Characters(QByteArrayView bytes, int minimumLength)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype n = bytes.size();
+    qsizetype characters = 0;
+    for (qsizetype i = 0; i < n;) {
+        const unsigned char lead = p[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        // The length from the lead byte, and the range of the second byte that keeps out
+        // overlong forms (E0, F0), surrogates (ED) and values above U+10FFFF (F4).
+        int length = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            low = lead == 0xE0 ? 0xA0 : low;
+            high = lead == 0xED ? 0x9F : high;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            low = lead == 0xF0 ? 0x90 : low;
+            high = lead == 0xF4 ? 0x8F : high;
+        } else {
+            return -1;
+        }
+        if (n - i < length || p[i + 1] < low || p[i + 1] > high)
+            return -1;
+        for (int k = 2; k < length; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                return -1;
+        }
+        i += length;
+        characters += length >= minimumLength ? 1 : 0;
+    }
+    return characters;
+}
+
+bool LCHMFileImpl::stringTableIsUtf8(QByteArrayView table) const
+{
+    if (isWideCodec(codec))
+        return false;
+    const int counted = doubleByteCodec ? 3 : 2;
+    qsizetype utf8Strings = 0, otherStrings = 0, characters = 0;
+    for (qsizetype start = 0; start < table.size();) {
+        qsizetype end = table.indexOf('\0', start);
+        if (end < 0)
+            end = table.size();
+        const qsizetype found = utf8Characters(table.sliced(start, end - start), counted);
+        if (found < 0) {
+            ++otherStrings;
+        } else if (found > 0) {
+            ++utf8Strings;
+            characters += found;
+        }
+        start = end + 1;
+    }
+    return utf8Strings > otherStrings && characters >= MinUtf8Characters;
+}
+
+QString LCHMFileImpl::decodeText(const QByteArray& bytes, bool utf8Likely) const
 {
     const qsizetype nul = bytes.indexOf('\0');
-    const qsizetype size = nul >= 0 ? nul : bytes.size();
+    const QByteArrayView text(bytes.constData(), nul >= 0 ? nul : bytes.size());
+    if (!isWideCodec(codec)) {
+        const qsizetype found = utf8Characters(text, doubleByteCodec && !utf8Likely ? 3 : 2);
+        if (found >= (utf8Likely ? 1 : MinUtf8Characters))
+            return QString::fromUtf8(text);
+    }
     if (codec)
-        return codec->toUnicode(bytes.constData(), int(qMin<qsizetype>(size, INT_MAX)));
-    return QString::fromLatin1(bytes.constData(), size);
+        return codec->toUnicode(text.data(), int(qMin<qsizetype>(text.size(), INT_MAX)));
+    return QString::fromLatin1(text);
 }
 
 QString LCHMFileImpl::decodeText(const char* bytes) const

@@ -69,7 +69,8 @@ public:
     // empty when the word cannot be stored. The reader's text index uses the same keys.
     // With `starts`, where each key's text begins in `word` (keys follow the word's order).
     QVector<QByteArray> searchKeys(const QString& word, QVector<qsizetype>* starts = nullptr) const;
-    // Bytes in the book's code page as text (Latin-1 when the book names no language).
+    // Bytes in the book's code page as text (Latin-1 when the book names no language), or
+    // as UTF-8 where they plainly are (see LCHMFileImpl::decodeText).
     QString decodeText(const QByteArray& bytes) const;
 
     // Topics a program names (lchmcontexts.cpp). hasObject: the book holds the object at the

@@ -247,7 +247,9 @@ std::shared_ptr<const LCHMTopicMap> LCHMFileImpl::buildTopicMap() const
         if (container->read(*unit, 0, MaxTableSize, buffer) == 0)
             return nullptr;
     }
-    return std::make_shared<const LCHMTopicMap>(topics, urltbl, urlstr, strings);
+    // Titles are copied from the pages, in the pages' own encoding, which may be UTF-8
+    // whatever language the book declares: the whole table is the evidence for short ones.
+    return std::make_shared<const LCHMTopicMap>(topics, urltbl, urlstr, strings, stringTableIsUtf8(strings));
 }
 
 QString LCHMFileImpl::bookTitle() const
@@ -355,7 +357,7 @@ QString LCHMFileImpl::topicTitleForUrl(const QString& url) const
     const auto map = topics();
     if (!map || !map->titleBytes(url, &title, &untitled))
         return QString();
-    return untitled ? QStringLiteral("Untitled") : decodeText(title);
+    return untitled ? QStringLiteral("Untitled") : decodeText(title, map->utf8Titles());
 }
 
 std::shared_ptr<const LCHMTopicMap> LCHMFileImpl::topics() const

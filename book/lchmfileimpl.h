@@ -52,8 +52,28 @@ public:
     static const LCHMTextEncoding* findEncodingByLcid(quint16 lcid);
     bool chooseCodecByLcid();
     bool setUpCodec(const QByteArray& name);
-    QString decodeText(const QByteArray& bytes) const;
+    // Book text up to its first NUL byte, decoded with the book's codec (Latin-1 without one),
+    // except text that is well-formed UTF-8 holding characters of two bytes or more: help
+    // compilers copy page titles, sitemaps and pages byte for byte, so a book that declares a
+    // legacy code page may carry UTF-8 text. Short legacy text can be well-formed UTF-8 by
+    // chance, so text taken by itself needs MinUtf8Characters such characters; under a
+    // double-byte codec (GBK, Big5, Shift-JIS, UHC) only characters of three bytes or more
+    // count: one Chinese character in five written in GBK is well-formed UTF-8 of two bytes
+    // (as are whole words: 系统, 为什么, 目前为止), while of a hundred thousand runs of such
+    // text none read as a character of three bytes. With `utf8Likely` (the table the text
+    // comes from reads as UTF-8, see stringTableIsUtf8) one character of two bytes or more is
+    // enough. A book whose codec is UTF-16 or UTF-32 always decodes with it.
+    static constexpr qsizetype MinUtf8Characters = 2;
+    QString decodeText(const QByteArray& bytes, bool utf8Likely = false) const;
     QString decodeText(const char* bytes) const;
+    // How many characters of `minimumLength` (2 to 4) bytes or more `bytes` holds when all
+    // of it is well-formed UTF-8 (no overlong forms, surrogates, values above U+10FFFF or cut
+    // sequences); -1 when it is not.
+    static qsizetype utf8Characters(QByteArrayView bytes, int minimumLength = 2);
+    // Whether a table of NUL-ended strings (/#STRINGS) reads as UTF-8: more of its strings
+    // are UTF-8 by the rule of decodeText than are not well-formed UTF-8, and those hold at
+    // least MinUtf8Characters characters between them. One pass, no copies.
+    bool stringTableIsUtf8(QByteArrayView table) const;
     QByteArray searchWordBytes(const QString& word) const;
     // The keys the full-text index stores `word` under: its folded bytes, or one key per
     // character for the ideographic scripts. Empty when the word cannot be stored.

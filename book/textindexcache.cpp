@@ -17,7 +17,9 @@ using ByteReader::le32;
 namespace {
 
 constexpr char kMagic[8] = {'P', 'W', 'T', 'X', 'T', 'I', 'D', 'X'};
-constexpr quint32 kVersion = 3;
+// Raised whenever what a page decodes to changes, so that no cache keeps the old text
+// (4: UTF-8 pages that declare no charset read as UTF-8 in a book of a legacy code page).
+constexpr quint32 kVersion = 4;
 constexpr int kStampDigestSize = 20;
 constexpr qsizetype kHeaderSize = 8 + 4 + 8 + 8 + kStampDigestSize + 8 + 8 + 8 + 8 + 4 + 8;
 

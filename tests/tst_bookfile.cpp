@@ -469,20 +469,28 @@ void TestBookFile::realBooks_data()
     QTest::addColumn<QString>("book");
     QTest::addColumn<int>("objects");
     QTest::addColumn<bool>("hasContents");
+    QTest::addColumn<QString>("topic");   // a topic and its title in the topic tables
+    QTest::addColumn<QString>("title");
 
-    QTest::newRow("7zip") << "7zip-zh-cn.chm" << 92 << true;
-    QTest::newRow("autohotkey") << "autohotkey-ko.chm" << 374 << true;
-    QTest::newRow("chesspeer") << "chesspeer-tr.chm" << 30 << true;
-    QTest::newRow("filmcollection") << "filmcollection-ru.chm" << 131 << true;
-    QTest::newRow("fpdoc") << "fpc-fpdoc.chm" << 147 << false;
-    QTest::newRow("fpc-toc") << "fpc-toc.chm" << 19 << false;
-    QTest::newRow("putty") << "halibut-putty.chm" << 532 << true;
-    QTest::newRow("puzzles") << "halibut-puzzles.chm" << 143 << true;
-    QTest::newRow("keepass") << "keepass.chm" << 125 << true;
+    // Its titles are UTF-8 (copied from its UTF-8 pages) while it declares Chinese (GBK).
+    QTest::newRow("7zip") << "7zip-zh-cn.chm" << 92 << true << "/fm/plugins/index.htm" << QString::fromUtf8("插件");
+    QTest::newRow("autohotkey") << "autohotkey-ko.chm" << 374 << true << "/docs/AutoHotkey.htm" << "AutoHotkey";
+    QTest::newRow("chesspeer") << "chesspeer-tr.chm" << 30 << true << "/ecTOC.HHC" << "Untitled";
+    QTest::newRow("filmcollection") << "filmcollection-ru.chm" << 131 << true << "/about.htm"
+                                    << QString::fromUtf8("О программе");
+    QTest::newRow("fpdoc") << "fpc-fpdoc.chm" << 147 << false << "/fpdoc/fpdocch1.html" << "1 Introduction";
+    QTest::newRow("fpc-toc") << "fpc-toc.chm" << 19 << false << "/toc/toc.html" << "Untitled";
+    QTest::newRow("putty") << "halibut-putty.chm" << 532 << true << "/config-altf4.html"
+                           << QString::fromUtf8("‘Window closes on ALT-F4’");
+    QTest::newRow("puzzles") << "halibut-puzzles.chm" << 143 << true << "/common-type.html"
+                             << QString::fromUtf8("The ‘Type’ menu");
+    QTest::newRow("keepass") << "keepass.chm" << 125 << true << "/help/base/autourl.html" << "URL Field Capabilities - KeePass";
     // Its contents file is /Documents/Table of Contents.hhc, its targets "../page%201.html".
-    QTest::newRow("pychm-example") << "pychm-example.chm" << 25 << true;
-    QTest::newRow("stepmap") << "stepmap-ru.chm" << 73 << true;
-    QTest::newRow("supertexttoolbox") << "supertexttoolbox-zh.chm" << 40 << true;
+    QTest::newRow("pychm-example") << "pychm-example.chm" << 25 << true << "/page 1.html" << "page 1";
+    // UTF-8 titles in a Russian (CP1251) book.
+    QTest::newRow("stepmap") << "stepmap-ru.chm" << 73 << true << "/interface.htm" << QString::fromUtf8("Внешний вид");
+    QTest::newRow("supertexttoolbox") << "supertexttoolbox-zh.chm" << 40 << true << "/page_2.html"
+                                      << QString::fromUtf8("翻译功能");
 }
 
 void TestBookFile::realBooks()
@@ -490,12 +498,15 @@ void TestBookFile::realBooks()
     QFETCH(QString, book);
     QFETCH(int, objects);
     QFETCH(bool, hasContents);
+    QFETCH(QString, topic);
+    QFETCH(QString, title);
     const QString path = sharedBookPath(book);
     if (path.isEmpty())
         QSKIP("real books not available");
 
     LCHMFile file;
     QVERIFY(file.openBook(path));
+    QCOMPARE(file.topicTitleForUrl(topic), title);
     QStringList files;
     QVERIFY(file.listFiles(&files));
     QCOMPARE(files.size(), objects);

@@ -22,6 +22,8 @@ private slots:
     void setUpCodecFailures();
     void twoNameRowsDecodeWithFirst();
     void decodeStopsAtNul();
+    void utf8InLegacyBooks_data();
+    void utf8InLegacyBooks();
     void searchWordBytes_data();
     void searchWordBytes();
 };
@@ -164,6 +166,62 @@ void TestEncoding::decodeStopsAtNul()
     QCOMPARE(impl.decodeText(bytes), QStringLiteral("ab\u0439"));
     QCOMPARE(impl.decodeText(bytes.constData()), QStringLiteral("ab\u0439"));
     QVERIFY(impl.decodeText(static_cast<const char*>(nullptr)).isEmpty());
+}
+
+void TestEncoding::utf8InLegacyBooks_data()
+{
+    QTest::addColumn<QByteArray>("codec");  // empty: no codec
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("fromUtf8Table");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("table");  // a table of it twice and one legacy string reads as UTF-8
+
+    const QByteArray gbk("GBK"), cp1252("CP1252");
+    QTest::newRow("UTF-8 title, Chinese book") << gbk << QByteArray("a (\xE6\xB7\xBB\xE5\x8A\xA0) \xE5\x91\xBD\xE4\xBB\xA4")
+                                               << false << QString::fromUtf8("a (添加) 命令") << true;
+    QTest::newRow("GBK") << gbk << QByteArray("\xB3\xA3\xB9\xE6\xD0\xC5\xCF\xA2") << false << QString::fromUtf8("常规信息") << false;
+    // 目前为止 in GBK is well-formed UTF-8 of four two-byte characters (ĿǰΪֹ).
+    QTest::newRow("GBK, valid as UTF-8") << gbk << QByteArray("\xC4\xBF\xC7\xB0\xCE\xAA\xD6\xB9") << false
+                                         << QString::fromUtf8("目前为止") << false;
+    QTest::newRow("CP1251") << QByteArray("CP1251") << QByteArray("\xCE\xF8\xE8\xE1\xEA\xE8") << false
+                            << QString::fromUtf8("Ошибки") << false;
+    QTest::newRow("UTF-8, Russian book") << QByteArray("CP1251") << QByteArray("\xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB8")
+                                         << false << QString::fromUtf8("Ошибки") << true;
+    QTest::newRow("CP932") << QByteArray("windows-31j") << QByteArray("\x95\x5C\x8E\xA6\x90\xDD\x92\xE8") << false
+                           << QString::fromUtf8("表示設定") << false;
+    QTest::newRow("ASCII") << gbk << QByteArray("7-Zip") << true << QStringLiteral("7-Zip") << false;
+    QTest::newRow("UTF-8, no language") << QByteArray() << QByteArray("Caf\xC3\xA9 cr\xC3\xA8me") << false
+                                        << QString::fromUtf8("Café crème") << true;
+    // One pair alone is not enough (in CP1256, D3 90 is the Persian word سگ); from a table
+    // of UTF-8 titles, or with another beside it in the table, it is.
+    QTest::newRow("one pair") << QByteArray("CP1256") << QByteArray("\xD3\x90") << false << QString::fromUtf8("سگ") << true;
+    QTest::newRow("one pair, UTF-8 table") << cp1252 << QByteArray("Caf\xC3\xA9") << true << QString::fromUtf8("Café") << true;
+    // Forms that are not UTF-8: encoded surrogates, overlong forms, a cut sequence.
+    QTest::newRow("surrogates") << cp1252 << QByteArray("\xED\xA0\x80\xED\xB0\x80") << true << QString::fromUtf8("í\u00A0€í°€") << false;
+    QTest::newRow("overlong") << cp1252 << QByteArray("\xC0\xAF\xE0\x80\xAF") << true << QString::fromUtf8("À¯à€¯") << false;
+    QTest::newRow("cut") << cp1252 << QByteArray("\xC3\xA4\xC3\xB6\xE2\x82") << true << QString::fromUtf8("Ã¤Ã¶â‚") << false;
+    QTest::newRow("UTF-16 book") << QByteArray("UTF-16LE") << QByteArray("\xC3\xA4\xC3\xB6") << true
+                                 << QString::fromUtf16(u"\uA4C3\uB6C3") << false;
+}
+
+void TestEncoding::utf8InLegacyBooks()
+{
+    QFETCH(QByteArray, codec);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, fromUtf8Table);
+    QFETCH(QString, text);
+    QFETCH(bool, table);
+
+    LCHMFileImpl impl;
+    if (!codec.isEmpty())
+        QVERIFY(impl.setUpCodec(codec));
+    QCOMPARE(impl.decodeText(bytes, fromUtf8Table), text);
+    // A table reads as UTF-8 when more of its strings are UTF-8 than are not, so one such
+    // string beside a legacy one does not make it so.
+    const QByteArray head("\0main\0", 6);
+    const QByteArray other(codec == "GBK" ? "\xCB\xCE\xCC\xE5,9,1" : "\xE9t\xE9");
+    QCOMPARE(impl.stringTableIsUtf8(head + bytes + '\0' + bytes + '\0' + other + '\0'), table);
+    QVERIFY(!impl.stringTableIsUtf8(head + bytes + '\0' + other + '\0'));
 }
 
 void TestEncoding::searchWordBytes_data()
