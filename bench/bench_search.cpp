@@ -43,6 +43,7 @@
 #include <benchmark/benchmark.h>
 
 #include <csignal>
+#include <functional>
 #include <vector>
 
 #include <sys/wait.h>
@@ -103,6 +104,40 @@ void searchOnOpenBook(benchmark::State& state, const QString& query)
     state.counters["topics"] = double(found);
 }
 
+// Times searches for query from panel, each from the click (made from the event loop) until the
+// panel sends `done`; beforeEach runs untimed before each. Reports the list's length and the
+// window's longest pause. False, with the reason given to state, when the book's own index does
+// not serve.
+bool timePanelSearches(benchmark::State& state, SearchWidget& panel, const QString& path, const QString& query,
+                       void (SearchWidget::*done)(), const std::function<void()>& beforeEach = {})
+{
+    panel.setBookPath(path);
+    if (panel.searchesPageText()) {
+        state.SkipWithError("the big book's own index does not serve");
+        return false;
+    }
+    panel.queryEdit()->setText(query);
+    double longestFreezeMs = 0;
+    for (auto _ : state) {
+        if (beforeEach) {
+            state.PauseTiming();
+            beforeEach();
+            state.ResumeTiming();
+        }
+        WindowFreezeMeter meter;
+        QEventLoop loop;
+        QObject::connect(&panel, done, &loop, &QEventLoop::quit);
+        QTimer::singleShot(0, &panel, &SearchWidget::search);
+        meter.start();
+        loop.exec();
+        meter.stop();
+        longestFreezeMs = std::max(longestFreezeMs, meter.longestGapMs());
+    }
+    state.counters["topics"] = double(panel.resultList()->count());
+    state.counters["longest_freeze_ms"] = longestFreezeMs;
+    return true;
+}
+
 // One search from the panel: from the click to the results shown, the window's event loop
 // running meanwhile.
 void searchFromPanel(benchmark::State& state, const QString& query, bool firstOpen)
@@ -112,31 +147,10 @@ void searchFromPanel(benchmark::State& state, const QString& query, bool firstOp
         return;
     BackgroundRunner runner;
     SearchWidget panel(&runner);
-    panel.setBookPath(path);
-    if (panel.searchesPageText()) {
-        state.SkipWithError("the big book's own index does not serve");
-        return;
-    }
-    panel.queryEdit()->setText(query);
-
-    double longestFreezeMs = 0;
-    for (auto _ : state) {
-        if (firstOpen) {
-            state.PauseTiming();
-            LCHMBookCache::instance().clear();
-            state.ResumeTiming();
-        }
-        WindowFreezeMeter meter;
-        QEventLoop loop;
-        QObject::connect(&panel, &SearchWidget::searched, &loop, &QEventLoop::quit);
-        QTimer::singleShot(0, &panel, &SearchWidget::search);   // the click, from the event loop
-        meter.start();
-        loop.exec();
-        meter.stop();
-        longestFreezeMs = std::max(longestFreezeMs, meter.longestGapMs());
-    }
-    state.counters["topics"] = double(panel.resultList()->count());
-    state.counters["longest_freeze_ms"] = longestFreezeMs;
+    std::function<void()> clearCache;
+    if (firstOpen)
+        clearCache = [] { LCHMBookCache::instance().clear(); };
+    timePanelSearches(state, panel, path, query, &SearchWidget::searched, clearCache);
 }
 
 // One search from the panel as the reader sees it, shown beside the page; with `snippets` the
@@ -150,27 +164,7 @@ void searchShown(benchmark::State& state, const QString& query, bool snippets)
     SearchWidget panel(&runner);
     panel.resize(280, 700);
     panel.show();
-    panel.setBookPath(path);
-    if (panel.searchesPageText()) {
-        state.SkipWithError("the big book's own index does not serve");
-        return;
-    }
-    panel.queryEdit()->setText(query);
-
-    double longestFreezeMs = 0;
-    for (auto _ : state) {
-        WindowFreezeMeter meter;
-        QEventLoop loop;
-        QObject::connect(&panel, snippets ? &SearchWidget::snippetsMade : &SearchWidget::searched, &loop,
-                         &QEventLoop::quit);
-        QTimer::singleShot(0, &panel, &SearchWidget::search);
-        meter.start();
-        loop.exec();
-        meter.stop();
-        longestFreezeMs = std::max(longestFreezeMs, meter.longestGapMs());
-    }
-    state.counters["topics"] = double(panel.resultList()->count());
-    state.counters["longest_freeze_ms"] = longestFreezeMs;
+    timePanelSearches(state, panel, path, query, snippets ? &SearchWidget::snippetsMade : &SearchWidget::searched);
 }
 
 // Child processes that keep a core busy each while they live.
