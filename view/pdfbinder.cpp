@@ -180,7 +180,8 @@ void PdfBinder::Private::addOutline()
         root.removeKey("/Outlines");
         return;
     }
-    QPDFObjectHandle outlines = out.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Outlines >>"));
+    QPDFObjectHandle outlines = out.makeIndirectObject(QPDFObjectHandle::newDictionary());
+    outlines.replaceKey("/Type", QPDFObjectHandle::newName("/Outlines"));
     // The open items, outermost first, with their depths; the document's /Outlines at the bottom.
     struct Open
     {
